@@ -1,0 +1,62 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class IBusMaster;
+class IProgress;
+class Workbook;
+class TVemraencode;
+
+// The sale report grid StringGrid2: 4 columns, row 0 titles (painted),
+// starts with 2 rows; each successful report fills the last row and adds an
+// empty one below it.
+class SaleReportGrid {
+public:
+    int RowCount() const { return Rows.size() + 1; }
+    // Cell texts of data row r (1-based), columns 1..3; empty for the last row.
+    QStringList Row(int r) const;
+    void AddRow(const QString& unitPrice, const QString& weight, const QString& total);
+    std::function<void()> OnChanged;
+private:
+    QList<QStringList> Rows{QStringList{}};   // data rows 1.. ; last one empty
+};
+
+// How a scale command ended, for the command line (the window reads the
+// progress form and the message boxes instead).
+struct CommandOutcome {
+    enum Kind { Succeeded, Failed, Cancelled, NotStarted } kind = NotStarted;
+    QString text;      // success text, or the error text of the failed step
+    QString line;      // report file line / Memo2 line that the command added
+};
+
+// The four scale commands, each a fixed sequence of requests, shared by the
+// window's handlers and the command line.
+class ScaleCommands {
+public:
+    ScaleCommands(IBusMaster& bus, IProgress& progress, Workbook& workbook, TVemraencode& codec);
+
+    // Where the all-values readout adds its line (Memo2).
+    std::function<void(const QString&)> AppendMemoLine;
+    SaleReportGrid ReportGrid;
+
+    CommandOutcome DownloadItemClick();
+    CommandOutcome UploadItemClick();
+    CommandOutcome ReportItemClick();
+    CommandOutcome Salereport1Click();
+
+    // Report file of the current local date: ExeDir() + "yyyymmdd.TXT".
+    static QString ReportFileName();
+
+    // The unit flag written for a UnitIndex, and the UnitIndex an upload reads
+    // back from a flag (they agree both ways).
+    static uint8_t UnitFlagFor(int unitIndex);
+
+private:
+    IBusMaster& Bus;
+    IProgress& Progress;
+    Workbook& Wb;
+    TVemraencode& Codec;
+};

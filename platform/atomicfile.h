@@ -1,0 +1,8 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+
+// Replace `path` with `data` atomically: write a temporary file beside it,
+// flush it to disk, rename it over the old file. On any failure the old file
+// is left whole and EInOutError is thrown with the system's reason as detail.
+void WriteFileAtomically(const QString& path, const QByteArray& data);

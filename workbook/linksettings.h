@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+// KYR.CFG, section [COMM]: the serial port number and the line speed.
+class LinkSettings {
+public:
+    int PortNumber = 2;
+    int BaudRateValue = 9600;
+
+    static QString FileName();            // ExeDir() + "KYR.CFG"
+    // Missing file or key, or a value that is not an integer: 2 and 9600.
+    void Load();
+    // Store the choice, then write that key at once (throws EIniError; the
+    // value is already stored when it does).
+    void ChoosePort(int port);
+    void ChooseBaudRate(int baud);
+
+    QString PortCaption() const { return QStringLiteral("COM%1").arg(PortNumber); }
+    QString BaudCaption() const { return QStringLiteral("%1bps").arg(BaudRateValue); }
+};

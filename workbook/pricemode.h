@@ -1,0 +1,34 @@
+#pragma once
+#include <QByteArray>
+#include <cstdint>
+
+class TIniOptions;
+
+// One price decimal mode: what the menu commands set and what a price mode
+// code read from the scale selects.
+struct PriceModeRow {
+    uint8_t Code;          // PriceDot
+    int Decimals;          // PriceDecimal
+    int Length;            // PriceLength
+    double Max;            // PriceMax
+    const char* Format;    // PriceFormat
+};
+
+// The six modes in menu order: (0), (1), (2+No), (2+Yes), (3+NO), (3+Yes).
+extern const PriceModeRow PriceModes[6];
+
+// The row whose code is `code` (low nibble of the scale's price mode byte),
+// or nullptr for a code outside the table.
+const PriceModeRow* FindPriceMode(uint8_t code);
+
+// "%d", "%.1f", "%.2f", "%.3f" for 0..3; `current` for any other value.
+QByteArray PriceFormatFor(int priceDecimal, const QByteArray& current);
+
+// Copy a mode row into the options (PriceDecimal, PriceLength, PriceMax, PriceDot).
+void ApplyPriceMode(const PriceModeRow& row, TIniOptions& options);
+
+// The price text of v in mode `priceDecimal` (0: rounded half to even,
+// 1..3: fixed-point with the regional separator; other: empty text).
+QByteArray PriceText(double v, int priceDecimal);
+// "0" in mode 0, "0" + separator + N zeros in modes 1..3, empty otherwise.
+QByteArray ZeroText(int priceDecimal);

@@ -1,0 +1,72 @@
+#pragma once
+#include "inioptions.h"
+#include "plutable.h"
+#include <QObject>
+#include <QString>
+#include <functional>
+
+// The PLU workbook: the state and the logic of the main window that need no
+// display. The form forwards grid events and menu commands here; the scale
+// commands read and write the table through it.
+class Workbook : public QObject {
+    Q_OBJECT
+public:
+    explicit Workbook(TIniOptions& options, QObject* parent = nullptr);
+
+    TIniOptions& Options;
+    PluTable Table;
+    QByteArray PriceFormat;
+    QString ConfigFileName;        // ExeDir() + "config.ini"
+    QString CurrentFileName;
+    bool Modified = false;
+    bool PriceTyped = false;
+
+    // ---- start-up
+    // ConfigFileName, PriceMaxText, LoadOptions, PriceFormat, ResetTable.
+    void Initialise();
+
+    // ---- table
+    void ResetTable();
+    void ShowRecords();
+
+    // ---- editing rules. The view passes what the grid knows.
+    // Key filter: true when the key passes. `editorText` is the text in the
+    // cell editor (or the cell when no editor is open), `editorHasSelection`
+    // whether the editor's selection end is after its start.
+    bool KeyPress(int col, int row, QChar key, const QByteArray& editorText, bool editorHasSelection);
+    bool PriceKeyAllowed(QChar key, int row, const QByteArray& editorText, bool editorHasSelection) const;
+    // The editor's text changed (the cell already holds `text`).
+    void SetEditText(int col, int row, const QByteArray& text);
+    // Editing of a cell begins.
+    void GetEditText(int col, int row);
+    // Leaving cell (col,row) for another: false refuses the move (the range
+    // message has been shown).
+    bool SelectCell(int col, int row);
+    // The grid loses the focus while (col,row) is current.
+    void ExitGrid(int col, int row);
+    // The range message: entry 31 + PriceFormat of the limit.
+    QString RangeMessage() const;
+
+    // ---- files (throw AppError / EInOutError on failure)
+    void SavePluFile(const QString& fileName);
+    void LoadPluFile(const QString& fileName);
+    bool QuerySave();
+    void NewItemClick();
+    void OpenItemClick();
+    void SaveItemClick();
+    void SaveasItemClick();
+    QString WindowTitle() const;   // "Varlo Manager~[" + CurrentFileName + "]"
+
+    // ---- price decimal modes
+    // Menu order: 0 "(0)", 1 "(1)", 2 "(2+No)", 3 "(2+Yes)", 4 "(3+NO)", 5 "(3+Yes)".
+    void PriceDecimalCommand(int modeIndex);
+    // A scale command took over price mode `code`: set the options and
+    // PriceFormat and save config.ini; false (nothing changed) for codes
+    // outside the table.
+    bool AdoptScalePriceMode(uint8_t code);
+
+signals:
+    void titleChanged(const QString& title);   // after an open and a save-as
+    void memoCleared();                        // "&New" empties Memo2
+    void cursorBusy(bool busy);                // hourglass while reading/writing
+};
