@@ -1,6 +1,7 @@
 # varlo_add_gtest(<name> SOURCES ... [LIBS ...] [MAIN core|gui|plain] [TIMEOUT s])
 # One CTest entry per test binary. MAIN core gives the binary a
-# QCoreApplication, gui a QApplication on the offscreen platform, plain
+# QCoreApplication, qgui a QGuiApplication (painting, printing, no
+# widgets), gui a QApplication on the offscreen platform, plain
 # (the default) gtest's own main.
 function(varlo_add_gtest name)
   cmake_parse_arguments(A "" "TIMEOUT;MAIN" "SOURCES;LIBS" ${ARGN})
@@ -14,6 +15,8 @@ function(varlo_add_gtest name)
   target_link_libraries(${name} PRIVATE ${A_LIBS} varlo_testsupport GTest::gtest GTest::gmock)
   if(A_MAIN STREQUAL "core")
     target_link_libraries(${name} PRIVATE varlo_testmain_core)
+  elseif(A_MAIN STREQUAL "qgui")
+    target_link_libraries(${name} PRIVATE varlo_testmain_qgui)
   elseif(A_MAIN STREQUAL "gui")
     target_link_libraries(${name} PRIVATE varlo_testmain_gui)
   else()
