@@ -6,3 +6,7 @@
 // flush it to disk, rename it over the old file. On any failure the old file
 // is left whole and EInOutError is thrown with the system's reason as detail.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
+
+// Test hook: the nth write(2) from now fails with errno `err` (a full disk
+// is ENOSPC). 0 turns it off.
+void SetAtomicWriteFailure(int nthWrite, int err);

@@ -11,6 +11,8 @@ namespace cp {
 QByteArray name();
 // Override (tests, --demo). An unknown name falls back to ISO-8859-1.
 void setName(const QByteArray& codePage);
+// Drop the override: VARLO_CODEPAGE, then the locale, again.
+void useLocaleCodePage();
 
 QString decode(const QByteArray& bytes);
 QByteArray encode(const QString& text);

@@ -1,0 +1,112 @@
+#include "atomicfile.h"
+#include "errors.h"
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> FailCountdown{0};
+std::atomic<int> FailErrno{0};
+
+// write(2), unless the test hook says this is the call that fails.
+ssize_t hookedWrite(int fd, const char* p, size_t n)
+{
+    int left = FailCountdown.load();
+    if (left > 0 && FailCountdown.compare_exchange_strong(left, left - 1) && left == 1) {
+        errno = FailErrno.load();
+        return -1;
+    }
+    return ::write(fd, p, n);
+}
+
+QString reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+[[noreturn]] void fail(const char* what, const QString& path, int err)
+{
+    throw EInOutError(QString::fromLatin1(what) + path, reason(err));
+}
+} // namespace
+
+void SetAtomicWriteFailure(int nthWrite, int err)
+{
+    FailErrno.store(err);
+    FailCountdown.store(nthWrite > 0 ? nthWrite : 0);
+}
+
+void WriteFileAtomically(const QString& path, const QByteArray& data)
+{
+    // Write through a symbolic link to its target, as an in-place save would.
+    QString target = path;
+    const QFileInfo info(path);
+    if (info.isSymLink() && info.exists())
+        target = info.canonicalFilePath();
+    const QByteArray dest = QFile::encodeName(target);
+    const QFileInfo destInfo(target);
+    const QByteArray dir = QFile::encodeName(destInfo.absolutePath());
+    const QByteArray base = QFile::encodeName(destInfo.fileName());
+
+    struct stat old {};
+    const bool hadOld = ::stat(dest.constData(), &old) == 0;
+
+    // O_EXCL with mode 0666 lets the umask decide a new file's permissions.
+    QByteArray tmp;
+    int fd = -1;
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        tmp = dir + "/." + base + ".tmp" + QByteArray::number(::getpid()) + "."
+            + QByteArray::number(counter++);
+        fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0)
+        fail("Cannot create file ", path, errno);
+
+    auto abandon = [&](const char* what, int err) {
+        ::close(fd);
+        ::unlink(tmp.constData());
+        fail(what, path, err);
+    };
+    if (hadOld) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            // Not the owner: the new file stays ours, which is all we can do.
+        }
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            abandon("Cannot create file ", errno);
+    }
+    const char* p = data.constData();
+    size_t left = size_t(data.size());
+    while (left > 0) {
+        const ssize_t n = hookedWrite(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            abandon("Cannot write file ", errno);
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    if (::fsync(fd) != 0)
+        abandon("Cannot write file ", errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tmp.constData());
+        fail("Cannot write file ", path, err);
+    }
+    if (::rename(tmp.constData(), dest.constData()) != 0) {
+        const int err = errno;
+        ::unlink(tmp.constData());
+        fail("Cannot write file ", path, err);
+    }
+    // Make the rename itself durable; failure here loses nothing already written.
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+}
