@@ -213,15 +213,17 @@ bool parseFloat(const QByteArray& text, double* out)
 
 bool parseInt(const QByteArray& text, long long* out)
 {
-    QByteArray t = trimmedBlanks(text);
-    if (t.startsWith('+'))
-        t.remove(0, 1);
-    const qsizetype first = t.startsWith('-') ? 1 : 0;
-    if (t.size() == first || !isDigit(t[first]))
+    const QByteArray t = trimmedBlanks(text);
+    const qsizetype first = t.startsWith('+') || t.startsWith('-') ? 1 : 0;
+    if (t.size() == first)
         return false;
+    for (qsizetype i = first; i < t.size(); ++i)
+        if (!isDigit(t[i]))
+            return false;
     long long v = 0;
-    const auto r = std::from_chars(t.constData(), t.constData() + t.size(), v);
-    if (r.ec != std::errc() || r.ptr != t.constData() + t.size())
+    const char* begin = t.constData() + (t[0] == '+' ? 1 : 0);   // from_chars takes no '+'
+    const auto r = std::from_chars(begin, t.constData() + t.size(), v);
+    if (r.ec != std::errc())
         return false;
     if (out)
         *out = v;

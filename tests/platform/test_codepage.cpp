@@ -1,0 +1,76 @@
+#include "codepage.h"
+#include <gtest/gtest.h>
+#include <clocale>
+#include <cstdlib>
+
+namespace {
+
+class CodePage : public ::testing::Test {
+protected:
+    void SetUp() override { unsetenv("VARLO_CODEPAGE"); }
+    void TearDown() override
+    {
+        cp::useLocaleCodePage();
+        unsetenv("VARLO_CODEPAGE");
+        std::setlocale(LC_ALL, "C");
+    }
+};
+
+TEST_F(CodePage, GbkDecodesAndEncodesBack)
+{
+    cp::setName("GBK");
+    const QByteArray bytes("\xD6\xD8\xC1\xBF");
+    EXPECT_EQ(cp::decode(bytes), QString::fromUtf8("\xE9\x87\x8D\xE9\x87\x8F"));   // 重量
+    EXPECT_EQ(cp::encode(cp::decode(bytes)), bytes);
+    EXPECT_EQ(cp::byteLength(QString::fromUtf8("\xE9\x87\x8D\xE9\x87\x8F" "A")), 5);
+}
+
+TEST_F(CodePage, Cp1252)
+{
+    cp::setName("CP1252");
+    EXPECT_EQ(cp::decode("\x80 \xE9"), QString::fromUtf8("\xE2\x82\xAC \xC3\xA9"));   // € é
+    EXPECT_EQ(cp::encode(QString::fromUtf8("\xE2\x82\xAC")), QByteArray("\x80"));
+    EXPECT_EQ(cp::byteLength(QString::fromUtf8("\xE2\x82\xAC\xC3\xA9")), 2);
+}
+
+TEST_F(CodePage, EnvironmentNamesTheCodePage)
+{
+    setenv("VARLO_CODEPAGE", "GBK", 1);
+    EXPECT_EQ(cp::name(), "GBK");
+    EXPECT_EQ(cp::decode("\xD6\xD8").size(), 1);
+    cp::setName("CP1252");   // an explicit choice wins over the environment
+    EXPECT_EQ(cp::name(), "CP1252");
+}
+
+TEST_F(CodePage, UnknownNameFallsBackToLatin1)
+{
+    cp::setName("no-such-code-page");
+    EXPECT_EQ(cp::name(), "ISO-8859-1");
+    setenv("VARLO_CODEPAGE", "also-unknown", 1);
+    cp::useLocaleCodePage();
+    EXPECT_EQ(cp::name(), "ISO-8859-1");
+}
+
+TEST_F(CodePage, CLocaleIsLatin1AndKeepsEveryByte)
+{
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(cp::name(), "ISO-8859-1");
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    EXPECT_EQ(cp::decode(all).size(), 256);
+    EXPECT_EQ(cp::encode(cp::decode(all)), all);
+}
+
+TEST_F(CodePage, Utf8LocaleFollowsTheLocale)
+{
+    if (!std::setlocale(LC_ALL, "C.UTF-8"))
+        GTEST_SKIP() << "no C.UTF-8 locale";
+    EXPECT_EQ(cp::name().toUpper(), "UTF-8");
+    const QByteArray text("Gr\xC3\xBC\xC3\x9F" "e \xE9\x87\x8D");
+    EXPECT_EQ(cp::decode(text).size(), 7);
+    EXPECT_EQ(cp::encode(cp::decode(text)), text);
+    EXPECT_EQ(cp::byteLength(cp::decode(text)), text.size());
+}
+
+} // namespace
