@@ -1,11 +1,66 @@
+#include "cli.h"
+#include "dialogs.h"
+#include "exedir.h"
+#include "inioptions.h"
+#include "mainform.h"
+#include "progressform.h"
+#include "qtdialogs.h"
 #include <QApplication>
-#include <QMainWindow>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+QString optionValue(int argc, char** argv, const char* name)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return QString::fromLocal8Bit(argv[i + 1]);
+    return {};
+}
+
+bool hasFlag(int argc, char** argv, const char* name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
+    std::setlocale(LC_ALL, "");
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (IsCliCommand(args))
+        return RunCli(argc, argv);
+    if (hasFlag(argc, argv, "--help")) {
+        std::printf("usage: varlo-manager [--demo] [--home DIR]\n"
+                    "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"
+                    "                     [--port NAME] [--baud N] [--home DIR]\n");
+        return 0;
+    }
+
+    // The price options exist before any window.
+    TIniOptions options;
+    IniOptions = &options;
+
     QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle("Qv8 Manager");
-    w.show();
-    return app.exec();
+    QApplication::setApplicationDisplayName("Varlo Manager");
+    SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
+
+    TMainForm* mainForm = new TMainForm;
+    QtDialogs windowDialogs(mainForm);
+    setDialogs(&windowDialogs);
+    auto* progress = new TProgressForm;
+    auto* about = new TAboutBox(mainForm);
+    mainForm->SetSecondaryForms(progress, about);
+    mainForm->show();
+    const int rc = app.exec();
+    delete progress;
+    delete mainForm;
+    setDialogs(nullptr);
+    return rc;
 }

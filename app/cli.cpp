@@ -1,0 +1,266 @@
+#include "cli.h"
+#include "comm.h"
+#include "errors.h"
+#include "exedir.h"
+#include "inioptions.h"
+#include "kyrbuscomm.h"
+#include "linksettings.h"
+#include "progress.h"
+#include "qtdialogs.h"
+#include "scalecommands.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QStringList Commands{"download", "upload", "report", "values"};
+
+void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
+void out(const QString& s)
+{
+    std::fprintf(stdout, "%s\n", s.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+// Progress on the command line: a one-line bar on a terminal, nothing
+// otherwise. The error form has no operator to confirm it.
+class TerminalProgress : public IProgress {
+public:
+    TerminalProgress() : Tty(isatty(STDERR_FILENO)) {}
+    void Show() override { State = 0; Total = Current = 0; }
+    void Close() override { clearLine(); }
+    void SetStatus(const QString& text, bool error) override
+    {
+        if (State == 2)
+            return;
+        Status = text;
+        State = error ? 1 : 0;
+        draw();
+    }
+    void SetTotal(int count) override { Total = count > 0 ? count : 0; Current = 0; draw(); }
+    void SetCurrent(int number) override { Current = number; draw(); }
+    int ProgressState() const override { return State; }
+    void WaitUntilClosed() override { clearLine(); }
+    void Interrupt() { State = 2; clearLine(); }
+
+private:
+    void draw()
+    {
+        if (!Tty)
+            return;
+        QString line = Status;
+        if (Total > 0) {
+            const int width = 30;
+            const int filled = qBound(0, Current * width / Total, width);
+            line += QStringLiteral(" [%1%2] %3/%4")
+                        .arg(QString(filled, '#'), QString(width - filled, '.'))
+                        .arg(Current)
+                        .arg(Total);
+        }
+        std::fprintf(stderr, "\r\033[K%s", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        Drawn = true;
+    }
+    void clearLine()
+    {
+        if (Tty && Drawn) {
+            std::fprintf(stderr, "\r\033[K");
+            std::fflush(stderr);
+            Drawn = false;
+        }
+    }
+    bool Tty;
+    bool Drawn = false;
+    int State = 0, Total = 0, Current = 0;
+    QString Status;
+};
+
+int SignalPipe[2] = {-1, -1};
+
+void onSigint(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = write(SignalPipe[1], &c, 1);
+}
+
+int usage(const QString& why)
+{
+    if (!why.isEmpty())
+        err(why);
+    err("usage: varlo-manager {download FILE.KYR | upload FILE.KYR | report | values} "
+        "[--port NAME] [--baud N] [--home DIR]");
+    return 2;
+}
+
+} // namespace
+
+bool IsCliCommand(const QStringList& args)
+{
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == "--port" || a == "--baud" || a == "--home") {
+            ++i;
+            continue;
+        }
+        if (a.startsWith("--"))
+            continue;
+        return Commands.contains(a);
+    }
+    return false;
+}
+
+int RunCli(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QString command, file, port, home;
+    int baud = 0;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* into) {
+            if (i + 1 >= args.size())
+                return false;
+            *into = args[++i];
+            return true;
+        };
+        if (a == "--port") {
+            if (!value(&port))
+                return usage("--port needs a value");
+        } else if (a == "--home") {
+            if (!value(&home))
+                return usage("--home needs a value");
+        } else if (a == "--baud") {
+            QString b;
+            if (!value(&b))
+                return usage("--baud needs a value");
+            bool ok = false;
+            baud = b.toInt(&ok);
+            if (!ok || (baud != 2400 && baud != 9600))
+                return usage("--baud must be 2400 or 9600");
+        } else if (a.startsWith("--")) {
+            return usage("unknown option " + a);
+        } else if (command.isEmpty()) {
+            command = a;
+        } else if (file.isEmpty()) {
+            file = a;
+        } else {
+            return usage("too many arguments");
+        }
+    }
+    if (!Commands.contains(command))
+        return usage("unknown command " + command);
+    const bool needsFile = command == "download" || command == "upload";
+    if (needsFile && file.isEmpty())
+        return usage(command + " needs a PLU file");
+    if (!needsFile && !file.isEmpty())
+        return usage(command + " takes no file");
+
+    SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
+    ConsoleDialogs consoleDialogs;
+    setDialogs(&consoleDialogs);
+
+    TIniOptions options;
+    IniOptions = &options;
+    Workbook wb(options);
+    LinkSettings link;
+    try {
+        wb.Initialise();
+        link.Load();
+        if (command == "download")
+            wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return 2;
+    }
+
+    TKYRBusComm bus;
+    bus.CommName = port.isEmpty() ? link.PortCaption() : port;
+    bus.SetBaudRate(baud ? baud : link.BaudRateValue);
+    bus.TraceEnabled = -1;
+    TVemraencode codec;
+    TerminalProgress progress;
+    ScaleCommands commands(bus, progress, wb, codec);
+    commands.AppendMemoLine = [](const QString&) {};
+
+    // SIGINT acts as Cancel: the request in progress fails at once.
+    bool interrupted = false;
+    if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 2;
+    QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+        char c;
+        while (read(SignalPipe[0], &c, 1) > 0) {}
+        interrupted = true;
+        progress.Interrupt();
+        bus.Cancel();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onSigint;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+
+    try {
+        bus.SetActive(true);
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return 2;
+    }
+
+    CommandOutcome outcome;
+    int status = 0;
+    try {
+        if (command == "download")
+            outcome = commands.DownloadItemClick();
+        else if (command == "upload")
+            outcome = commands.UploadItemClick();
+        else if (command == "report")
+            outcome = commands.ReportItemClick();
+        else
+            outcome = commands.Salereport1Click();
+    } catch (const AppError& e) {
+        err(e.fullText());
+        status = 2;
+    }
+
+    if (status == 0 && outcome.kind == CommandOutcome::Succeeded && command == "upload") {
+        try {
+            wb.SavePluFile(QFileInfo(file).absoluteFilePath());
+        } catch (const AppError& e) {
+            err(e.fullText());
+            status = 2;
+        }
+    }
+
+    try {
+        bus.SetActive(false);
+    } catch (const AppError& e) {
+        err(e.fullText());
+        if (status == 0)
+            status = 2;
+    }
+
+    if (interrupted)
+        return 130;
+    if (status != 0)
+        return status;
+    switch (outcome.kind) {
+    case CommandOutcome::Succeeded:
+        if (!outcome.line.isEmpty())
+            out(outcome.line);
+        if (!outcome.text.isEmpty())
+            out(outcome.text);
+        return 0;
+    case CommandOutcome::Cancelled:
+        return 130;
+    default:
+        err(outcome.text);
+        return 1;
+    }
+}

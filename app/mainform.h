@@ -1,0 +1,102 @@
+#pragma once
+#include "linksettings.h"
+#include "workbook.h"
+#include <QDialog>
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTableWidget;
+class QToolButton;
+class PluGridModel;
+class PluGridView;
+class ScaleCommands;
+class TitleHeader;
+class TKYRBusComm;
+class TProgressForm;
+class TVemraencode;
+
+class TAboutBox : public QDialog {
+    Q_OBJECT
+public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+};
+
+// The whole user interface: every operator command is one handler here; the
+// handlers forward to the workbook, the link and the scale commands.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // Created after the main window, as at program start.
+    void SetSecondaryForms(TProgressForm* progress, TAboutBox* about);
+
+    Workbook Wb;
+    LinkSettings Link;
+    TKYRBusComm* KYRBusComm1 = nullptr;
+    std::unique_ptr<TVemraencode> Codec;
+    std::unique_ptr<ScaleCommands> Commands;
+    TProgressForm* ProgressForm = nullptr;
+    TAboutBox* AboutBox = nullptr;
+
+    // Components, named as their language-file keys.
+    PluGridView* StringGrid1;
+    PluGridModel* GridModel;
+    TitleHeader* GridHeader;
+    QTableWidget* StringGrid2;
+    QPlainTextEdit* Memo2;
+    QToolButton* PriceTitleButton;
+    QMenu* pm2;
+    QMenu* PopupMenu1;
+    QMenu* PopupMenu2;
+    QToolButton *NewBtn, *OpenBtn, *SaveBtn, *DownBtn, *UploadBtn, *ReportBtn, *CommBtn,
+        *BaudRateBtn, *ToolbarButton972, *ToolbarButton973, *ExitBtn;
+    QAction *NewItem, *OpenItem, *SaveItem, *SaveasItem, *Print1, *Printkeysheet1, *ExitItem;
+    QAction *DownloadItem, *UploadItem, *ReportItem, *Salereport1;
+    QAction *Chinese1, *English1, *Spanish1, *AboutItem, *Contents1;
+    QMenu* LanguageMenu;
+    QAction* Pricedecimal[6];
+
+    // Handlers.
+    void NewItemClick();
+    void OpenItemClick();
+    void SaveItemClick();
+    void SaveasItemClick();
+    void Print1Click();
+    void Printkeysheet1Click();
+    void ExitItemClick();
+    void AboutItemClick();
+    void DownloadItemClick();
+    void UploadItemClick();
+    void ReportItemClick();
+    void Salereport1Click();
+    void LanguageClick(QAction* chosen);
+    void COM1ItemClick(int tag);
+    void BaudRate2Click(int tag);
+    void ToolbarButton972Click();
+    void ToolbarButton973Click();
+    void UpdatePortButtons(bool portClosed);
+    void PriceDecimalClick(int modeIndex);
+    void LoadLanguage();
+    void ApplyStartupLayout();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;   // FormCloseQuery
+
+private:
+    void FormCreate();
+    void FormShow();
+    void BuildMenus();
+    void BuildToolbar();
+    void BuildClientArea();
+    void RunGuarded(const std::function<void()>& command);
+    void RefreshReportGrid();
+    bool Shown = false;
+    bool CreateCompleted = false;
+};

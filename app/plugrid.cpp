@@ -1,0 +1,260 @@
+#include "plugrid.h"
+#include "codepage.h"
+#include "messagetexts.h"
+#include "workbook.h"
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPointer>
+
+namespace {
+const QColor Navy(0, 0, 128);
+
+int gridRow(const QModelIndex& index) { return index.row() + 1; }
+} // namespace
+
+// ---------------------------------------------------------------- model
+
+PluGridModel::PluGridModel(Workbook& wb, QObject* parent) : QAbstractTableModel(parent), Wb(wb)
+{
+    connect(&Wb.Table, &PluTable::cellChanged, this, [this](int row, int col) {
+        if (row >= 1 && row <= PluCount && col >= 0 && col < PluColumns) {
+            const QModelIndex i = index(row - 1, col);
+            emit dataChanged(i, i);
+        }
+    });
+}
+
+int PluGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluCount; }
+int PluGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluColumns; }
+
+QString PluGridModel::KeyLabel(int row)
+{
+    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
+}
+
+QVariant PluGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const int row = gridRow(index);
+    const int col = index.column();
+    if (col == colNumber) {
+        switch (role) {
+        case Qt::DisplayRole: return KeyLabel(row);
+        case Qt::ForegroundRole: return Navy;
+        case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
+        case Qt::BackgroundRole: return QVariant();   // painted as a fixed cell by the view's palette
+        default: return {};
+        }
+    }
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return cp::decode(Wb.Table.cell(col, row));
+    return {};
+}
+
+bool PluGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!index.isValid() || role != Qt::EditRole || index.column() == colNumber)
+        return false;
+    const int row = gridRow(index);
+    const QString text = value.toString();
+    // Keep the stored bytes when the operator did not change the text, so a
+    // name that does not decode in this code page survives an edit session.
+    if (cp::decode(Wb.Table.cell(index.column(), row)) == text)
+        return true;
+    Wb.Table.setCell(index.column(), row, cp::encode(text));
+    return true;
+}
+
+Qt::ItemFlags PluGridModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    if (index.column() == colNumber)
+        return Qt::ItemIsEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}
+
+QVariant PluGridModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o == Qt::Horizontal && role == Qt::DisplayRole)
+        return MessageTexts[section];
+    return QAbstractTableModel::headerData(section, o, role);
+}
+
+void PluGridModel::refreshTitles() { emit headerDataChanged(Qt::Horizontal, 0, PluColumns - 1); }
+
+// ---------------------------------------------------------------- header
+
+TitleHeader::TitleHeader(std::function<QString(int)> title, QWidget* parent)
+    : QHeaderView(Qt::Horizontal, parent), Title(std::move(title))
+{
+    setSectionsClickable(false);
+    setHighlightSections(false);
+}
+
+void TitleHeader::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const
+{
+    if (!rect.isValid())
+        return;
+    painter->save();
+    QStyleOptionHeader opt;
+    initStyleOption(&opt);
+    opt.rect = rect;
+    opt.section = logicalIndex;
+    opt.text.clear();
+    style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
+
+    const QString text = Title(logicalIndex);
+    const bool fits = fontMetrics().horizontalAdvance(text) <= rect.width();
+    const int flags = Qt::TextSingleLine | Qt::AlignVCenter | (fits ? Qt::AlignHCenter : Qt::AlignLeft);
+    painter->setClipRect(rect);
+    painter->setPen(Navy);
+    painter->drawText(rect, flags, text);
+    painter->restore();
+
+    if (logicalIndex == colPrice && OnPriceTitlePainted)
+        OnPriceTitlePainted(rect);
+}
+
+// ---------------------------------------------------------------- editor
+
+PluGridDelegate::PluGridDelegate(Workbook& wb, QObject* parent) : QStyledItemDelegate(parent), Wb(wb) {}
+
+QWidget* PluGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                                       const QModelIndex& index) const
+{
+    auto* editor = new QLineEdit(parent);
+    editor->setFrame(false);
+    editor->installEventFilter(const_cast<PluGridDelegate*>(this));
+    const QPersistentModelIndex at(index);
+    connect(editor, &QLineEdit::textEdited, this, [this, at](const QString& text) {
+        if (!at.isValid())
+            return;
+        auto* model = const_cast<QAbstractItemModel*>(at.model());
+        model->setData(at, text, Qt::EditRole);
+        Wb.SetEditText(at.column(), at.row() + 1, Wb.Table.cell(at.column(), at.row() + 1));
+    });
+    return editor;
+}
+
+void PluGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const
+{
+    auto* le = static_cast<QLineEdit*>(editor);
+    const QString text = index.data(Qt::EditRole).toString();
+    if (le->property("varloFilled").toBool()) {
+        // The cell follows the editor key by key; only a change made by
+        // someone else (a re-format) is taken over.
+        if (le->text() != text)
+            le->setText(text);
+        return;
+    }
+    le->setProperty("varloFilled", true);
+    Wb.GetEditText(index.column(), gridRow(index));
+    le->setText(text);
+    le->selectAll();
+}
+
+void PluGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
+{
+    model->setData(index, static_cast<QLineEdit*>(editor)->text(), Qt::EditRole);
+}
+
+bool PluGridDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* le = qobject_cast<QLineEdit*>(watched);
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        if (le && !text.isEmpty() && text.at(0).unicode() >= 32) {
+            auto* view = qobject_cast<PluGridView*>(le->parentWidget() ? le->parentWidget()->parentWidget() : nullptr);
+            if (view) {
+                const QModelIndex cur = view->currentIndex();
+                const int row = gridRow(cur);
+                if (!Wb.KeyPress(cur.column(), row, text.at(0), Wb.Table.cell(cur.column(), row),
+                                 le->hasSelectedText()))
+                    return true;   // dropped without a sound
+            }
+        }
+    }
+    return QStyledItemDelegate::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- view
+
+PluGridView::PluGridView(Workbook& wb, QWidget* parent) : QTableView(parent), Wb(wb)
+{
+    setTabKeyNavigation(false);   // Tab leaves the grid
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked |
+                    QAbstractItemView::EditKeyPressed);
+    setSelectionMode(QAbstractItemView::ContiguousSelection);
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setShowGrid(true);
+    setItemDelegate(new PluGridDelegate(wb, this));
+}
+
+bool PluGridView::LeaveCurrentCell()
+{
+    const QModelIndex cur = currentIndex();
+    if (!cur.isValid() || Refusing)
+        return true;
+    // The cell already holds what the editor shows; close the editor so the
+    // re-formatted text is not overwritten by a late commit.
+    QWidget* editor = state() == EditingState ? QApplication::focusWidget() : nullptr;
+    if (editor && qobject_cast<QLineEdit*>(editor) && editor->parentWidget() == viewport())
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    Refusing = true;
+    const bool ok = Wb.SelectCell(cur.column(), gridRow(cur));
+    Refusing = false;
+    if (!ok) {
+        setFocus();
+        edit(cur);
+    }
+    return ok;
+}
+
+void PluGridView::GridExit()
+{
+    const QModelIndex cur = currentIndex();
+    if (cur.isValid())
+        Wb.ExitGrid(cur.column(), gridRow(cur));
+}
+
+QModelIndex PluGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex cur = currentIndex();
+    QModelIndex target = QTableView::moveCursor(action, modifiers);
+    if (target.isValid() && target.column() == colNumber)
+        target = model()->index(target.row(), colPrice);   // the label column is fixed
+    if (cur.isValid() && target.isValid() && target != cur && !LeaveCurrentCell())
+        return cur;
+    return target;
+}
+
+void PluGridView::mousePressEvent(QMouseEvent* e)
+{
+    const QModelIndex target = indexAt(e->position().toPoint());
+    if (target.isValid() && target.column() == colNumber)
+        return;
+    if (target.isValid() && currentIndex().isValid() && target != currentIndex() && !LeaveCurrentCell())
+        return;
+    QTableView::mousePressEvent(e);
+}
+
+void PluGridView::keyPressEvent(QKeyEvent* e)
+{
+    const QString text = e->text();
+    const QModelIndex cur = currentIndex();
+    if (state() != EditingState && cur.isValid() && !text.isEmpty() && text.at(0).unicode() >= 32 &&
+        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        // The first key opens the editor with the whole text selected; the
+        // key filter decides before anything opens.
+        const int row = gridRow(cur);
+        if (!Wb.KeyPress(cur.column(), row, text.at(0), Wb.Table.cell(cur.column(), row), true)) {
+            e->accept();
+            return;
+        }
+    }
+    QTableView::keyPressEvent(e);
+}

@@ -1,0 +1,92 @@
+#include "qtdialogs.h"
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <cstdio>
+
+namespace {
+const char* const PluFilter = "PLU files(*.KYR)";   // pattern *.KYR
+
+QFileDialog* pluDialog(QWidget* owner, QFileDialog::AcceptMode mode)
+{
+    auto* d = new QFileDialog(owner, QString(), QDir::currentPath(), QString::fromLatin1(PluFilter));
+    d->setAcceptMode(mode);
+    d->setDefaultSuffix("KYR");
+    d->setOption(QFileDialog::ReadOnly, false);
+    if (mode == QFileDialog::AcceptOpen)
+        d->setFileMode(QFileDialog::ExistingFile);
+    else
+        d->setFileMode(QFileDialog::AnyFile);   // confirms overwriting by default
+    return d;
+}
+} // namespace
+
+MsgResult QtDialogs::messageBox(const QString& text, const QString& caption, MsgIcon icon,
+                                MsgButtons buttons)
+{
+    QMessageBox box(Owner);
+    box.setText(text);
+    box.setWindowTitle(caption);
+    switch (icon) {
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MsgIcon::None: break;
+    }
+    switch (buttons) {
+    case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case MsgButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok: return MsgResult::Ok;
+    case QMessageBox::Yes: return MsgResult::Yes;
+    case QMessageBox::No: return MsgResult::No;
+    default: return MsgResult::Cancel;
+    }
+}
+
+void QtDialogs::errorBox(const QString& text)
+{
+    QMessageBox::critical(Owner, QApplication::applicationDisplayName(), text);
+}
+
+bool QtDialogs::openFileName(QString* path)
+{
+    QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptOpen);
+    const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
+    if (ok)
+        *path = d->selectedFiles().first();
+    delete d;
+    return ok;
+}
+
+bool QtDialogs::saveFileName(QString* path)
+{
+    QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptSave);
+    const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
+    if (ok)
+        *path = d->selectedFiles().first();
+    delete d;
+    return ok;
+}
+
+void QtDialogs::beep() { QApplication::beep(); }
+
+MsgResult ConsoleDialogs::messageBox(const QString& text, const QString&, MsgIcon icon,
+                                     MsgButtons buttons)
+{
+    // Success notices are the command's result, which the command line
+    // prints on stdout itself; everything else is a diagnostic.
+    if (icon != MsgIcon::Information)
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
+}
+
+void ConsoleDialogs::errorBox(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}

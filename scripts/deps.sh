@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on Debian 12, if missing.
+# Usage: scripts/deps.sh [build|test|ci]
+set -euo pipefail
+kind=${1:-build}
+pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+case "$kind" in
+  test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils) ;;
+  ci)   pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils clang libclang-rt-14-dev) ;;
+esac
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+fi
