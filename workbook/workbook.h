@@ -69,4 +69,17 @@ signals:
     void titleChanged(const QString& title);   // after an open and a save-as
     void memoCleared();                        // "&New" empties Memo2
     void cursorBusy(bool busy);                // hourglass while reading/writing
+
+private:
+    bool toPrice(const QByteArray& text, double* v) const;
+    bool priceInRange(double v) const;
+    QByteArray priceText(double v) const;
+    QByteArray zeroText() const;
 };
+
+// ExeDir() + "Record.txt".
+QString RecordFileName();
+// Start-up: when Record.txt does not exist, create it with its GBK header
+// line (weight, unit weight, quantity). An existing file is left alone.
+// Throws EInOutError when it cannot be created.
+void CreateRecordFile();

@@ -1,0 +1,29 @@
+#include "plutable.h"
+
+namespace {
+bool validRow(int row) { return row >= 0 && row < PluRows; }
+bool validCell(int col, int row) { return validRow(row) && col >= 0 && col < PluColumns; }
+} // namespace
+
+PluTable::PluTable(QObject* parent) : QObject(parent) {}
+
+QByteArray PluTable::cell(int col, int row) const
+{
+    return validCell(col, row) ? Cells[row][col] : QByteArray();
+}
+
+void PluTable::setCell(int col, int row, const QByteArray& text)
+{
+    if (!validCell(col, row) || Cells[row][col] == text)
+        return;
+    Cells[row][col] = text;
+    emit cellChanged(row, col);
+}
+
+QByteArray PluTable::storedPrice(int row) const { return validRow(row) ? Stored[row] : QByteArray(); }
+
+void PluTable::setStoredPrice(int row, const QByteArray& text)
+{
+    if (validRow(row))
+        Stored[row] = text;
+}

@@ -1,0 +1,63 @@
+#include "pricemode.h"
+#include "inioptions.h"
+#include "regional.h"
+#include <cmath>
+
+const PriceModeRow PriceModes[6] = {
+    {0, 0, 7, 9999999.0, "%d"},
+    {9, 1, 8, 999999.9, "%.1f"},
+    {11, 2, 8, 99999.99, "%.2f"},
+    {3, 2, 8, 99999.99, "%.2f"},
+    {15, 3, 8, 9999.999, "%.3f"},
+    {7, 3, 8, 9999.999, "%.3f"},
+};
+
+const PriceModeRow* FindPriceMode(uint8_t code)
+{
+    for (const PriceModeRow& row : PriceModes)
+        if (row.Code == code)
+            return &row;
+    return nullptr;
+}
+
+QByteArray PriceFormatFor(int priceDecimal, const QByteArray& current)
+{
+    switch (priceDecimal) {
+    case 0: return QByteArrayLiteral("%d");
+    case 1: return QByteArrayLiteral("%.1f");
+    case 2: return QByteArrayLiteral("%.2f");
+    case 3: return QByteArrayLiteral("%.3f");
+    default: return current;
+    }
+}
+
+void ApplyPriceMode(const PriceModeRow& row, TIniOptions& options)
+{
+    options.PriceDecimal = row.Decimals;
+    options.PriceLength = row.Length;
+    options.PriceMax = row.Max;
+    options.PriceDot = row.Code;
+}
+
+QByteArray PriceText(double v, int priceDecimal)
+{
+    if (!std::isfinite(v) || priceDecimal < 0 || priceDecimal > 3)
+        return {};
+    v += 0.0;   // -0.0 -> +0.0: no "-0.00"
+    if (priceDecimal > 0)
+        return regional::formatFixed(v, priceDecimal);
+    // Beyond 2^53 every double is already whole; keep the rounding call
+    // inside the range of long long.
+    if (std::fabs(v) < 9.0e15)
+        return regional::formatInt(regional::roundHalfEven(v));
+    return QByteArray::number(v, 'f', 0);
+}
+
+QByteArray ZeroText(int priceDecimal)
+{
+    if (priceDecimal == 0)
+        return QByteArrayLiteral("0");
+    if (priceDecimal < 1 || priceDecimal > 3)
+        return {};
+    return QByteArray("0") + regional::decimalSeparator() + QByteArray(priceDecimal, '0');
+}
