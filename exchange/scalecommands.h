@@ -1,8 +1,10 @@
 #pragma once
 #include <QByteArray>
+#include <QDate>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <functional>
 
 class IBusMaster;
@@ -49,12 +51,24 @@ public:
 
     // Report file of the current local date: ExeDir() + "yyyymmdd.TXT".
     static QString ReportFileName();
+    static QString ReportFileName(const QDate& date);
+    // The date the sale report files its line under (tests pin it).
+    std::function<QDate()> Today = [] { return QDate::currentDate(); };
+    // Caption of the success message boxes: the application title.
+    QString Caption = QStringLiteral("Varlo Manager");
 
     // The unit flag written for a UnitIndex, and the UnitIndex an upload reads
     // back from a flag (they agree both ways).
+    // Flag 0 is kg (UnitIndex 0 from a reset or a file, 1 from an upload);
+    // any other unit goes out as 1 and comes back as UnitIndex -1 with the
+    // text "g", so it keeps its flag over an upload/download round trip.
     static uint8_t UnitFlagFor(int unitIndex);
+    static int UnitIndexForFlag(uint8_t flag);
 
 private:
+    // The error ending: error form, wait for OK; nothing after a Cancel.
+    CommandOutcome ErrorEnding(int messageIndex);
+
     IBusMaster& Bus;
     IProgress& Progress;
     Workbook& Wb;

@@ -1,0 +1,366 @@
+#include "scalecommands.h"
+#include "busmaster.h"
+#include "codepage.h"
+#include "dialogs.h"
+#include "errors.h"
+#include "exedir.h"
+#include "messagetexts.h"
+#include "progress.h"
+#include "regional.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <QFile>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Commands and scale memory.
+constexpr uint8_t cmdConnect1 = 0x44;
+constexpr uint8_t cmdConnect2 = 0x11;
+constexpr uint8_t cmdRead = 0x55;
+constexpr uint8_t cmdWrite = 0x77;
+constexpr uint8_t cmdDisconnect = 0x33;
+constexpr uint8_t cmdAllValues = 0x05;
+
+constexpr uint8_t bankPriceMode = 0x83;     // address 3, 1 byte
+constexpr uint16_t addrPriceMode = 3;
+constexpr uint8_t bankSale = 0xF4;          // address 0, 11 bytes
+constexpr uint8_t saleLength = 11;
+constexpr uint8_t bankUnit = 0xF0;          // address 0, 1 byte
+constexpr uint8_t bankPlu = 0xF9;           // PLU i at 0x00C0 + 4 i; current price at 0
+constexpr uint8_t pluLength = 4;
+
+constexpr int ProgressClosed = 2;
+
+uint16_t PluAddress(int i) { return uint16_t(0x00C0 + 4 * i); }
+
+long double RoundHalfEven(long double v)
+{
+    long double r = std::floor(v);
+    const long double frac = v - r;
+    if (frac > 0.5L || (frac == 0.5L && std::fmod(r, 2.0L) != 0.0L))
+        r += 1.0L;
+    return r;
+}
+
+// The unit price count of a table price text: value x 10^decimals, halves
+// to even. A text that is no number counts 0.
+QVariant PriceCount(const QByteArray& text, int decimals)
+{
+    double value = 0;
+    if (!regional::parseFloat(text, &value))
+        value = 0;
+    const long double count = RoundHalfEven(static_cast<long double>(value) * std::pow(10.0L, decimals));
+    if (std::isfinite(count) && count < 0x1p63L && count >= -0x1p63L)
+        return QVariant::fromValue<qint64>(static_cast<qint64>(count));
+    return QVariant(double(count));   // no 64-bit form: the encoder writes zeros
+}
+
+// Closes the progress dialog when an exception (a config.ini write) leaves
+// the command while the dialog is still up, so the window is enabled again.
+class ProgressGuard {
+public:
+    explicit ProgressGuard(IProgress& p) : P(p) {}
+    ~ProgressGuard()
+    {
+        if (Armed)
+            P.Close();
+    }
+    void Release() { Armed = false; }
+private:
+    IProgress& P;
+    bool Armed = true;
+};
+
+QString Text(int index) { return MessageTexts[index]; }
+
+} // namespace
+
+// ---------------------------------------------------------------- grid
+
+QStringList SaleReportGrid::Row(int r) const
+{
+    return r >= 1 && r <= Rows.size() ? Rows[r - 1] : QStringList{};
+}
+
+void SaleReportGrid::AddRow(const QString& unitPrice, const QString& weight, const QString& total)
+{
+    Rows.last() = QStringList{unitPrice, weight, total};
+    Rows.append(QStringList{});
+    if (OnChanged)
+        OnChanged();
+}
+
+// ---------------------------------------------------------------- commands
+
+ScaleCommands::ScaleCommands(IBusMaster& bus, IProgress& progress, Workbook& workbook,
+                             TVemraencode& codec)
+    : Bus(bus), Progress(progress), Wb(workbook), Codec(codec)
+{
+}
+
+uint8_t ScaleCommands::UnitFlagFor(int unitIndex)
+{
+    return unitIndex == 0 || unitIndex == 1 ? 0 : 1;
+}
+
+int ScaleCommands::UnitIndexForFlag(uint8_t flag)
+{
+    return flag == 0 ? 1 : -1;
+}
+
+QString ScaleCommands::ReportFileName(const QDate& date)
+{
+    return ExeDir() + date.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".TXT");
+}
+
+QString ScaleCommands::ReportFileName()
+{
+    return ReportFileName(QDate::currentDate());
+}
+
+CommandOutcome ScaleCommands::ErrorEnding(int messageIndex)
+{
+    const QString text = Text(messageIndex);
+    if (Progress.ProgressState() == ProgressClosed)   // Cancel: the dialog is gone
+        return {CommandOutcome::Cancelled, text, {}};
+    Progress.SetStatus(text, true);
+    Progress.WaitUntilClosed();
+    return {CommandOutcome::Failed, text, {}};
+}
+
+CommandOutcome ScaleCommands::DownloadItemClick()
+{
+    TIniOptions& options = Wb.Options;
+    Progress.Show();
+    ProgressGuard guard(Progress);
+    auto fail = [&](int message) {
+        guard.Release();
+        return ErrorEnding(message);
+    };
+    Progress.SetStatus(Text(mtConnect), false);
+
+    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
+        return fail(mtConnectError);
+    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
+        return fail(mtDownloadPLUError);
+    Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | options.PriceDot);
+    if (!Bus.SendCommand(cmdWrite, bankPriceMode, addrPriceMode, 1))
+        return fail(mtDownloadPLUError);
+    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
+        return fail(mtDownloadPLUError);
+    uint8_t currentPrice[4];
+    std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
+
+    Progress.SetTotal(PluCount);
+    Progress.SetStatus(Text(mtDownloadPLU), false);
+    for (int i = 1; i <= PluCount; ++i) {
+        Progress.SetCurrent(i);
+        const QVariant count = PriceCount(Wb.Table.cell(colPrice, i), options.PriceDecimal);
+        Bus.Buffer[0] = UnitFlagFor(Wb.Table.PluRecords[i].UnitIndex);
+        int position = 1;
+        Codec.EncodeField(fcBinary, count, Bus.Buffer, sizeof Bus.Buffer, position, 3, 0);
+        if (!Bus.SendCommand(cmdWrite, bankPlu, PluAddress(i), pluLength))
+            return fail(mtDownloadPLUError);
+    }
+
+    std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
+    if (!Bus.SendCommand(cmdWrite, bankPlu, 0, pluLength))
+        return fail(mtDownloadPLUError);
+    Progress.SetStatus(Text(mtDisconnect), false);
+    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
+        return fail(mtDisconnectError);
+    guard.Release();
+    Progress.Close();
+    const QString ok = Text(mtDownloadPLUOK);
+    dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
+    return {CommandOutcome::Succeeded, ok, {}};
+}
+
+CommandOutcome ScaleCommands::UploadItemClick()
+{
+    if (!Wb.QuerySave())
+        return {CommandOutcome::NotStarted, {}, {}};
+    Wb.ResetTable();
+    Wb.Modified = true;
+
+    Progress.Show();
+    ProgressGuard guard(Progress);
+    auto fail = [&](int message) {
+        guard.Release();
+        return ErrorEnding(message);
+    };
+    Progress.SetStatus(Text(mtConnect), false);
+
+    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
+        return fail(mtConnectError);
+    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
+        return fail(mtUploadPLUError);
+    uint8_t currentPrice[4];
+    std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
+    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
+        return fail(mtUploadPLUError);
+    Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
+
+    Progress.SetTotal(PluCount);
+    Progress.SetStatus(Text(mtUploadPLU), false);
+    const int decimals = Wb.Options.PriceDecimal;
+    for (int i = 1; i <= PluCount; ++i) {
+        Progress.SetCurrent(i);
+        if (!Bus.ReadBlock(cmdRead, bankPlu, PluAddress(i), pluLength))
+            return fail(mtUploadPLUError);
+        const uint8_t flag = Bus.Buffer[0];
+        Wb.Table.PluRecords[i].UnitIndex = UnitIndexForFlag(flag);
+        Wb.Table.setCell(colUnit, i, cp::encode(Text(flag == 0 ? mtUnitKg : mtUnitG)));
+
+        const auto count = static_cast<uint32_t>(
+            DecodeField(fcBinary, Bus.Buffer, sizeof Bus.Buffer, 1, 3, 0).toDouble());
+        const double price = double(static_cast<long double>(count) / std::pow(10.0L, decimals));
+        const QByteArray text = decimals != 0
+            ? regional::formatPrintf(Wb.PriceFormat, price)
+            : regional::formatPrintf(Wb.PriceFormat, double(regional::roundHalfEven(price)));
+        Wb.Table.setStoredPrice(i, text);
+        Wb.Table.setCell(colPrice, i, text);
+    }
+
+    std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
+    if (!Bus.SendCommand(cmdWrite, bankPlu, 0, pluLength))
+        return fail(mtUploadPLUError);
+    Progress.SetStatus(Text(mtDisconnect), false);
+    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
+        return fail(mtDisconnectError);
+    guard.Release();
+    Progress.Close();
+    const QString ok = Text(mtUploadPLUOK);
+    dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
+    Wb.Modified = true;
+    return {CommandOutcome::Succeeded, ok, {}};
+}
+
+CommandOutcome ScaleCommands::ReportItemClick()
+{
+    Progress.Show();
+    ProgressGuard guard(Progress);
+    auto fail = [&](int message) {
+        guard.Release();
+        return ErrorEnding(message);
+    };
+    Progress.SetStatus(Text(mtConnect), false);
+
+    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
+        return fail(mtConnectError);
+    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
+        return fail(mtSaleReportError);
+    Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
+
+    Progress.SetStatus(Text(mtSaleReport), false);
+    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
+        return fail(mtSaleReportError);
+    // Up to 40 bits: exact in a double.
+    auto bigEndian = [&](int first, int last) {
+        double v = 0;
+        for (int k = first; k <= last; ++k)
+            v = v * 256 + Bus.Buffer[k];
+        return v;
+    };
+    const double total = bigEndian(0, 4);
+    const double unitPrice = bigEndian(5, 8);
+    const double weight = bigEndian(9, 10);
+
+    if (!Bus.ReadBlock(cmdRead, bankUnit, 0, 1))
+        return fail(mtSaleReportError);
+    const int unitCode = Bus.Buffer[0] & 7;
+    const QByteArray unit = unitCode == 0 ? "kg" : unitCode == 3 ? "g" : "";
+
+    Progress.SetStatus(Text(mtDisconnect), false);
+    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
+        return fail(mtDisconnectError);
+    guard.Release();
+    Progress.Close();
+
+    const int d = Wb.Options.PriceDecimal;
+    const QByteArray& format = Wb.PriceFormat;
+    QByteArray c1, c3;
+    if (d != 0) {
+        const double scale = std::pow(10.0, d);
+        c1 = regional::formatPrintf(format, unitPrice / scale);
+        c3 = regional::formatPrintf(format, total / scale);
+    } else {
+        c1 = regional::formatPrintf(format, unitPrice);
+        c3 = regional::formatPrintf(format, total);
+    }
+    const QByteArray c2 = unit == "g" ? regional::formatInt((long long)weight) + unit
+                                      : regional::formatFixed(weight / 1000, 3) + unit;
+    ReportGrid.AddRow(cp::decode(c1), cp::decode(c2), cp::decode(c3));
+
+    const QByteArray line = c1 + '\t' + c2 + '\t' + c3;
+    const QString path = ReportFileName(Today());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        throw EInOutError(QStringLiteral("Cannot open file ") + path, file.errorString());
+    const QByteArray bytes = line + "\r\n";
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        throw EInOutError(QStringLiteral("Cannot write file ") + path, file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("Cannot write file ") + path, file.errorString());
+    return {CommandOutcome::Succeeded, {}, cp::decode(line)};
+}
+
+CommandOutcome ScaleCommands::Salereport1Click()
+{
+    // However the readout ends: the closing status, the dialog closed, the
+    // engine's frame switches clear for the next command.
+    struct Ending {
+        ScaleCommands& C;
+        ~Ending()
+        {
+            C.Bus.FrameMode = false;
+            C.Bus.FrameError = false;
+            C.Progress.SetStatus(Text(mtDisconnect), false);
+            C.Progress.Close();
+        }
+    };
+
+    Progress.Show();
+    Ending ending{*this};
+    Progress.SetStatus(Text(mtConnect), false);
+
+    Bus.FrameMode = true;
+    if (!Bus.SendCommand(cmdAllValues, 0, 0, 0)) {
+        const CommandOutcome out = ErrorEnding(Bus.FrameError ? mtProtocolError : mtConnectError);
+        Bus.FrameMode = false;
+        Bus.FrameError = false;
+        return out;
+    }
+    Bus.FrameMode = false;
+
+    const uint8_t* frame = Bus.ReceiveBuffer;
+    constexpr int frameSize = 64;
+    const QByteArray state = DecodeField(fcText, frame, frameSize, 1, 20, 0).toByteArray();
+    QString line;
+    if (state == QByteArray(20, 'I')) {
+        line = Text(mtStableError);
+    } else if (state == QByteArray(20, 'N')) {
+        line = Text(mtLiftedError);
+    } else if (state == QByteArray(20, 'S')) {
+        line = Text(mtOverError);
+    } else {
+        auto number = [&](int position, int count) {
+            double v = 0;
+            if (!regional::parseFloat(DecodeField(fcText, frame, frameSize, position, count, 0).toByteArray(), &v))
+                v = 0;
+            return v;
+        };
+        QByteArray weight = regional::formatFixed(number(2, 5) / 1000, 3);
+        if (frame[1] == '-')
+            weight.prepend('-');
+        const QByteArray values = weight + "kg;" + regional::formatFixed(number(8, 6) / 100, 2) + ';'
+            + regional::formatFixed(number(15, 6) / 100, 2);
+        line = cp::decode(values);
+    }
+    if (AppendMemoLine)
+        AppendMemoLine(line);
+    return {CommandOutcome::Succeeded, {}, line};
+}
