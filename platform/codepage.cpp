@@ -37,7 +37,7 @@ QByteArray current()
 
 // Converters are costly to open (ICU); keep one pair per thread and name.
 struct Converters {
-    QByteArray name;
+    QByteArray requested;   // the name asked for, before checking it
     QStringDecoder decoder;
     QStringEncoder encoder;
 };
@@ -45,9 +45,10 @@ struct Converters {
 Converters& converters()
 {
     thread_local Converters c;
-    const QByteArray n = usable(current());
-    if (c.name != n) {
-        c.name = n;
+    const QByteArray requested = current();
+    if (c.requested != requested || !c.decoder.isValid()) {
+        const QByteArray n = usable(requested);
+        c.requested = requested;
         c.decoder = QStringDecoder(n.constData());
         c.encoder = QStringEncoder(n.constData());
     }
