@@ -31,7 +31,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, const QPoi
     return l;
 }
 
-QFont font(const char* family, int pixels)
+QFont fontOf(const char* family, int pixels)
 {
     QFont f(QString::fromLatin1(family));
     f.setPixelSize(pixels);
@@ -55,16 +55,16 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
     bevel(this, QRect(24, 88, 281, 25), QFrame::Sunken)->setObjectName("Bevel4");
 
     const QColor navy(0, 0, 128);
-    const QFont captionFont = font("Times New Roman", 18);
+    const QFont captionFont = fontOf("Times New Roman", 18);
     Label3D1 = label(this, "Label3D1", "Status:", QPoint(32, 26), captionFont, Qt::black);
-    StatusLabel = label(this, "StatusLabel", "StatusLabel", QPoint(88, 28), font("Courier New", 15), navy);
+    StatusLabel = label(this, "StatusLabel", "StatusLabel", QPoint(88, 28), fontOf("Courier New", 15), navy);
     StatusLabel->setAutoFillBackground(true);
     StatusLabel->setFixedWidth(305 - 88 - 2);
     Label3D2 = label(this, "Label3D2", "Current package:", QPoint(32, 58), captionFont, Qt::black);
-    CurLabel = label(this, "CurLabel", "123", QPoint(168, 58), font("Courier New", 20), navy);
+    CurLabel = label(this, "CurLabel", "123", QPoint(168, 58), fontOf("Courier New", 20), navy);
     CurLabel->setFixedWidth(120);
     Label3D3 = label(this, "Label3D3", "Total Packages:", QPoint(32, 90), captionFont, Qt::black);
-    TotalLabel = label(this, "TotalLabel", "456", QPoint(160, 90), font("Courier New", 20), navy);
+    TotalLabel = label(this, "TotalLabel", "456", QPoint(160, 90), fontOf("Courier New", 20), navy);
     TotalLabel->setFixedWidth(120);
 
     ProgressBar1 = new QProgressBar(this);

@@ -46,8 +46,9 @@ public:
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 
-protected:
     void reject() override;              // Escape acts as the visible button
+
+protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
