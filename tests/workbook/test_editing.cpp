@@ -1,0 +1,236 @@
+#include "pricemode.h"
+#include "wbtest.h"
+
+class Editing : public SepTest {};
+INSTANTIATE_SEPARATORS(Editing);
+
+TEST_P(Editing, ResetTableEmptiesEveryRow)
+{
+    Bench b;
+    b.wb.Table.setCell(colName, 5, "Apple");
+    b.wb.Table.PluRecords[5].UnitIndex = -1;
+    b.wb.Modified = true;
+    b.wb.CurrentFileName = "/x.KYR";
+    b.wb.ResetTable();
+    for (int r = 1; r <= PluCount; ++r) {
+        ASSERT_EQ(b.price(r), n("0.00")) << r;
+        ASSERT_EQ(b.stored(r), n("0.00")) << r;
+        ASSERT_EQ(b.name(r), "") << r;
+        ASSERT_EQ(b.unit(r), "kg") << r;
+        ASSERT_EQ(b.wb.Table.PluRecords[r].UnitIndex, 0) << r;
+    }
+    EXPECT_TRUE(b.wb.CurrentFileName.isEmpty());
+    EXPECT_FALSE(b.wb.Modified);
+}
+
+TEST_P(Editing, PriceKeysByMode)
+{
+    const char sep = GetParam();
+    struct Case {
+        int mode;
+        const char* allowed;   // of the probe keys "7", sep, other sep, "a", "-", " "
+    } cases[] = {{0, "100000"}, {1, "110000"}, {2, "110000"}, {3, "110000"}, {5, "111111"}};
+    const char probes[] = {'7', sep, otherSep(), 'a', '-', ' '};
+    for (const Case& c : cases) {
+        Bench b;
+        b.opts.PriceDecimal = c.mode;
+        for (int i = 0; i < 6; ++i) {
+            b.wb.PriceTyped = false;
+            const bool pass = b.wb.KeyPress(colPrice, 1, QLatin1Char(probes[i]), "1", false);
+            EXPECT_EQ(pass, c.allowed[i] == '1') << "mode " << c.mode << " key '" << probes[i] << "'";
+            EXPECT_EQ(b.wb.PriceTyped, pass);
+        }
+    }
+}
+
+TEST_P(Editing, PriceLengthNeedsASelection)
+{
+    Bench b;   // PriceLength 8
+    const QByteArray full = n("12345.00");
+    EXPECT_FALSE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), full, false));
+    EXPECT_FALSE(b.wb.PriceTyped);
+    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), full, true));
+    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), "1234567", false));
+    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QChar(8), full + "999", false));   // Backspace always
+    b.opts.PriceLength = 3;
+    EXPECT_FALSE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), "123", false));
+
+    // Typing over a full cell works because opening the editor selects it.
+    b.wb.Table.setCell(colPrice, 2, full);
+    EXPECT_EQ(b.type(2, "42"), 2);
+    EXPECT_EQ(b.price(2), "42");
+}
+
+TEST_P(Editing, NameTakesNoKeyAtThirteenBytes)
+{
+    Bench b;
+    const QByteArray twelve(12, 'x'), thirteen(13, 'x');
+    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), twelve, false));
+    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), thirteen, false));
+    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), thirteen, true));
+    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QChar(8), thirteen, false));
+    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QChar(0x82F9), twelve, false));   // any character kind
+    // Bytes count: six GBK characters are 12 bytes, seven are 14.
+    const QByteArray gbk6 = QByteArray("\xC6\xBB\xB9\xFB").repeated(3);
+    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), gbk6, false));
+    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), gbk6 + "\xC6\xBB", false));
+    EXPECT_FALSE(b.wb.PriceTyped);
+}
+
+TEST_P(Editing, TypedPriceReachesThePriceStore)
+{
+    Bench b;
+    EXPECT_EQ(b.type(1, n("12.5")), 4);
+    EXPECT_EQ(b.stored(1), n("12.5"));
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 1));
+    EXPECT_EQ(b.price(1), n("12.50"));
+    EXPECT_EQ(b.stored(1), n("12.5"));
+
+    // A deletion sets no PriceTyped: the store keeps the longer text.
+    b.type(2, "125");
+    b.backspace(2);
+    EXPECT_EQ(b.price(2), "12");
+    EXPECT_EQ(b.stored(2), "125");
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 2));
+    EXPECT_EQ(b.price(2), n("12.00"));
+    EXPECT_EQ(b.stored(2), "125");
+
+    // A key accepted but not yet copied: leaving the cell copies the formatted text.
+    b.paste(3, "7");
+    ASSERT_TRUE(b.wb.KeyPress(colPrice, 3, QLatin1Char('5'), "7", true));
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 3));
+    EXPECT_EQ(b.stored(3), n("7.00"));
+    EXPECT_FALSE(b.wb.PriceTyped);
+    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+}
+
+TEST_P(Editing, LeavingAPriceCellValidates)
+{
+    struct Case {
+        const char* text;
+        const char* shown;   // nullptr: refused
+    } cases[] = {
+        {"1.2.3", nullptr}, {"", nullptr}, {"abc", nullptr}, {"  ", nullptr},
+        {"100000", nullptr}, {"99999.991", nullptr},
+        {"-5", nullptr}, {"-0.001", nullptr},               // nothing below 0
+        {"99999.99", "99999.99"}, {" 7 ", "7.00"}, {"0.005", "0.01"}, {"-0", "0.00"}, {"1e2", "100.00"},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.paste(4, n(c.text));
+        const bool moved = b.wb.SelectCell(colPrice, 4);
+        EXPECT_EQ(moved, c.shown != nullptr) << c.text;
+        if (!moved) {
+            ASSERT_EQ(b.dlg.Boxes.size(), 1) << c.text;
+            EXPECT_EQ(b.dlg.Boxes[0].text, "Ranging between 0 and " + QString::fromLatin1(n("99999.99")));
+            EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Error);
+            EXPECT_EQ(b.dlg.Boxes[0].buttons, MsgButtons::Ok);
+            EXPECT_EQ(b.price(4), n(c.text)) << "refused text stays";
+        } else {
+            EXPECT_TRUE(b.dlg.Boxes.isEmpty()) << c.text;
+            EXPECT_EQ(b.price(4), n(c.shown)) << c.text;
+        }
+    }
+}
+
+TEST_P(Editing, OtherColumnsMoveFreely)
+{
+    Bench b;
+    b.paste(1, "junk");
+    EXPECT_TRUE(b.wb.SelectCell(colName, 1));
+    EXPECT_TRUE(b.wb.SelectCell(colNumber, 1));
+    b.wb.ExitGrid(colName, 1);
+    EXPECT_EQ(b.price(1), "junk");
+    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+    EXPECT_EQ(b.dlg.Beeps, 0);
+}
+
+TEST_P(Editing, WholePriceModeNamesSevenNinesButChecksPriceMax)
+{
+    Bench b("[default]\r\nprice decimal=0\r\n");
+    EXPECT_EQ(b.wb.PriceFormat, "%d");
+    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and 9999999");
+    b.paste(1, "100000");
+    EXPECT_FALSE(b.wb.SelectCell(colPrice, 1));
+    b.paste(1, n("2.5"));   // pasted: the key filter would have dropped the separator
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 1));
+    EXPECT_EQ(b.price(1), "2");
+    EXPECT_EQ(b.type(2, n("7.")), 1);
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 2));
+    EXPECT_EQ(b.price(2), "7");
+}
+
+TEST_P(Editing, LeavingTheGridZeroesWithABeep)
+{
+    struct Case {
+        int mode;
+        const char* text;
+        const char* shown;
+        int beeps;
+    } cases[] = {
+        {2, "abc", "0", 1}, {2, "", "0", 1}, {2, "1.2.3", "0", 1},
+        {2, "100000", "0.00", 1}, {2, "-5", "0.00", 1}, {2, "12.5", "12.50", 0},
+        {0, "abc", "0", 1}, {0, "-1", "0", 1}, {0, "12.5", "12", 0},
+        {1, "x", "0", 1}, {1, "999999.95", "0.0", 1}, {1, "3", "3.0", 0},
+        {3, "x", "0", 1}, {3, "1.23456", "1.235", 0},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.wb.PriceDecimalCommand(c.mode == 0 ? 0 : c.mode == 1 ? 1 : c.mode == 2 ? 3 : 5);
+        b.paste(6, n(c.text));
+        b.wb.Table.setStoredPrice(6, "stored");
+        b.wb.PriceTyped = true;
+        b.wb.ExitGrid(colPrice, 6);
+        EXPECT_EQ(b.price(6), n(c.shown)) << c.mode << " " << c.text;
+        EXPECT_EQ(b.dlg.Beeps, c.beeps) << c.mode << " " << c.text;
+        EXPECT_EQ(b.stored(6), "stored");
+        EXPECT_TRUE(b.wb.PriceTyped);
+        EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+    }
+}
+
+TEST_P(Editing, OpeningTheEditorMarksModified)
+{
+    Bench b;
+    EXPECT_FALSE(b.wb.Modified);
+    b.wb.GetEditText(colName, 9);
+    EXPECT_TRUE(b.wb.Modified);
+}
+
+TEST_P(Editing, RangeMessageTreatsPercentAsText)
+{
+    Bench b;
+    MessageTexts.set(mtRange, "100% %s%n%d %");
+    EXPECT_EQ(b.wb.RangeMessage(), "100% %s%n%d %" + QString::fromLatin1(n("99999.99")));
+    b.paste(1, "x");
+    EXPECT_FALSE(b.wb.SelectCell(colPrice, 1));
+    EXPECT_EQ(b.dlg.Boxes.value(0).text, b.wb.RangeMessage());
+}
+
+TEST_P(Editing, ModeOutsideTheTableHasNoPriceTexts)
+{
+    Bench b("[default]\r\nprice decimal=5\r\n");
+    EXPECT_EQ(b.wb.PriceFormat, "");
+    EXPECT_EQ(b.price(1), "");
+    EXPECT_EQ(b.unit(1), "kg");
+    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and ");
+    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('z'), "", false));
+    b.paste(1, "12");
+    EXPECT_TRUE(b.wb.SelectCell(colPrice, 1));
+    EXPECT_EQ(b.price(1), "");
+}
+
+TEST_P(Editing, EveryCellChangeIsSignalled)
+{
+    Bench b;
+    QList<QPair<int, int>> seen;
+    QObject::connect(&b.wb.Table, &PluTable::cellChanged, [&](int row, int col) { seen.append({row, col}); });
+    b.paste(3, "5");
+    b.wb.SelectCell(colPrice, 3);
+    EXPECT_EQ(seen, (QList<QPair<int, int>>{{3, colPrice}, {3, colPrice}}));
+    seen.clear();
+    b.wb.Table.setCell(colName, 77, "x");
+    b.wb.ResetTable();
+    EXPECT_TRUE(seen.contains(qMakePair(3, int(colPrice))));
+    EXPECT_TRUE(seen.contains(qMakePair(77, int(colName))));
+}

@@ -1,0 +1,447 @@
+#include "atomicfile.h"
+#include "errors.h"
+#include "exedir.h"
+#include "plufile.h"
+#include "wbtest.h"
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void load(Bench& b, const QByteArray& bytes)
+{
+    b.home.write("in.KYR", bytes);
+    b.wb.ResetTable();
+    b.wb.LoadPluFile(b.home.file("in.KYR"));
+}
+
+QByteArray saved(Bench& b)
+{
+    b.wb.SavePluFile(b.home.file("out.KYR"));
+    return b.home.read("out.KYR");
+}
+
+#define EXPECT_ROW(b, r, p, nm, u)                   \
+    do {                                             \
+        EXPECT_EQ((b).price(r), p) << "row " << r;   \
+        EXPECT_EQ((b).stored(r), p) << "row " << r;  \
+        EXPECT_EQ((b).name(r), nm) << "row " << r;   \
+        EXPECT_EQ((b).unit(r), u) << "row " << r;    \
+    } while (0)
+
+} // namespace
+
+TEST(PluFormat, PaddingCountsBytesAndNeverCuts)
+{
+    EXPECT_EQ(PadLeft("0.00", 8), "    0.00");
+    EXPECT_EQ(PadLeft("123456789", 8), "123456789");
+    EXPECT_EQ(PadLeft("", 3), "   ");
+    EXPECT_EQ(PadRight("Apple", 13), "Apple        ");
+    EXPECT_EQ(PadRight("\xC6\xBB\xB9\xFB", 6), "\xC6\xBB\xB9\xFB  ");
+    EXPECT_EQ(PadRight("abc", -1), "abc");
+    EXPECT_EQ(TrimBlanks(" \t\x01 a b\x1F\r "), "a b");
+}
+
+TEST(PluFormat, LineEnds)
+{
+    using L = QList<QByteArray>;
+    EXPECT_EQ(SplitPluLines("a\r\nb\nc\rd", 77), (L{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitPluLines("a\r\r\nb\n\n", 77), (L{"a", "", "b", ""}));
+    EXPECT_EQ(SplitPluLines("\r\n\r\n", 77), (L{"", ""}));
+    EXPECT_EQ(SplitPluLines("\n\r", 77), (L{"", ""}));   // LF then a lone CR: two ends
+    EXPECT_EQ(SplitPluLines("", 77), L{});
+    EXPECT_EQ(SplitPluLines("a\nb\nc", 2), (L{"a", "b"}));
+    // Ctrl-Z: an end-of-file mark at the very end, data elsewhere.
+    EXPECT_EQ(SplitPluLines("a\r\n\x1A\x1A", 77), L{"a"});
+    EXPECT_EQ(SplitPluLines("a\x1A\x1A", 77), L{"a"});
+    EXPECT_EQ(SplitPluLines("a\x1A" "b\r\n\x1A\r\n", 77), (L{"a\x1A" "b", "\x1A"}));
+}
+
+class PluFile : public SepTest {};
+INSTANTIATE_SEPARATORS(PluFile);
+
+TEST_P(PluFile, ExampleLineBytes)
+{
+    Bench b;
+    b.wb.Table.setCell(colPrice, 1, n("12.50"));
+    b.wb.Table.setCell(colName, 1, "Apple");
+    QByteArray line = QByteArray::fromHex("20202031322e3530094170706c65") + QByteArray(8, ' ')
+        + QByteArray::fromHex("096b670d0a");
+    line.replace('.', GetParam());
+    EXPECT_EQ(saved(b).left(line.size()), line);
+}
+
+TEST_P(PluFile, UntouchedTableIs77IdenticalLines)
+{
+    Bench b;
+    b.wb.Modified = true;
+    const QByteArray line = "    " + n("0.00") + "\t" + QByteArray(13, ' ') + "\tkg\r\n";
+    EXPECT_EQ(saved(b), line.repeated(77));
+    EXPECT_FALSE(b.wb.Modified);
+    EXPECT_TRUE(b.wb.CurrentFileName.isEmpty());
+    EXPECT_EQ(b.titles, 0);
+}
+
+TEST_P(PluFile, SaveLoadSaveKeepsEveryByte)
+{
+    Bench b;
+    const QByteArray gbk = "\xC6\xBB\xB9\xFB";                  // two GBK characters
+    const QByteArray cp1252 = "Caf\xE9 cr\xE8me";               // not UTF-8
+    b.wb.Table.setCell(colPrice, 1, n("12.50"));
+    b.wb.Table.setCell(colName, 1, "Apple");
+    b.wb.Table.setCell(colName, 2, gbk);
+    b.wb.Table.setCell(colName, 3, cp1252);
+    b.wb.Table.setCell(colName, 4, " \tpadded \x01");
+    b.wb.Table.setCell(colName, 5, "fifteen-bytes!!");
+    b.wb.Table.setCell(colPrice, 6, n("123456.78"));             // over the limit on reload
+    b.wb.Table.setCell(colUnit, 7, "lb");
+    b.wb.Table.setCell(colName, 8, "a\x1A" "b");
+    const QByteArray first = saved(b);
+    EXPECT_EQ(first.count("\r\n"), 77);
+    EXPECT_TRUE(first.contains("\t" + cp1252 + "   \tkg\r\n"));
+
+    Bench c;
+    load(c, first);
+    EXPECT_ROW(c, 1, n("12.50"), "Apple        ", "kg");
+    EXPECT_ROW(c, 2, n("0.00"), gbk + QByteArray(9, ' '), "kg");
+    EXPECT_EQ(c.name(4), "padded       ");
+    EXPECT_EQ(c.name(5), "fifteen-bytes!!");
+    EXPECT_EQ(c.price(6), n("0.00"));
+    EXPECT_EQ(c.wb.Table.PluRecords[7].UnitIndex, -1);
+    EXPECT_EQ(c.wb.Table.PluRecords[1].UnitIndex, 0);
+    c.wb.Table.setCell(colPrice, 6, n("123456.78"));   // what the first table held
+    EXPECT_EQ(saved(c), first);
+}
+
+TEST_P(PluFile, ShortLongAndMalformedFiles)
+{
+    {
+        Bench b;
+        load(b, n("1.5\tA\tkg\r\n2\tB\tkg\r\n3\tC\tkg\r\n"));
+        EXPECT_ROW(b, 3, n("3.00"), "C", "kg");
+        EXPECT_ROW(b, 4, n("0.00"), "", "");
+        EXPECT_ROW(b, 77, n("0.00"), "", "");
+    }
+    {
+        Bench b;
+        QByteArray file;
+        for (int i = 1; i <= 80; ++i)
+            file += QByteArray::number(i) + "\tN" + QByteArray::number(i) + "\tkg\r\n";
+        load(b, file);
+        EXPECT_ROW(b, 77, n("77.00"), "N77", "kg");
+        EXPECT_EQ(saved(b).count("\r\n"), 77);
+    }
+    {
+        Bench b;
+        load(b, n("12.5\r\n12.5\tApple\r\n\r\n  7  \tX\t  \r\n9\t\tKG\r\n9\t\tlb\r\nabc\tY\tkg\tmore\r\n"));
+        EXPECT_ROW(b, 1, n("0.00"), n("12.5"), "");   // no TAB: all of it is the name
+        EXPECT_ROW(b, 2, n("12.50"), "Apple", "");
+        EXPECT_ROW(b, 3, n("0.00"), "", "");          // a blank line takes a row
+        EXPECT_ROW(b, 4, n("7.00"), "X", "");         // a blank unit leaves it unset
+        EXPECT_ROW(b, 5, n("9.00"), "", "KG");
+        EXPECT_ROW(b, 6, n("9.00"), "", "lb");
+        EXPECT_ROW(b, 7, n("0.00"), "Y", "kg\tmore");
+        const TPluRecord* r = b.wb.Table.PluRecords;
+        EXPECT_EQ(r[4].UnitIndex, 0);
+        EXPECT_EQ(r[5].UnitIndex, 0);
+        EXPECT_EQ(r[6].UnitIndex, -1);
+        EXPECT_EQ(r[7].UnitIndex, -1);
+        EXPECT_DOUBLE_EQ(r[2].Price, 12.5);
+    }
+}
+
+TEST_P(PluFile, OtherSeparatorGivesZeroForDecimals)
+{
+    Bench b;
+    QByteArray file = "12.50\tA\r\n12\tB\r\n";
+    file.replace('.', otherSep());
+    load(b, file);
+    EXPECT_EQ(b.price(1), n("0.00"));
+    EXPECT_EQ(b.price(2), n("12.00"));
+}
+
+TEST_P(PluFile, LoadedPricesOutsideTheRangeShowZero)
+{
+    struct Case {
+        int command;   // price decimal command
+        const char* file;
+        const char* shown;
+    } cases[] = {
+        {3, "100000", "0.00"}, {3, "99999.99", "99999.99"}, {3, "-5", "0.00"}, {3, "-0.001", "0.00"},
+        {3, "1e999", "0.00"},
+        {0, "9999999", "9999999"}, {0, "9999999.5", "0"}, {0, "10000000", "0"}, {0, "1e300", "0"},
+        {0, "-5", "0"}, {0, "-0.4", "0"}, {0, "2.5", "2"}, {0, "3.5", "4"},
+        {5, "1234.56789", "1234.568"}, {5, "10000", "0.000"},
+    };
+    for (const Case& c : cases) {
+        Bench b;
+        b.wb.PriceDecimalCommand(c.command);
+        load(b, n(c.file) + "\tx\r\n");
+        EXPECT_EQ(b.price(1), n(c.shown)) << c.command << " " << c.file;
+        EXPECT_EQ(b.stored(1), n(c.shown)) << c.command << " " << c.file;
+        EXPECT_EQ(b.dlg.Beeps, 0);
+    }
+}
+
+TEST_P(PluFile, OpenSetsFileTitleAndClearsModified)
+{
+    Bench b;
+    b.home.write("a.KYR", "5\tFive\tkg\r\n");
+    b.dlg.OpenAnswers = {b.home.file("a.KYR")};
+    b.wb.OpenItemClick();
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("a.KYR"));
+    EXPECT_EQ(b.titles, 1);
+    EXPECT_EQ(b.lastTitle, "Varlo Manager~[" + b.home.file("a.KYR") + "]");
+    EXPECT_EQ(b.wb.WindowTitle(), b.lastTitle);
+    EXPECT_FALSE(b.wb.Modified);
+    EXPECT_EQ(b.price(1), n("5.00"));
+
+    // A relative name is completed with the current directory.
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(b.home.path());
+    b.wb.LoadPluFile("a.KYR");
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("a.KYR"));
+
+    // Cancelling the dialog changes nothing.
+    b.wb.Table.setCell(colName, 1, "kept");
+    b.wb.OpenItemClick();
+    EXPECT_EQ(b.name(1), "kept");
+    EXPECT_EQ(b.titles, 2);
+}
+
+TEST_P(PluFile, FailedOpenLeavesTheTableResetAndNamesThePath)
+{
+    Bench b;
+    b.wb.Table.setCell(colName, 1, "old");
+    b.dlg.OpenAnswers = {b.home.file("missing.KYR")};
+    EXPECT_THROW(b.wb.OpenItemClick(), EInOutError);
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("missing.KYR"));
+    EXPECT_FALSE(b.wb.Modified);
+    EXPECT_EQ(b.name(1), "");
+    EXPECT_EQ(b.price(1), n("0.00"));
+    EXPECT_EQ(b.titles, 0);
+
+    QDir(b.home.path()).mkdir("dir.KYR");   // a directory cannot be read as a file
+    b.dlg.OpenAnswers = {b.home.file("dir.KYR")};
+    EXPECT_THROW(b.wb.OpenItemClick(), EInOutError);
+    EXPECT_EQ(b.titles, 0);
+}
+
+TEST_P(PluFile, SaveAsAndSave)
+{
+    Bench b;
+    b.wb.Modified = true;
+    b.wb.SaveItemClick();   // no current file: asks for a name; cancelled
+    EXPECT_EQ(b.dlg.SaveAsked, 1);
+    EXPECT_TRUE(b.wb.Modified);
+    EXPECT_EQ(b.titles, 0);
+
+    b.dlg.SaveAnswers = {b.home.file("new.KYR")};
+    b.wb.SaveItemClick();
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("new.KYR"));
+    EXPECT_EQ(b.lastTitle, "Varlo Manager~[" + b.home.file("new.KYR") + "]");
+    EXPECT_FALSE(b.wb.Modified);
+    EXPECT_EQ(b.home.read("new.KYR").count("\r\n"), 77);
+
+    b.wb.Table.setCell(colName, 1, "Pear");
+    b.wb.Modified = true;
+    b.wb.SaveItemClick();   // to the current file, no question, no new title
+    EXPECT_EQ(b.dlg.SaveAsked, 2);
+    EXPECT_EQ(b.titles, 1);
+    EXPECT_TRUE(b.home.read("new.KYR").contains("\tPear         \t"));
+}
+
+// A full disk in the middle of the write: the old file stays whole and the
+// flag stays as it was, whether or not the table was modified.
+TEST_P(PluFile, FailedWriteKeepsOldFileAndFlag)
+{
+    for (const bool modified : {true, false}) {
+        Bench b;
+        b.wb.SavePluFile(b.home.file("a.KYR"));
+        const QByteArray old = b.home.read("a.KYR");
+        b.wb.CurrentFileName = b.home.file("a.KYR");
+        b.wb.Table.setCell(colName, 1, "changed");
+        b.wb.Modified = modified;
+        SetAtomicWriteFailure(1, ENOSPC);
+        EXPECT_THROW(b.wb.SaveItemClick(), EInOutError);
+        SetAtomicWriteFailure(0, 0);
+        EXPECT_EQ(b.home.read("a.KYR"), old);
+        EXPECT_EQ(b.wb.Modified, modified);
+
+        // Save as: the new name is taken, the title is not.
+        b.dlg.SaveAnswers = {b.home.file("b.KYR")};
+        SetAtomicWriteFailure(1, ENOSPC);
+        EXPECT_THROW(b.wb.SaveasItemClick(), EInOutError);
+        SetAtomicWriteFailure(0, 0);
+        EXPECT_EQ(b.wb.CurrentFileName, b.home.file("b.KYR"));
+        EXPECT_EQ(b.titles, 0);
+        EXPECT_EQ(b.wb.Modified, modified);
+        EXPECT_FALSE(QFile::exists(b.home.file("b.KYR")));
+    }
+}
+
+// ---- unwritable directory, as an unprivileged user (root ignores permissions)
+
+namespace {
+const char* const ChildDirEnv = "VARLO_WB_UNWRITABLE_DIR";
+
+void saveIntoUnwritableDirectory(const QString& dir)
+{
+    ScriptedDialogs dlg;
+    TIniOptions opts;
+    Workbook wb(opts);
+    SetExeDir(dir);
+    wb.Initialise();
+    const QString path = dir + "/old.KYR";
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray old = f.readAll();
+    f.close();
+    wb.LoadPluFile(path);
+    wb.Table.setCell(colName, 1, "changed");
+    wb.Modified = true;
+    EXPECT_THROW(wb.SaveItemClick(), EInOutError);
+    EXPECT_TRUE(wb.Modified);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+}
+} // namespace
+
+TEST(SaveFailure, UnwritableDirectoryKeepsTheOldFile)
+{
+    if (qEnvironmentVariableIsSet(ChildDirEnv)) {   // the re-executed, unprivileged run
+        saveIntoUnwritableDirectory(qEnvironmentVariable(ChildDirEnv));
+        return;
+    }
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QByteArray old = "    1.00\tOld          \tkg\r\n";
+    {
+        QFile f(tmp.path() + "/old.KYR");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    const QByteArray dir = QFile::encodeName(tmp.path());
+    ASSERT_EQ(::chmod(dir.constData(), 0555), 0);
+    if (::geteuid() != 0) {
+        saveIntoUnwritableDirectory(tmp.path());
+    } else {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(ChildDirEnv, tmp.path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                QCoreApplication::applicationFilePath(),
+                                "--gtest_filter=SaveFailure.UnwritableDirectoryKeepsTheOldFile"});
+        if (!child.waitForStarted(10000))
+            GTEST_SKIP() << "setpriv is not available";
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QByteArray out = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << out.constData();
+        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.constData();
+    }
+    QFile f(tmp.path() + "/old.KYR");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    ::chmod(dir.constData(), 0700);
+}
+
+// ---- the save question and the file commands
+
+TEST_P(PluFile, QuerySaveAnswers)
+{
+    {   // nothing changed: no question
+        Bench b;
+        EXPECT_TRUE(b.wb.QuerySave());
+        EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+    }
+    {   // No
+        Bench b;
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::No};
+        EXPECT_TRUE(b.wb.QuerySave());
+        ASSERT_EQ(b.dlg.Boxes.size(), 1);
+        EXPECT_EQ(b.dlg.Boxes[0].text, "File has not been saved, save it now?");
+        EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Warning);
+        EXPECT_EQ(b.dlg.Boxes[0].buttons, MsgButtons::YesNoCancel);
+        EXPECT_EQ(b.dlg.SaveAsked, 0);
+        EXPECT_TRUE(b.wb.Modified);
+    }
+    {   // Cancel
+        Bench b;
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Cancel};
+        EXPECT_FALSE(b.wb.QuerySave());
+    }
+    {   // Yes without a file: the save dialog; cancelling it still goes on
+        Bench b;
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Yes};
+        EXPECT_TRUE(b.wb.QuerySave());
+        EXPECT_EQ(b.dlg.SaveAsked, 1);
+        EXPECT_TRUE(b.wb.Modified);
+    }
+    {   // Yes with a file: saved there
+        Bench b;
+        b.wb.CurrentFileName = b.home.file("cur.KYR");
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Yes};
+        EXPECT_TRUE(b.wb.QuerySave());
+        EXPECT_EQ(b.dlg.SaveAsked, 0);
+        EXPECT_FALSE(b.wb.Modified);
+        EXPECT_EQ(b.home.read("cur.KYR").count("\r\n"), 77);
+    }
+}
+
+TEST_P(PluFile, NewCommand)
+{
+    {   // Cancel keeps the table and still empties the memo
+        Bench b;
+        b.wb.Table.setCell(colName, 1, "kept");
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Cancel};
+        b.wb.NewItemClick();
+        EXPECT_EQ(b.name(1), "kept");
+        EXPECT_TRUE(b.wb.Modified);
+        EXPECT_EQ(b.memos, 1);
+    }
+    {   // No: reset; the title keeps naming the old file, Save asks for a name
+        Bench b;
+        b.wb.SaveasItemClick();
+        b.dlg.SaveAnswers = {b.home.file("x.KYR")};
+        b.wb.SaveasItemClick();
+        b.wb.Table.setCell(colName, 1, "gone");
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::No};
+        b.wb.NewItemClick();
+        EXPECT_EQ(b.name(1), "");
+        EXPECT_TRUE(b.wb.CurrentFileName.isEmpty());
+        EXPECT_EQ(b.titles, 1);
+        EXPECT_EQ(b.memos, 1);
+        const int asked = b.dlg.SaveAsked;
+        b.wb.SaveItemClick();
+        EXPECT_EQ(b.dlg.SaveAsked, asked + 1);
+    }
+    {   // Yes and the save fails: the command ends, nothing reset, memo kept
+        Bench b;
+        b.wb.CurrentFileName = b.home.file("no/such/dir/x.KYR");
+        b.wb.Table.setCell(colName, 1, "kept");
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Yes};
+        EXPECT_THROW(b.wb.NewItemClick(), EInOutError);
+        EXPECT_EQ(b.name(1), "kept");
+        EXPECT_TRUE(b.wb.Modified);
+        EXPECT_EQ(b.memos, 0);
+        b.dlg.Answers = {MsgResult::Yes};
+        b.dlg.OpenAnswers = {b.home.file("other.KYR")};
+        EXPECT_THROW(b.wb.OpenItemClick(), EInOutError);
+        EXPECT_EQ(b.dlg.OpenAsked, 0);
+    }
+}

@@ -1,0 +1,155 @@
+#include "errors.h"
+#include "pricemode.h"
+#include "wbtest.h"
+
+enum { cmd0, cmd1, cmd2No, cmd2Yes, cmd3No, cmd3Yes };
+
+class PriceModeCommands : public SepTest {
+protected:
+    QByteArray defaultsIni() const
+    {
+        return "[default]\r\nPrice Dot=3\r\nPrice Max=" + n("99999.99") + "\r\nprice length=8\r\nprice decimal=2\r\n";
+    }
+};
+INSTANTIATE_SEPARATORS(PriceModeCommands);
+
+TEST(PriceModeTable, CodesAndRows)
+{
+    struct Row {
+        int code, decimals, length;
+        double max;
+        const char* format;
+    } rows[] = {{0, 0, 7, 9999999, "%d"},       {9, 1, 8, 999999.9, "%.1f"},  {11, 2, 8, 99999.99, "%.2f"},
+                {3, 2, 8, 99999.99, "%.2f"},    {15, 3, 8, 9999.999, "%.3f"}, {7, 3, 8, 9999.999, "%.3f"}};
+    for (int i = 0; i < 6; ++i) {
+        const PriceModeRow* m = FindPriceMode(uint8_t(rows[i].code));
+        ASSERT_EQ(m, &PriceModes[i]) << rows[i].code;
+        EXPECT_EQ(m->Decimals, rows[i].decimals);
+        EXPECT_EQ(m->Length, rows[i].length);
+        EXPECT_DOUBLE_EQ(m->Max, rows[i].max);
+        EXPECT_STREQ(m->Format, rows[i].format);
+        EXPECT_EQ(PriceFormatFor(m->Decimals, "old"), rows[i].format);
+    }
+    for (int code : {1, 2, 4, 5, 6, 8, 10, 12, 13, 14, 16, 0x5B, 255})
+        EXPECT_EQ(FindPriceMode(uint8_t(code)), nullptr) << code;
+    EXPECT_EQ(PriceFormatFor(5, "old"), "old");
+    EXPECT_EQ(PriceFormatFor(-1, ""), "");
+}
+
+TEST_P(PriceModeCommands, ReformatFromTheStoredPrice)
+{
+    Bench b;
+    b.type(1, n("12.5"));
+    ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
+    b.wb.Modified = false;
+    b.wb.PriceDecimalCommand(cmd0);
+    EXPECT_EQ(b.price(1), "12");   // half to even
+    EXPECT_EQ(b.price(2), "0");
+    EXPECT_EQ(b.wb.PriceFormat, "%d");
+    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and 9999999");
+    b.wb.PriceDecimalCommand(cmd3Yes);
+    EXPECT_EQ(b.price(1), n("12.500"));
+    EXPECT_EQ(b.stored(1), n("12.5"));
+    EXPECT_EQ(b.opts.PriceLength, 8);
+    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and " + QString::fromLatin1(n("9999.999")));
+    b.wb.PriceDecimalCommand(cmd1);
+    EXPECT_EQ(b.price(1), n("12.5"));
+    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and " + QString::fromLatin1(n("999999.9")));
+    EXPECT_EQ(b.dlg.Beeps, 0);
+    EXPECT_FALSE(b.wb.Modified);   // a command marks nothing: closing asks nothing
+    EXPECT_TRUE(b.wb.QuerySave());
+    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+}
+
+TEST_P(PriceModeCommands, OverTheMaximumStopsThePassWithABeep)
+{
+    for (const char* bad : {"200000", "-5", "-0.001"}) {
+        Bench b;
+        b.wb.PriceDecimalCommand(cmd0);
+        for (int r = 1; r <= PluCount; ++r) {
+            b.wb.Table.setStoredPrice(r, "7");
+            b.wb.Table.setCell(colPrice, r, "7");
+        }
+        b.wb.Table.setStoredPrice(3, n(bad));
+        b.wb.Table.setStoredPrice(2, "junk");   // does not convert: 0
+        b.wb.PriceDecimalCommand(cmd2Yes);
+        EXPECT_EQ(b.dlg.Beeps, 1) << bad;
+        EXPECT_EQ(b.price(1), n("7.00"));
+        EXPECT_EQ(b.price(2), n("0.00"));
+        EXPECT_EQ(b.price(3), n("0.00"));
+        EXPECT_EQ(b.price(4), "7") << "rows after the stop keep the old format";
+        EXPECT_EQ(b.price(77), "7");
+        EXPECT_EQ(b.stored(3), n(bad));
+    }
+}
+
+TEST_P(PriceModeCommands, TwoDecimalVariantsDifferOnlyInPriceDot)
+{
+    Bench yes, no;
+    for (Bench* b : {&yes, &no}) {
+        b->type(5, n("3.456"));
+        b->wb.SelectCell(colPrice, 5);
+    }
+    yes.wb.PriceDecimalCommand(cmd2Yes);
+    no.wb.PriceDecimalCommand(cmd2No);
+    for (int r = 1; r <= PluCount; ++r)
+        ASSERT_EQ(yes.price(r), no.price(r)) << r;
+    EXPECT_EQ(yes.price(5), n("3.46"));
+    QByteArray yesIni = yes.home.read("config.ini"), noIni = no.home.read("config.ini");
+    EXPECT_EQ(yesIni, defaultsIni());
+    EXPECT_EQ(noIni.replace("Price Dot=11", "Price Dot=3"), yesIni);
+
+    Bench three;
+    three.wb.PriceDecimalCommand(cmd3No);
+    EXPECT_TRUE(three.home.read("config.ini").startsWith("[default]\r\nPrice Dot=15\r\n"));
+}
+
+TEST_P(PriceModeCommands, ConfigKeepsForeignKeysAndComments)
+{
+    const QByteArray before = "; price options\r\n[default]\r\nprice decimal=3\r\nmine=1\r\n[other]\r\nx=y\r\n";
+    Bench b(before);
+    b.wb.PriceDecimalCommand(cmd1);
+    const QByteArray after = b.home.read("config.ini");
+    EXPECT_TRUE(after.startsWith("; price options\r\n[default]\r\n")) << after.constData();
+    EXPECT_TRUE(after.contains("price decimal=1\r\n"));
+    EXPECT_TRUE(after.contains("mine=1\r\n"));
+    EXPECT_TRUE(after.endsWith("[other]\r\nx=y\r\n"));
+    EXPECT_TRUE(after.contains("Price Max=" + n("999999.9") + "\r\n"));
+    TIniOptions back;
+    back.LoadOptions(b.home.file("config.ini"));
+    EXPECT_EQ(back.PriceDot, 9);
+    EXPECT_EQ(back.PriceLength, 8);
+}
+
+TEST_P(PriceModeCommands, FailedConfigWriteLeavesTheTable)
+{
+    Bench b;
+    b.type(1, n("12.5"));
+    b.wb.SelectCell(colPrice, 1);
+    QDir(b.home.path()).mkdir("config.ini");   // cannot be replaced by a file
+    EXPECT_THROW(b.wb.PriceDecimalCommand(cmd0), EIniError);
+    EXPECT_EQ(b.opts.PriceDecimal, 0);
+    EXPECT_EQ(b.opts.PriceDot, 0);
+    EXPECT_EQ(b.wb.PriceFormat, "%d");
+    EXPECT_EQ(b.price(1), n("12.50"));
+}
+
+TEST_P(PriceModeCommands, AdoptScalePriceMode)
+{
+    Bench b;
+    b.type(1, "5");
+    b.wb.SelectCell(colPrice, 1);
+    EXPECT_FALSE(b.wb.AdoptScalePriceMode(2));
+    EXPECT_FALSE(QFile::exists(b.wb.ConfigFileName));
+    EXPECT_EQ(b.wb.PriceFormat, "%.2f");
+
+    EXPECT_TRUE(b.wb.AdoptScalePriceMode(0x5B & 0x0F));
+    EXPECT_EQ(b.opts.PriceDot, 11);
+    EXPECT_EQ(b.opts.PriceDecimal, 2);
+    EXPECT_TRUE(b.home.read("config.ini").contains("Price Dot=11\r\n"));
+
+    EXPECT_TRUE(b.wb.AdoptScalePriceMode(7));
+    EXPECT_EQ(b.wb.PriceFormat, "%.3f");
+    EXPECT_DOUBLE_EQ(b.opts.PriceMax, 9999.999);
+    EXPECT_EQ(b.price(1), n("5.00")) << "the table is not re-formatted";
+}

@@ -1,0 +1,83 @@
+#pragma once
+#include "messagetexts.h"
+#include "regional.h"
+#include "scripteddialogs.h"
+#include "testdirs.h"
+#include "workbook.h"
+#include <QDir>
+#include <gtest/gtest.h>
+
+// Every workbook test runs under both decimal separators.
+class SepTest : public ::testing::TestWithParam<char> {
+protected:
+    void SetUp() override
+    {
+        regional::setDecimalSeparator(GetParam());
+        MessageTexts.resetToBuiltIn();
+    }
+    void TearDown() override { regional::setDecimalSeparator('.'); }
+
+    // A number text written with '.' in the test, shown with the separator in force.
+    QByteArray n(const char* text) const
+    {
+        QByteArray t(text);
+        t.replace('.', GetParam());
+        return t;
+    }
+    char otherSep() const { return GetParam() == '.' ? ',' : '.'; }
+};
+
+#define INSTANTIATE_SEPARATORS(suite)                                                        \
+    INSTANTIATE_TEST_SUITE_P(Sep, suite, ::testing::Values('.', ','),                         \
+                             [](const ::testing::TestParamInfo<char>& i) {                   \
+                                 return std::string(i.param == '.' ? "Point" : "Comma");     \
+                             })
+
+// A started workbook in a fresh program directory, questions scripted.
+struct Bench {
+    ScopedHome home;
+    ScriptedDialogs dlg;
+    TIniOptions opts;
+    Workbook wb{opts};
+    int titles = 0, memos = 0;
+    QString lastTitle;
+
+    explicit Bench(const QByteArray& configIni = {})
+    {
+        if (!configIni.isEmpty())
+            home.write("config.ini", configIni);
+        QObject::connect(&wb, &Workbook::titleChanged, [this](const QString& t) { ++titles; lastTitle = t; });
+        QObject::connect(&wb, &Workbook::memoCleared, [this] { ++memos; });
+        wb.Initialise();
+    }
+
+    QByteArray price(int row) const { return wb.Table.cell(colPrice, row); }
+    QByteArray stored(int row) const { return wb.Table.storedPrice(row); }
+    QByteArray name(int row) const { return wb.Table.cell(colName, row); }
+    QByteArray unit(int row) const { return wb.Table.cell(colUnit, row); }
+
+    // Typing into a price cell: the first key opens the editor with the whole
+    // text selected, the others append. Returns the keys that passed.
+    int type(int row, const QByteArray& keys)
+    {
+        int passed = 0;
+        wb.GetEditText(colPrice, row);
+        bool selected = true;
+        for (char k : keys) {
+            const QByteArray text = price(row);
+            if (!wb.KeyPress(colPrice, row, QLatin1Char(k), text, selected))
+                continue;
+            ++passed;
+            wb.SetEditText(colPrice, row, selected ? QByteArray(1, k) : text + k);
+            selected = false;
+        }
+        return passed;
+    }
+    void backspace(int row)
+    {
+        EXPECT_TRUE(wb.KeyPress(colPrice, row, QChar(8), price(row), false));
+        wb.SetEditText(colPrice, row, price(row).chopped(1));
+    }
+    // What a paste does: the cell text changes, no key is filtered.
+    void paste(int row, const QByteArray& text) { wb.SetEditText(colPrice, row, text); }
+};
