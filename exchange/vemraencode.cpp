@@ -244,11 +244,15 @@ bool TVemraencode::EncodeBcd(const QVariant& value, QByteArray& data, int& posit
     return PackBcd(TrimControls(ValueToText(value)), data, position, width);
 }
 
+// Leading zeros become F in whole bytes: 00123 packs as FF 01 23, a text of
+// zeros as all FF.
 bool TVemraencode::EncodeBcdPadF(const QVariant& value, QByteArray& data, int& position, int width)
 {
     QByteArray text = ValueToText(value);
-    for (qsizetype i = 0; i < text.size() && text[i] == '0'; ++i)
-        text[i] = 'F';
+    if (text.size() % 2)
+        text.prepend('0');
+    for (qsizetype i = 0; i + 1 < text.size() && text[i] == '0' && text[i + 1] == '0'; i += 2)
+        text[i] = text[i + 1] = 'F';
     return PackBcd(text, data, position, width);
 }
 

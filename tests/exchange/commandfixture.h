@@ -1,0 +1,59 @@
+#pragma once
+#include "fakes.h"
+#include "inioptions.h"
+#include "messagetexts.h"
+#include "regional.h"
+#include "scalecommands.h"
+#include "scripteddialogs.h"
+#include "testdirs.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <gtest/gtest.h>
+
+// A workbook in a fresh program directory (no config.ini: mode 2, PriceDot
+// 3), a scale's memory behind a fake bus, a recording progress dialog.
+class CommandTest : public ::testing::Test {
+protected:
+    CommandTest() : Wb(Options), Commands(Bus, Progress, Wb, Codec)
+    {
+        regional::setDecimalSeparator('.');
+        MessageTexts.resetToBuiltIn();
+        Wb.Initialise();
+        Bus.OnCancelPressed = [this] {
+            Progress.PressCancel();
+            Bus.Cancel();
+        };
+    }
+    ~CommandTest() override { regional::useLocaleSeparator(); }
+
+    // Requests as "S 77 F9 00C4 4 [00 00 04 D2]" / "R 55 83 0003 1".
+    QStringList RequestLines() const
+    {
+        QStringList out;
+        for (const BusRequest& r : Bus.Requests) {
+            QString s = QString::asprintf("%c %02X %02X %04X %d", r.kind == BusRequest::Send ? 'S' : 'R',
+                                          r.command, r.bank, r.address, r.length);
+            if (!r.data.isEmpty())
+                s += " [" + QString::fromLatin1(r.data.toHex(' ').toUpper()) + "]";
+            out << s;
+        }
+        return out;
+    }
+    int Count(const QString& call) const { return Progress.Calls.count(call); }
+    bool HasErrorForm() const
+    {
+        for (const QString& c : Progress.Calls)
+            if (c.startsWith("Error:"))
+                return true;
+        return false;
+    }
+
+    ScopedHome Home;
+    ScriptedDialogs Dialogs;
+    TIniOptions Options;
+    Workbook Wb;
+    FakeScaleBus Bus;
+    RecordingProgress Progress;
+    TVemraencode Codec;
+    ScaleCommands Commands;
+};

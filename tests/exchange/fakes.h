@@ -1,0 +1,76 @@
+#pragma once
+#include "busmaster.h"
+#include "progress.h"
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <map>
+
+// One request as the scale saw it.
+struct BusRequest {
+    enum Kind { Send, Read } kind;
+    uint8_t command;
+    uint8_t bank;
+    uint16_t address;
+    uint8_t length;
+    QByteArray data;        // a write's data bytes (Buffer[0..length-1])
+    bool frameMode;         // FrameMode while the request ran
+};
+
+// A bus whose far end acts like the scale's memory: 0x55 reads a block,
+// 0x77 writes one, 0x44/0x11/0x33 are acknowledged, 0x05 in FrameMode
+// answers AllValuesFrame. Request n (1-based) can be made to fail, or to be
+// cancelled by the operator.
+class FakeScaleBus : public IBusMaster {
+public:
+    FakeScaleBus();
+
+    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
+    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
+    void Cancel() override { ++Cancels; }
+
+    // Scale memory, 64 KiB per bank.
+    uint8_t& Mem(uint8_t bank, uint16_t address);
+    QByteArray MemBlock(uint8_t bank, uint16_t address, int length);
+    void SetMem(uint8_t bank, uint16_t address, const QByteArray& bytes);
+
+    QList<BusRequest> Requests;
+    int FailAt = 0;                     // this request gets no acceptable reply
+    int CancelAt = 0;                   // the operator presses Cancel during this one
+    std::function<void()> OnCancelPressed;   // what the dialog's Cancel does
+    QByteArray AllValuesFrame;          // STX ... ETX; fewer than 20 bytes is a protocol error
+    int Cancels = 0;
+
+private:
+    // False when request n is to fail; runs the Cancel press when scripted.
+    bool Answered();
+    std::map<uint8_t, QByteArray> Banks;
+};
+
+// Records what a command tells its progress dialog and acts as the dialog
+// would: SetStatus does nothing once the operator has closed it, and the
+// operator presses OK as soon as the command waits.
+class RecordingProgress : public IProgress {
+public:
+    void Show() override;
+    void Close() override;
+    void SetStatus(const QString& text, bool error) override;
+    void SetTotal(int count) override;
+    void SetCurrent(int number) override;
+    int ProgressState() const override { return State; }
+    void WaitUntilClosed() override;
+
+    // The Cancel button: state 2, dialog closed.
+    void PressCancel();
+
+    QStringList Calls;       // "Show", "Status:<t>", "Error:<t>", "Total:n", "Current:n", "Wait", "Close"
+    int State = 0;
+    bool Visible = false;
+    int Current = 0, Total = 0;
+    QString StatusText;
+    bool ErrorForm = false;
+};
+
+QByteArray Hex(const char* spaced);   // "00 04 D2" -> bytes

@@ -1,0 +1,399 @@
+#include "regional.h"
+#include "scripteddialogs.h"
+#include "vemraencode.h"
+#include <QDate>
+#include <gtest/gtest.h>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+
+class Codec : public ::testing::Test {
+protected:
+    void SetUp() override { regional::setDecimalSeparator('.'); }
+    void TearDown() override { regional::useLocaleSeparator(); }
+
+    // Encodes into a 64-byte buffer prefilled with 0xEE at `start`; returns
+    // the bytes from `start` to the new position plus the two around it.
+    struct Encoded {
+        QByteArray field;
+        bool ok;
+        int advanced;
+        uint8_t before, after;
+    };
+    Encoded Encode(uint8_t code, const QVariant& v, int width, int decimals = 0, int start = 4)
+    {
+        uint8_t buf[64];
+        std::memset(buf, 0xEE, sizeof buf);
+        int pos = start;
+        const bool ok = C.EncodeField(code, v, buf, 64, pos, width, decimals);
+        return {QByteArray(reinterpret_cast<char*>(buf + start), width), ok, pos - start,
+                buf[start - 1], buf[start + width]};
+    }
+
+    TVemraencode C;
+    ScriptedDialogs Dialogs;
+};
+
+struct EncodeCase {
+    const char* name;
+    uint8_t code;
+    QVariant value;
+    int width, decimals;
+    const char* bytes;
+    bool ok;
+};
+
+TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
+{
+    const EncodeCase cases[] = {
+        {"binary 1234", fcBinary, 1234, 3, 0, "00 04 D2", true},
+        {"binary 1000", fcBinary, 1000, 3, 0, "00 03 E8", true},
+        {"binary from text", fcBinary, QByteArray("12.34"), 3, 2, "00 04 D2", true},
+        {"binary double 12.34", fcBinary, 12.34, 3, 2, "00 04 D2", true},
+        {"half to even down", fcBinary, 0.125, 3, 2, "00 00 0C", true},
+        {"half to even up", fcBinary, 0.375, 3, 2, "00 00 26", true},
+        {"2.5 -> 2", fcBinary, 2.5, 3, 0, "00 00 02", true},
+        {"3.5 -> 4", fcBinary, 3.5, 3, 0, "00 00 04", true},
+        {"keeps leading digits", fcBinary, 20000000, 3, 0, "13 12 D0", true},
+        {"-1 in 3 bytes", fcBinary, -1, 3, 0, "FF FF FF", true},
+        {"-2 keeps the leading digits", fcBinary, -2, 4, 0, "FF FF FF FF", true},
+        {"-2 in 8 bytes", fcBinary, -2, 8, 0, "FF FF FF FF FF FF FF FE", true},
+        {"32-bit unsigned", fcBinary, QVariant::fromValue<uint>(0xFFFFFFFFu), 4, 0, "FF FF FF FF", true},
+        {"64-bit exact", fcBinary, QVariant::fromValue<qint64>(0x123456789ABCDEF0LL), 8, 0,
+         "12 34 56 78 9A BC DE F0", true},
+        {"no number", fcBinary, QByteArray("abc"), 3, 0, "00 00 00", false},
+        {"empty value", fcBinary, QVariant(), 2, 0, "00 00", false},
+        {"beyond 64 bits", fcBinary, 1e30, 3, 0, "00 00 00", false},
+        {"bcd 123 in 2", fcBcd, QByteArray("123"), 2, 0, "01 23", true},
+        {"bcd 123456 in 2", fcBcd, QByteArray("123456"), 2, 0, "34 56", true},
+        {"bcd empty", fcBcd, QByteArray(""), 2, 0, "00 00", true},
+        {"bcd number 1234", fcBcd, 1234, 3, 0, "00 12 34", true},
+        {"bcd number 12345", fcBcd, 12345, 3, 0, "01 23 45", true},
+        {"bcd trims blanks", fcBcd, QByteArray(" 7\t"), 2, 0, "00 07", true},
+        {"bcd hex letters pass", fcBcd, QByteArray("AB"), 1, 0, "AB", true},
+        {"bcd stops at a point", fcBcd, QByteArray("12.34"), 3, 0, "00 00 34", false},
+        {"bcd minus fails at once", fcBcd, QByteArray("-5"), 2, 0, "00 00", false},
+        {"padF 00123", fcBcdPadF, QByteArray("00123"), 3, 0, "FF 01 23", true},
+        {"padF all zeros", fcBcdPadF, QByteArray("000"), 2, 0, "FF FF", true},
+        {"padF one zero", fcBcdPadF, QByteArray("0"), 1, 0, "FF", true},
+        {"padF zero before a digit", fcBcdPadF, QByteArray("0123"), 2, 0, "01 23", true},
+        {"padF inner zeros kept", fcBcdPadF, QByteArray("1200"), 2, 0, "12 00", true},
+        {"padF not trimmed", fcBcdPadF, QByteArray(" 12"), 2, 0, "00 12", false},
+        {"text shorter", fcText, QByteArray("AB"), 4, 0, "41 42 00 00", true},
+        {"text longer", fcText, QByteArray("ABCDE"), 4, 0, "41 42 43 44", true},
+        {"text exact", fcText, QByteArray("ABCD"), 4, 0, "41 42 43 44", true},
+        {"text ends at zero", fcText, QByteArray("A\0B", 3), 3, 0, "41 00 00", true},
+        {"text from QString", fcText, QString("Hi"), 3, 0, "48 69 00", true},
+        {"blank", fcBlank, 1234, 3, 0, "00 00 00", true},
+        {"unknown code 3", 3, 1234, 2, 0, "00 00", false},
+        {"decode-only code", fcDate, 1234, 2, 0, "00 00", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Encoded e = Encode(c.code, c.value, c.width, c.decimals);
+        EXPECT_EQ(e.field.toHex(' '), Hex(c.bytes).toHex(' '));
+        EXPECT_EQ(e.ok, c.ok);
+        EXPECT_EQ(e.advanced, c.width);
+        EXPECT_EQ(e.before, 0xEE);
+        EXPECT_EQ(e.after, 0xEE);
+    }
+}
+
+TEST_F(Codec, NumbersAsTextFollowTheRegionalSeparator)
+{
+    regional::setDecimalSeparator(',');
+    EXPECT_EQ(Encode(fcBinary, QByteArray("12,34"), 3, 2).field, Hex("00 04 D2"));
+    EXPECT_EQ(Encode(fcBinary, QByteArray("12.34"), 3, 2).field, Hex("00 00 00"));
+}
+
+TEST_F(Codec, RecordIsFilledFieldByFieldWithOnePositionCounter)
+{
+    uint8_t buf[64] = {};
+    int pos = 0;
+    buf[pos] = 0x01;
+    pos = 1;
+    C.EncodeField(fcBinary, 1234, buf, 64, pos, 3, 0);
+    C.EncodeField(fcText, QByteArray("Apple"), buf, 64, pos, 6, 0);
+    EXPECT_EQ(pos, 10);
+    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf), 11), Hex("01 00 04 D2 41 70 70 6C 65 00 00"));
+}
+
+TEST_F(Codec, WithoutAutoAdvanceThePositionStays)
+{
+    C.AutoAdvance = false;
+    uint8_t buf[8] = {};
+    int pos = 2;
+    C.EncodeField(fcBinary, 0x0102, buf, 8, pos, 2, 0);
+    EXPECT_EQ(pos, 2);
+    EXPECT_EQ(buf[2], 0x01);
+    EXPECT_EQ(buf[3], 0x02);
+}
+
+TEST_F(Codec, EncodeFieldNeverWritesOutsideTheBuffer)
+{
+    uint8_t buf[8];
+    std::memset(buf, 0xEE, sizeof buf);
+    int pos = 6;
+    C.EncodeField(fcBinary, 0x010203, buf, 8, pos, 3, 0);   // one byte too many
+    EXPECT_EQ(buf[6], 0x01);
+    EXPECT_EQ(buf[7], 0x02);
+    EXPECT_EQ(pos, 9);
+}
+
+// EncodeInto reaches the encoders through their virtual slots.
+TEST_F(Codec, EncoderSlotsCanBeOverridden)
+{
+    struct Custom : TVemraencode {
+        QList<int> Widths;
+        bool EncodeBinary(const QVariant&, QByteArray& data, int& position, int width, int) override
+        {
+            Widths << width;
+            data[position] = char(0x5A);
+            return true;
+        }
+    } custom;
+    uint8_t buf[4] = {};
+    int pos = 0;
+    EXPECT_TRUE(custom.EncodeField(fcBinary, 1, buf, 4, pos, 2, 0));
+    EXPECT_EQ(custom.Widths, QList<int>{2});
+    EXPECT_EQ(buf[0], 0x5A);
+    EXPECT_EQ(buf[1], 0x00);
+}
+
+// ---------------------------------------------------------------- DecodeField
+
+QVariant Decode(uint8_t code, const QByteArray& bytes, int position, int count, int decimals = 0)
+{
+    uint8_t buf[64] = {};
+    std::memcpy(buf, bytes.constData(), qMin<qsizetype>(bytes.size(), 64));
+    return DecodeField(code, buf, 64, position, count, decimals);
+}
+
+TEST_F(Codec, DecodeFieldBinary)
+{
+    struct {
+        const char* bytes;
+        int position, count, decimals;
+        double expected;
+    } const cases[] = {
+        {"00 04 D2", 0, 3, 2, 12.34},
+        {"00 04 D2", 0, 3, 0, 1234},
+        {"FF FF FF", 0, 3, 0, 16777215},
+        {"FF FF FF FE", 0, 4, 0, -2},
+        {"FF FF FF FF", 0, 4, 0, -1},
+        {"80 00 00 00", 0, 4, 0, -2147483648.0},
+        {"01 00 04 D2", 1, 3, 0, 1234},
+        {"FF", 0, 1, 0, 255},
+        {"12 34", 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const QVariant v = Decode(fcBinary, Hex(c.bytes), c.position, c.count, c.decimals);
+        EXPECT_EQ(v.typeId(), QMetaType::Double);
+        EXPECT_EQ(v.toDouble(), c.expected);
+    }
+}
+
+TEST_F(Codec, DecodeFieldBinaryDividesOnceForEachDecimal)
+{
+    const double repeated = ((7.0 / 10) / 10) / 10;
+    ASSERT_NE(repeated, 7.0 / 1000);   // the two ways differ for 7
+    EXPECT_EQ(Decode(fcBinary, Hex("00 00 07"), 0, 3, 3).toDouble(), repeated);
+}
+
+TEST_F(Codec, DecodeFieldTexts)
+{
+    struct {
+        uint8_t code;
+        QByteArray bytes;
+        int count;
+        QByteArray expected;
+    } const cases[] = {
+        {fcText, QByteArray("AB\0CD", 5), 5, "AB"},
+        {fcText, "ABCDE", 3, "ABC"},
+        {fcText, "", 4, ""},
+        {fcHexText, Hex("01 AB FF"), 3, "01ABFF"},
+        {fcHexText, Hex("01"), 0, ""},
+        {fcDecimalText, "00012", 5, "0.12"},
+        {fcDecimalText, "0000", 4, "0.00"},
+        {fcDecimalText, "1205", 4, "12.05"},
+        {fcDecimalText, "007", 3, "0.07"},
+        {fcDecimalText, "05", 2, "0.05"},
+        {fcDecimalText, "100", 3, "1.00"},
+        {fcDecimalText, "0102030", 7, "1020.30"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.constData());
+        const QVariant v = Decode(c.code, c.bytes, 0, c.count);
+        EXPECT_EQ(v.typeId(), QMetaType::QByteArray);
+        EXPECT_EQ(v.toByteArray(), c.expected);
+    }
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Codec, DecodeFieldDatesAndTimes)
+{
+    const QDate zero(1899, 12, 30);
+    struct {
+        uint8_t code;
+        const char* bytes;
+        int count;
+        QDateTime expected;
+    } const cases[] = {
+        {fcDate, "07 12 31", 3, QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC)},
+        {fcDate, "99 01 01", 3, QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC)},
+        {fcDate, "08 02 29", 3, QDateTime(QDate(2008, 2, 29), QTime(0, 0), Qt::UTC)},
+        {fcDateDMY, "31 12 07", 3, QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC)},
+        {fcTime, "23 59 58", 3, QDateTime(zero, QTime(23, 59, 58), Qt::UTC)},
+        {fcTime, "23 59 58", 2, QDateTime(zero, QTime(23, 59, 0), Qt::UTC)},
+        {fcTime, "00 00 00", 3, QDateTime(zero, QTime(0, 0), Qt::UTC)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(Decode(c.code, Hex(c.bytes), 0, c.count).toDateTime(), c.expected);
+    }
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Codec, DecodeFieldShowsConversionFailuresAndGivesNoValue)
+{
+    struct {
+        uint8_t code;
+        const char* bytes;
+        int count;
+        const char* message;
+    } const cases[] = {
+        {fcDate, "07 13 01", 3, "Invalid argument to date encode"},
+        {fcDate, "07 02 29", 3, "Invalid argument to date encode"},
+        {fcDate, "07 00 01", 3, "Invalid argument to date encode"},
+        {fcDate, "0A 01 01", 3, "'0A' is not a valid integer value"},
+        {fcDate, "07 1A 01", 3, "'1A' is not a valid integer value"},
+        {fcDateDMY, "32 01 07", 3, "Invalid argument to date encode"},
+        {fcDateDMY, "01 01 F0", 3, "'F0' is not a valid integer value"},
+        {fcTime, "24 00 00", 3, "Invalid argument to time encode"},
+        {fcTime, "12 60", 2, "Invalid argument to time encode"},
+        {fcTime, "12 30 0B", 3, "'0B' is not a valid integer value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        Dialogs.Boxes.clear();
+        const QVariant v = Decode(c.code, Hex(c.bytes), 0, c.count);
+        EXPECT_FALSE(v.isValid());
+        ASSERT_EQ(Dialogs.Boxes.size(), 1);
+        EXPECT_EQ(Dialogs.Boxes[0].text, c.message);
+        EXPECT_EQ(Dialogs.Boxes[0].caption, "Varlo Manager");
+        EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::None);
+        EXPECT_EQ(Dialogs.Boxes[0].buttons, MsgButtons::Ok);
+    }
+    // A bad second byte is not reached when count is 2.
+    Dialogs.Boxes.clear();
+    EXPECT_TRUE(Decode(fcTime, Hex("12 30 0B"), 0, 2).isValid());
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Codec, DecodeFieldUnknownCodesGiveNoValue)
+{
+    for (int code : {0, 1, 3, 5, 8, 11, 13, 255}) {
+        SCOPED_TRACE(code);
+        EXPECT_FALSE(Decode(uint8_t(code), Hex("07 12 31"), 0, 3).isValid());
+    }
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Codec, DecodeFieldReadsNothingBeyondSize)
+{
+    uint8_t buf[6] = {0, 0, 0, 0x12, 0x34, 0x56};
+    // The caller's size is 5: the sixth byte must not count.
+    EXPECT_EQ(DecodeField(fcBinary, buf, 5, 3, 3, 0).toDouble(), 0x123400);
+    EXPECT_EQ(DecodeField(fcText, buf + 3, 2, 0, 8, 0).toByteArray(), Hex("12 34"));
+    EXPECT_TRUE(DecodeField(fcText, nullptr, 64, 0, 4, 0).toByteArray().isEmpty());
+}
+
+// ---------------------------------------------------------------- slots
+
+TEST_F(Codec, TrimDigits)
+{
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"00FF12", "0012"}, {"FF00", "0000"}, {"0F5", "05"}, {"0000", ""}, {"", ""},
+        {"123", "123"},     {"F", "0"},       {"0F0F", "00F"}, {"F1F", "01F"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TVemraencode::TrimDigits(c.in), QByteArray(c.out)) << c.in;
+}
+
+TEST_F(Codec, NumberSlots)
+{
+    struct {
+        const char* name;
+        bool inverted;
+        const char* bytes;
+        int decimals;
+        double expected;
+    } const cases[] = {
+        {"inverted FF FE", true, "FF FE", 0, 1},
+        {"inverted 00", true, "00", 0, 255},
+        {"inverted with decimals", true, "FF 85", 2, 1.22},
+        {"inverted 8 bytes of 00 read negative", true, "00 00 00 00 00 00 00 00", 0, -1},
+        {"inverted 8 bytes", true, "FF FF FF FF FF FF FF FE", 0, 1},
+        {"signed positive", false, "7F", 0, 127},
+        {"signed FF", false, "FF", 0, -1},
+        {"signed FF FE", false, "FF FE", 0, -2},
+        {"signed 80 00", false, "80 00", 0, -32768},
+        {"signed with decimals", false, "00 64", 2, 1},
+        {"signed 8 bytes", false, "FF FF FF FF FF FF FF FD", 0, -3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray b = Hex(c.bytes);
+        const QVariant v = c.inverted ? C.DecodeInverted(b, 0, int(b.size()), c.decimals)
+                                      : C.DecodeSigned(b, 0, int(b.size()), c.decimals);
+        EXPECT_DOUBLE_EQ(v.toDouble(), c.expected);
+    }
+}
+
+TEST_F(Codec, TextSlots)
+{
+    const QByteArray b = Hex("00 FF 12 41 42 00 43");
+    EXPECT_EQ(C.BytesToHex(b, 0, 3), "00FF12");
+    EXPECT_EQ(C.BytesToDigits(b, 0, 3), "0012");
+    EXPECT_EQ(C.BytesToText(b, 3, 4), "AB");
+    EXPECT_EQ(C.BytesToText(b, 3, 1), "A");
+    EXPECT_EQ(C.BytesToHex(b, 6, 3), "430000");   // past the end reads zeros
+}
+
+TEST_F(Codec, DateSlots)
+{
+    const QByteArray b = Hex("07 12 31 23 59 58");
+    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDateTime(b, 0)),
+              QDateTime(QDate(2007, 12, 31), QTime(23, 59, 58), Qt::UTC));
+    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDate(b, 0)),
+              QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC));
+    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 3)),
+              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 58), Qt::UTC));
+    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 2)),
+              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 0), Qt::UTC));
+    EXPECT_DOUBLE_EQ(C.DecodeDate(Hex("00 01 01"), 0), 36526);   // 2000-01-01
+
+    // Failures are absorbed silently: 1899-12-30 00:00.
+    EXPECT_EQ(C.DecodeDateTime(Hex("07 13 01 00 00 00"), 0), 0);
+    EXPECT_EQ(C.DecodeDateTime(Hex("07 12 31 24 00 00"), 0), 0);
+    EXPECT_EQ(C.DecodeDate(Hex("0A 01 01"), 0), 0);
+    EXPECT_EQ(C.DecodeTime(Hex("12 60 00"), 0, 3), 0);
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Codec, DoubleSlot)
+{
+    EXPECT_DOUBLE_EQ(C.DecodeDouble(Hex("40 93 4A 00 00 00 00 00"), 0, 8, 1), 123.45);
+    EXPECT_DOUBLE_EQ(C.DecodeDouble(Hex("AA 40 93 4A 00 00 00 00 00"), 1, 3, 0), 1234.5);
+    EXPECT_EQ(C.DecodeDouble(Hex("7F F8 00 00 00 00 00 00"), 0, 8, 0), 0);   // NaN
+    EXPECT_EQ(C.DecodeDouble(Hex("7F F0 00 00 00 00 00 00"), 0, 8, 2), 0);   // infinity
+}
+
+} // namespace

@@ -1,0 +1,188 @@
+#include "commandfixture.h"
+#include "errors.h"
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+class Report : public CommandTest {
+protected:
+    Report()
+    {
+        Commands.Today = [this] { return Date; };
+        Bus.SetMem(0x83, 3, Hex("03"));
+        // T = 1234567, U = 150, W = 1234
+        Bus.SetMem(0xF4, 0, Hex("00 00 12 D6 87 00 00 00 96 04 D2"));
+        Bus.SetMem(0xF0, 0, Hex("00"));
+    }
+    QByteArray File(const QDate& d) const { return Home.read(d.toString("yyyyMMdd") + ".TXT"); }
+
+    QDate Date{2024, 3, 9};
+};
+
+TEST_F(Report, AddsARowAndAppendsTheLine)
+{
+    const CommandOutcome out = Commands.ReportItemClick();
+
+    EXPECT_EQ(RequestLines(), (QStringList{"S 44 00 0000 0", "S 11 00 0000 0", "R 55 83 0003 1",
+                                           "R 55 F4 0000 11", "R 55 F0 0000 1", "S 33 00 0000 0"}));
+    EXPECT_EQ(Progress.Calls, (QStringList{"Show", "Status:Connect...", "Status:Sale report...",
+                                           "Status:Disconnect...", "Close"}));
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
+    EXPECT_EQ(Commands.ReportGrid.Row(1), (QStringList{"1.50", "1.234kg", "12345.67"}));
+    EXPECT_TRUE(Commands.ReportGrid.Row(2).isEmpty());
+    EXPECT_EQ(File(Date), "1.50\t1.234kg\t12345.67\r\n");
+    EXPECT_EQ(Commands.ReportFileName(Date), Home.path() + "20240309.TXT");
+    EXPECT_EQ(out.kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(out.line, "1.50\t1.234kg\t12345.67");
+    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
+    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=3"));
+}
+
+TEST_F(Report, FiguresPriceModesAndUnits)
+{
+    struct {
+        const char* name;
+        const char* mode;
+        const char* sale;
+        const char* unit;
+        const char* c1;
+        const char* c2;
+        const char* c3;
+    } const cases[] = {
+        {"code 0 integers", "00", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "150", "1.234kg", "1234"},
+        {"code 9", "09", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "15.0", "1.234kg", "123.4"},
+        {"code 7", "F7", "00 00 12 D6 87 00 00 00 96 04 D2", "00", "0.150", "1.234kg", "1234.567"},
+        {"grams", "03", "00 00 00 04 D2 00 00 00 96 04 D2", "03", "1.50", "1234g", "12.34"},
+        {"grams, high bits ignored", "03", "00 00 00 04 D2 00 00 00 96 04 D2", "FB", "1.50", "1234g", "12.34"},
+        {"no unit", "03", "00 00 00 04 D2 00 00 00 96 04 D2", "05", "1.50", "1.234", "12.34"},
+        {"largest figures", "03", "FF FF FF FF FF FF FF FF FF FF FF", "00", "42949672.95", "65.535kg",
+         "10995116277.75"},
+        {"largest total, 3 decimals", "07", "FF FF FF FF FF 00 00 00 00 00 00", "03", "0.000", "0g",
+         "1099511627.775"},
+        {"largest total, integers", "00", "FF FF FF FF FF 00 00 00 01 00 00", "00", "1", "0.000kg",
+         "1099511627775"},
+        {"code 5 keeps the mode", "05", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "1.50", "1.234kg", "12.34"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus.SetMem(0x83, 3, Hex(c.mode));
+        Bus.SetMem(0xF4, 0, Hex(c.sale));
+        Bus.SetMem(0xF0, 0, Hex(c.unit));
+        const int row = Commands.ReportGrid.RowCount() - 1;
+        const CommandOutcome out = Commands.ReportItemClick();
+        ASSERT_EQ(out.kind, CommandOutcome::Succeeded);
+        EXPECT_EQ(Commands.ReportGrid.Row(row), (QStringList{c.c1, c.c2, c.c3}));
+        EXPECT_EQ(out.line, QStringList({c.c1, c.c2, c.c3}).join('\t'));
+        Options.PriceDot = 3;   // back to mode 2 for the next case
+        Options.PriceDecimal = 2;
+        Wb.PriceFormat = "%.2f";
+    }
+}
+
+TEST_F(Report, CommaSeparator)
+{
+    regional::setDecimalSeparator(',');
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(File(Date), "1,50\t1,234kg\t12345,67\r\n");
+}
+
+TEST_F(Report, CodeOutsideTheTableWritesNoSettings)
+{
+    Bus.SetMem(0x83, 3, Hex("A5"));
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    EXPECT_FALSE(QFileInfo::exists(Home.file("config.ini")));
+    EXPECT_EQ(Options.PriceDot, 3);
+}
+
+TEST_F(Report, LinesAppendPerDay)
+{
+    Home.write("20240309.TXT", "earlier\r\n");
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    Bus.SetMem(0xF4, 0, Hex("00 00 00 00 64 00 00 00 0A 00 01"));
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(File(Date), "earlier\r\n1.50\t1.234kg\t12345.67\r\n0.10\t0.001kg\t1.00\r\n");
+
+    Date = Date.addDays(1);
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(File(Date), "0.10\t0.001kg\t1.00\r\n");
+    EXPECT_EQ(File(QDate(2024, 3, 9)).count('\n'), 3);
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 5);
+    EXPECT_EQ(Commands.ReportGrid.Row(3), (QStringList{"0.10", "0.001kg", "1.00"}));
+}
+
+TEST_F(Report, FailureAtTheSaleFiguresKeepsThePriceMode)
+{
+    Bus.SetMem(0x83, 3, Hex("0B"));
+    Bus.FailAt = 4;
+
+    const CommandOutcome out = Commands.ReportItemClick();
+
+    EXPECT_EQ(out.kind, CommandOutcome::Failed);
+    EXPECT_EQ(out.text, "Sale report...Error!");
+    EXPECT_EQ(Bus.Requests.size(), 4);   // no 0x33
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
+    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
+    EXPECT_EQ(Options.PriceDot, 11);
+    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=11"));
+    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 2),
+              (QStringList{"Error:Sale report...Error!", "Wait"}));
+}
+
+TEST_F(Report, EachStepFailsWithItsOwnText)
+{
+    const struct {
+        int request;
+        const char* text;
+    } cases[] = {{1, "Connect...Error!"},     {2, "Connect...Error!"},     {3, "Sale report...Error!"},
+                 {4, "Sale report...Error!"}, {5, "Sale report...Error!"}, {6, "Disconnect...Error!"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        Bus.Requests.clear();
+        Bus.FailAt = c.request;
+        const CommandOutcome out = Commands.ReportItemClick();
+        EXPECT_EQ(out.text, c.text);
+        EXPECT_EQ(Bus.Requests.size(), c.request);
+        EXPECT_EQ(Progress.Calls.last(), "Wait");
+    }
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
+    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
+}
+
+TEST_F(Report, CancelAtTheSaleFigures)
+{
+    Bus.SetMem(0x83, 3, Hex("07"));
+    Bus.CancelAt = 4;
+    const CommandOutcome out = Commands.ReportItemClick();
+    EXPECT_EQ(out.kind, CommandOutcome::Cancelled);
+    EXPECT_EQ(Bus.Requests.size(), 4);
+    EXPECT_FALSE(HasErrorForm());
+    EXPECT_EQ(Count("Wait"), 0);
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
+    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
+    EXPECT_EQ(Options.PriceDecimal, 3);
+}
+
+// The file cannot be opened: the row is already in the grid, the error ends
+// the command.
+TEST_F(Report, AppendFailureThrowsAfterTheRow)
+{
+    ASSERT_TRUE(QDir(Home.path()).mkdir("20240309.TXT"));
+    int changes = 0;
+    Commands.ReportGrid.OnChanged = [&] { ++changes; };
+    EXPECT_THROW(Commands.ReportItemClick(), EInOutError);
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(Progress.Calls.last(), "Close");
+}
+
+TEST_F(Report, SettingsWriteFailureClosesTheDialog)
+{
+    ASSERT_TRUE(QDir(Home.path()).mkdir("config.ini"));
+    EXPECT_THROW(Commands.ReportItemClick(), EIniError);
+    EXPECT_EQ(Bus.Requests.size(), 3);
+    EXPECT_EQ(Progress.Calls.last(), "Close");
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
+}
+
+} // namespace
