@@ -1,0 +1,357 @@
+#include "printing.h"
+#include "codepage.h"
+#include "dialogs.h"
+#include "errors.h"
+#include "messagetexts.h"
+#include <QFontMetrics>
+#include <QPrinter>
+#include <QRect>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+QString printError() { return QStringLiteral("Unable to print"); }
+
+// Ends the document on every way out; an explicit end() reports failure.
+class DocumentGuard {
+public:
+    explicit DocumentGuard(PrintCanvas& c) : Canvas(c) {}
+    ~DocumentGuard()
+    {
+        if (Open) {
+            try {
+                Canvas.endDoc();
+            } catch (...) {
+                // already unwinding with the first error
+            }
+        }
+    }
+    bool end()
+    {
+        Open = false;
+        return Canvas.endDoc();
+    }
+    DocumentGuard(const DocumentGuard&) = delete;
+    DocumentGuard& operator=(const DocumentGuard&) = delete;
+
+private:
+    PrintCanvas& Canvas;
+    bool Open = true;
+};
+
+void begin(PrintCanvas& c)
+{
+    if (!c.beginDoc())
+        throw AppError(printError(), c.errorDetail());
+}
+
+void end(PrintCanvas& c, DocumentGuard& doc)
+{
+    if (!doc.end())
+        throw AppError(printError(), c.errorDetail());
+}
+
+// Blanks and control characters (bytes up to 0x20) off both ends. Safe on
+// double-byte text: trail bytes are never that low.
+QByteArray trimBlanks(const QByteArray& s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && quint8(s[b]) <= 0x20)
+        ++b;
+    while (e > b && quint8(s[e - 1]) <= 0x20)
+        --e;
+    return s.mid(b, e - b);
+}
+
+// Widths count bytes of the code page, so a double-byte character is 2.
+QByteArray padRight(const QByteArray& s, int width)
+{
+    return s.size() >= width ? s : s + QByteArray(width - s.size(), ' ');
+}
+
+// The longest start of `bytes` that fits in `limit` bytes without
+// splitting a character.
+QString cutToBytes(const QByteArray& bytes, int limit)
+{
+    QString text = cp::decode(bytes);
+    if (bytes.size() <= limit)
+        return text;
+    text = cp::decode(bytes.left(limit));
+    while (!text.isEmpty() && (text.back() == QChar::ReplacementCharacter
+                               || cp::byteLength(text) > limit))
+        text.chop(1);
+    return text;
+}
+
+int mmToPixels(double mm, int dpi) { return int(std::lround(mm / 25.4 * dpi)); }
+
+// Centred over `r`: measured in word-break mode, then moved down by half
+// the height to spare (integer halving).
+void drawCentred(PrintCanvas& c, const QString& text, TRect r)
+{
+    const int h = c.measureText(text, r, dtWordBreak);
+    if (h < r.height()) {
+        const int d = (r.height() - h) / 2;
+        r.Top += d;
+        r.Bottom -= d;
+    }
+    c.drawText(text, r, dtWordBreak | dtCenter);
+}
+
+int qtFlags(unsigned flags)
+{
+    int f = (flags & dtCenter) ? Qt::AlignHCenter : Qt::AlignLeft;
+    // DrawText centres vertically on a single line only.
+    f |= ((flags & dtVCenter) && (flags & dtSingleLine)) ? Qt::AlignVCenter : Qt::AlignTop;
+    if (flags & dtSingleLine)
+        f |= Qt::TextSingleLine;
+    if (flags & dtWordBreak)
+        f |= Qt::TextWordWrap;
+    return f;
+}
+
+QRect toQRect(const TRect& r) { return QRect(r.Left, r.Top, r.width(), r.height()); }
+
+} // namespace
+
+// ---------------------------------------------------------------- canvas
+
+PrinterCanvas::PrinterCanvas(QPrinter& printer) : Printer(printer) {}
+
+PrinterCanvas::~PrinterCanvas()
+{
+    if (Painter.isActive())
+        Painter.end();
+}
+
+QSize PrinterCanvas::pageSize() const { return QSize(Printer.width(), Printer.height()); }
+int PrinterCanvas::dpiX() const { return Printer.logicalDpiX(); }
+int PrinterCanvas::dpiY() const { return Printer.logicalDpiY(); }
+
+QPageLayout::Orientation PrinterCanvas::orientation() const
+{
+    return Printer.pageLayout().orientation();
+}
+
+void PrinterCanvas::setOrientation(QPageLayout::Orientation o) { Printer.setPageOrientation(o); }
+
+bool PrinterCanvas::beginDoc()
+{
+    if (!Painter.begin(&Printer))
+        return false;
+    // A fresh printer canvas paints with a white brush and black pen.
+    Painter.setBrush(Qt::white);
+    Painter.setPen(QPen(Qt::black));
+    return true;
+}
+
+bool PrinterCanvas::newPage() { return Printer.newPage(); }
+
+bool PrinterCanvas::endDoc()
+{
+    if (!Painter.isActive())
+        return false;
+    const bool ok = Painter.end();
+    return ok && Printer.printerState() != QPrinter::Error;
+}
+
+QString PrinterCanvas::errorDetail() const
+{
+    if (!Printer.outputFileName().isEmpty())
+        return QStringLiteral("Cannot write %1").arg(Printer.outputFileName());
+    return Printer.printerName().isEmpty() ? QStringLiteral("No printer is available")
+                                           : QStringLiteral("Printer %1").arg(Printer.printerName());
+}
+
+void PrinterCanvas::setFont(const QFont& font)
+{
+    // A size in screen pixels keeps its physical size on paper, as a size
+    // in points does; device pixels of a printer are far smaller.
+    QFont f = font;
+    if (f.pixelSize() > 0)
+        f.setPointSizeF(f.pixelSize() * 72.0 / 96.0);
+    Painter.setFont(f);
+}
+
+void PrinterCanvas::setBrushClear()
+{
+    Painter.setBrush(Qt::NoBrush);
+    Painter.setBackgroundMode(Qt::TransparentMode);
+}
+
+void PrinterCanvas::fillRect(const TRect& r)
+{
+    if (Painter.brush().style() != Qt::NoBrush)
+        Painter.fillRect(toQRect(r), Painter.brush());
+}
+
+void PrinterCanvas::drawLine(int x1, int y1, int x2, int y2) { Painter.drawLine(x1, y1, x2, y2); }
+
+void PrinterCanvas::drawRectOutline(const TRect& r)
+{
+    const QBrush keep = Painter.brush();
+    Painter.setBrush(Qt::NoBrush);
+    Painter.drawRect(QRect(r.Left, r.Top, r.width() - 1, r.height() - 1));
+    Painter.setBrush(keep);
+}
+
+int PrinterCanvas::textWidth(const QString& text)
+{
+    return Painter.fontMetrics().horizontalAdvance(text);
+}
+
+int PrinterCanvas::textHeight(const QString&) { return Painter.fontMetrics().height(); }
+
+int PrinterCanvas::measureText(const QString& text, const TRect& r, unsigned flags)
+{
+    return Painter.boundingRect(toQRect(r), qtFlags(flags), text).height();
+}
+
+void PrinterCanvas::drawText(const QString& text, const TRect& r, unsigned flags)
+{
+    Painter.drawText(toQRect(r), qtFlags(flags), text);
+}
+
+// ---------------------------------------------------------------- price list
+
+QByteArray PriceListLabel(int row)
+{
+    char buf[16];
+    if (row <= 7)
+        std::snprintf(buf, sizeof buf, "M%.2d", row);
+    else
+        std::snprintf(buf, sizeof buf, "U%.2d", row - 7);
+    return buf;
+}
+
+QByteArray PriceListLine(int row, const PriceListRow& r)
+{
+    return PriceListLabel(row) + ' ' + padRight(trimBlanks(r.Price), 8) + ' '
+        + padRight(trimBlanks(r.Name), 13);
+}
+
+void PrintPriceList(PrintCanvas& c, const QList<PriceListRow>& rows, const QFont& font,
+                    int columns)
+{
+    if (rows.isEmpty())
+        return;   // no blank sheet for an empty table
+    columns = qMax(columns, 1);
+    const QSize page = c.pageSize();
+    const int W = page.width(), H = page.height();
+    const int columnWidth = W / columns;
+    const int step = columnWidth + 30;
+    TRect r{30, 30, columnWidth + 60, H};
+
+    begin(c);
+    DocumentGuard doc(c);
+    c.setFont(font);
+    c.fillRect(r);
+    for (int n = 1; n <= rows.size(); ++n) {
+        const QString line = cp::decode(PriceListLine(n, rows[n - 1]));
+        const int h = c.textHeight(line);
+        // The second test only bites for fonts over 55 px high, whose last
+        // line would otherwise run past the bottom of the page.
+        if (h + r.Top + 60 < H && r.Top + 2 * h + 5 <= H) {
+            r.Top += h + 5;
+        } else if (r.Left + step < W) {
+            r.Top = 30;
+            r.Left += step;
+            // At least as wide as the first column: a column sized to its
+            // first line would clip every longer line after it.
+            r.Right = r.Left + qMax(c.textWidth(line), columnWidth + 30);
+            c.fillRect(r);
+        } else {
+            if (!c.newPage())
+                throw AppError(printError(), c.errorDetail());
+            r.Top = 30;
+            r.Left = 30;
+        }
+        c.drawText(line, r, dtVCenter);
+    }
+    end(c, doc);
+}
+
+// ---------------------------------------------------------------- key sheet
+
+void PrintKeySheet(PrintCanvas& c, const QList<QByteArray>& names, const QFont& font)
+{
+    const auto name = [&](int n) { return n < names.size() ? names[n] : QByteArray(); };
+
+    if (c.orientation() == QPageLayout::Portrait)
+        c.setOrientation(QPageLayout::Landscape);
+    begin(c);
+    DocumentGuard doc(c);
+    const int dx = c.dpiX(), dy = c.dpiY();
+    c.setBrushClear();
+    c.setFont(font);
+
+    for (int row = 0; row < 5; ++row) {
+        for (int col = 0; col < 7; ++col) {
+            const int k = row * 7 + col + 1;
+            TRect key;
+            key.Left = mmToPixels(35 + col * 16.5, dx);
+            key.Top = mmToPixels(19.7 + row * 16.5, dy);
+            key.Right = key.Left + mmToPixels(16.5, dx);
+            key.Bottom = key.Top + mmToPixels(16.5, dy);
+
+            const QString upper = cutToBytes(name(k), KeySheetMaxText);
+            const QByteArray lowerBytes = name(k + KeySheetKeys);
+            if (lowerBytes.isEmpty()) {
+                drawCentred(c, upper, key);
+            } else {
+                const int y = (key.Top + key.Bottom) / 2;
+                c.drawLine(key.Left, y, key.Right, y);
+                const int mid = key.Top + (key.Bottom - key.Top) / 2;
+                drawCentred(c, upper, {key.Left, key.Top, key.Right, mid});
+                drawCentred(c, cutToBytes(lowerBytes, KeySheetMaxText),
+                            {key.Left, mid, key.Right, key.Bottom});
+            }
+        }
+    }
+
+    TRect frame;
+    frame.Left = mmToPixels(30, dx);
+    frame.Top = mmToPixels(15, dy);
+    frame.Right = frame.Left + mmToPixels(127, dx);
+    frame.Bottom = frame.Top + mmToPixels(93.6, dy);
+    c.drawRectOutline(frame);
+    end(c, doc);
+}
+
+// ---------------------------------------------------------------- commands
+
+QFont KeySheetDesignFont()
+{
+    QFont f(QStringLiteral("黑体"));
+    f.setPixelSize(11);
+    return f;
+}
+
+void PrintPriceList(QPrinter& printer, PrintDialogs& dlg, const QList<PriceListRow>& rows,
+                    const QFont& tableFont, int columns)
+{
+    if (!dlg.printDialog(printer))
+        return;
+    PrinterCanvas canvas(printer);
+    PrintPriceList(canvas, rows, tableFont, columns);
+}
+
+void Print1Click(QPrinter& printer, PrintDialogs& dlg, const QList<PriceListRow>& rows,
+                 const QFont& tableFont)
+{
+    PrintPriceList(printer, dlg, rows, tableFont, 2);
+}
+
+void Printkeysheet1Click(QPrinter& printer, PrintDialogs& dlg, const QList<QByteArray>& names,
+                         QFont& fontDialogFont)
+{
+    if (!dlg.fontDialog(fontDialogFont))
+        return;
+    if (dialogs().messageBox(MessageTexts[mtPrintMsg], MessageTexts[mtPrintHint],
+                             MsgIcon::Information, MsgButtons::OkCancel)
+        != MsgResult::Ok)
+        return;
+    PrinterCanvas canvas(printer);
+    PrintKeySheet(canvas, names, fontDialogFont);
+}
