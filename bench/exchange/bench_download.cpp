@@ -1,0 +1,157 @@
+// Full PLU download through the real engine and port against varlo-scale-sim
+// (a separate process, so this process's CPU time is the program's alone).
+//   bench_download [--sim PATH] [--baud N]...   (default: 9600 and 2400)
+#include "dialogs.h"
+#include "exedir.h"
+#include "inioptions.h"
+#include "kyrbuscomm.h"
+#include "plutable.h"
+#include "progress.h"
+#include "scalecommands.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+
+namespace {
+
+class SilentDialogs : public Dialogs {
+public:
+    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override { return MsgResult::Ok; }
+    void errorBox(const QString&) override {}
+    bool openFileName(QString*) override { return false; }
+    bool saveFileName(QString*) override { return false; }
+    void beep() override {}
+};
+
+class NullProgress : public IProgress {
+public:
+    void Show() override { State = 0; }
+    void Close() override {}
+    void SetStatus(const QString&, bool error) override { State = error ? 1 : State; }
+    void SetTotal(int) override {}
+    void SetCurrent(int) override {}
+    int ProgressState() const override { return State; }
+    void WaitUntilClosed() override { State = 2; }
+    int State = 0;
+};
+
+// Passes requests to the engine and counts the bytes each puts on the wire,
+// both ways (no faults, so every request is one frame and one reply).
+class CountingBus : public IBusMaster {
+public:
+    explicit CountingBus(IBusMaster& inner) : Inner(inner) {}
+    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    {
+        std::memcpy(Inner.Buffer, Buffer, sizeof Buffer);
+        const bool ok = Inner.SendCommand(command, bank, address, length);
+        Sent += command == 0x44 || command == 0x05 ? 1 : length + 6;
+        Received += 1;
+        ++Requests;
+        return ok;
+    }
+    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    {
+        const bool ok = Inner.ReadBlock(command, bank, address, length);
+        std::memcpy(Buffer, Inner.Buffer, sizeof Buffer);
+        Sent += 6;
+        Received += length + 7;
+        ++Requests;
+        return ok;
+    }
+    void Cancel() override { Inner.Cancel(); }
+    IBusMaster& Inner;
+    long long Sent = 0, Received = 0;
+    int Requests = 0;
+};
+
+double CpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+int Run(const QString& simPath, unsigned baud)
+{
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sim.start(simPath, {"--baud", QString::number(baud), "--demo", "--stdin-control"});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "bench_download: cannot start %s\n", qPrintable(simPath));
+        return 2;
+    }
+    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
+
+    QTemporaryDir home;
+    SetExeDir(home.path() + "/");
+    TIniOptions options;
+    Workbook wb(options);
+    wb.Initialise();
+    for (int r = 1; r <= PluCount; ++r)
+        wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
+
+    TKYRBusComm engine;
+    engine.CommName = device;
+    engine.SetBaudRate(baud);
+    engine.TraceEnabled = -1;
+    engine.SetActive(true);
+    CountingBus bus(engine);
+    NullProgress progress;
+    TVemraencode codec;
+    ScaleCommands commands(bus, progress, wb, codec);
+
+    QElapsedTimer wall;
+    const double cpu0 = CpuSeconds();
+    wall.start();
+    const CommandOutcome out = commands.DownloadItemClick();
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = CpuSeconds() - cpu0;
+    engine.SetActive(false);
+    sim.closeWriteChannel();
+    if (!sim.waitForFinished(5000))
+        sim.kill();
+
+    if (out.kind != CommandOutcome::Succeeded) {
+        std::fprintf(stderr, "bench_download: %u bit/s: %s\n", baud, qPrintable(out.text));
+        return 1;
+    }
+    const double wire = double(bus.Sent + bus.Received) * 10 / baud;
+    std::printf("download %5u bit/s: %d requests, %lld+%lld bytes, elapsed %.3f s, wire %.3f s, "
+                "elapsed/wire %.2f, cpu/wall %.3f\n",
+                baud, bus.Requests, bus.Sent, bus.Received, elapsed, wire, elapsed / wire, cpu / elapsed);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    SilentDialogs dialogs;
+    setDialogs(&dialogs);
+    QString simPath = QStringLiteral(VARLO_SCALE_SIM);
+    QList<unsigned> bauds;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--sim" && i + 1 < args.size())
+            simPath = args[++i];
+        else if (args[i] == "--baud" && i + 1 < args.size())
+            bauds << args[++i].toUInt();
+        else {
+            std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]...\n");
+            return 2;
+        }
+    }
+    if (bauds.isEmpty())
+        bauds = {9600, 2400};
+    int status = 0;
+    for (unsigned baud : bauds)
+        status = qMax(status, Run(simPath, baud));
+    return status;
+}

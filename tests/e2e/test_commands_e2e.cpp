@@ -1,0 +1,283 @@
+// The scale commands through the real bus engine and serial port, over a
+// pseudo-terminal, against the simulated scale.
+#include "fakes.h"
+#include "inioptions.h"
+#include "kyrbuscomm.h"
+#include "messagetexts.h"
+#include "regional.h"
+#include "scalecommands.h"
+#include "scalesim.h"
+#include "scripteddialogs.h"
+#include "testdirs.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace {
+
+using varlo::sim::FaultRule;
+using varlo::sim::ScaleSim;
+
+// Request frame with its checksum appended (sum of all bytes 0 mod 256).
+QByteArray Framed(const char* spaced)
+{
+    QByteArray f = QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
+    uint8_t sum = 0;
+    for (char c : f)
+        sum = uint8_t(sum + uint8_t(c));
+    return f + char(uint8_t(-sum));
+}
+QByteArray Bytes(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+QByteArray Be(uint32_t v, int width)
+{
+    QByteArray b;
+    for (int k = width - 1; k >= 0; --k)
+        b += char((v >> (8 * k)) & 0xFF);
+    return b;
+}
+QByteArray WithSum(QByteArray f)
+{
+    uint8_t sum = 0;
+    for (char c : f)
+        sum = uint8_t(sum + uint8_t(c));
+    return f + char(uint8_t(-sum));
+}
+QByteArray PluWrite(int i, uint8_t flag, uint32_t count)
+{
+    return WithSum(Bytes("77 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04") + char(flag) + Be(count, 3));
+}
+QByteArray PluRead(int i) { return WithSum(Bytes("55 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04")); }
+
+class EndToEnd : public ::testing::Test {
+protected:
+    EndToEnd() : Wb(Options), Commands(Bus, Progress, Wb, Codec) {}
+
+    void SetUp() override
+    {
+        regional::setDecimalSeparator('.');
+        MessageTexts.resetToBuiltIn();
+        Wb.Initialise();
+        Bus.CommName = QString::fromStdString(Sim.start());
+        Bus.SetBaudRate(9600);
+        Bus.RetryInterval = 100;
+        Bus.TraceEnabled = -1;
+        Bus.SetActive(true);
+        // Never hang: after 30 s the operator "presses Cancel".
+        Watchdog.setSingleShot(true);
+        QObject::connect(&Watchdog, &QTimer::timeout, [this] {
+            ADD_FAILURE() << "watchdog fired";
+            Progress.PressCancel();
+            Bus.Cancel();
+        });
+        Watchdog.start(30000);
+    }
+    void TearDown() override
+    {
+        Watchdog.stop();
+        Bus.SetActive(false);
+        Sim.stop();
+        regional::useLocaleSeparator();
+    }
+
+    // Frames as the scale received them, in order.
+    QList<QByteArray> Frames() const
+    {
+        QList<QByteArray> out;
+        for (const auto& r : Sim.requests())
+            out << QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size()));
+        return out;
+    }
+    static QStringList HexList(const QList<QByteArray>& frames)
+    {
+        QStringList out;
+        for (const QByteArray& f : frames)
+            out << QString::fromLatin1(f.toHex(' ').toUpper());
+        return out;
+    }
+    bool HasErrorForm() const
+    {
+        for (const QString& c : Progress.Calls)
+            if (c.startsWith("Error:"))
+                return true;
+        return false;
+    }
+
+    ScopedHome Home;
+    ScriptedDialogs Dialogs;
+    TIniOptions Options;
+    Workbook Wb;
+    ScaleSim Sim;
+    TKYRBusComm Bus;
+    RecordingProgress Progress;
+    TVemraencode Codec;
+    ScaleCommands Commands;
+    QTimer Watchdog;
+};
+
+TEST_F(EndToEnd, DownloadWritesTheScalesMemory)
+{
+    Sim.setPriceMode(0xA2);
+    Sim.setSaleFigures({1234567, 0x3039, 1234});
+    Options.PriceDot = 11;
+    Wb.Table.setCell(colPrice, 1, "12.34");
+    Wb.Table.setCell(colPrice, 2, "0.05");
+    Wb.Table.PluRecords[2].UnitIndex = -1;
+    Wb.Table.setCell(colPrice, 77, "99999.99");
+
+    const CommandOutcome out = Commands.DownloadItemClick();
+    ASSERT_EQ(out.kind, CommandOutcome::Succeeded) << out.text.toStdString();
+
+    QList<QByteArray> expected{Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 83 00 03 01 24"),
+                               Bytes("77 83 00 03 01 AB 57"), Bytes("55 F4 00 00 0B AC")};
+    for (int i = 1; i <= 77; ++i)
+        expected << PluWrite(i, i == 2 ? 1 : 0, i == 1 ? 1234 : i == 2 ? 5 : i == 77 ? 9999999 : 0);
+    expected << Framed("77 F9 00 00 04 00 00 30 39") << Bytes("33 00 00 00 00 CD");
+    EXPECT_EQ(HexList(Frames()), HexList(expected));
+    EXPECT_EQ(Frames().value(5), Bytes("77 F9 00 C4 04 00 00 04 D2 F2"));
+
+    EXPECT_EQ(Sim.priceMode(), 0xAB);
+    EXPECT_EQ(Sim.plu(1), (varlo::sim::PluRecord{0, 1234}));
+    EXPECT_EQ(Sim.plu(2), (varlo::sim::PluRecord{1, 5}));
+    EXPECT_EQ(Sim.plu(3), (varlo::sim::PluRecord{0, 0}));
+    EXPECT_EQ(Sim.plu(77), (varlo::sim::PluRecord{0, 9999999}));
+    const auto current = Sim.read(0xF9, 0, 4);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(current.data()), 4), Bytes("00 00 30 39"));
+    EXPECT_EQ(Dialogs.Boxes.value(0).text, "Download PLU OK!");
+}
+
+TEST_F(EndToEnd, UploadReadsTheScalesMemory)
+{
+    Sim.setPriceMode(0x5B);
+    Sim.setSaleFigures({0, 0x12345678, 0});
+    Sim.setPlu(1, {0, 1234});
+    Sim.setPlu(2, {1, 5});
+    Sim.setPlu(77, {0, 0xFFFFFF});
+
+    const CommandOutcome out = Commands.UploadItemClick();
+    ASSERT_EQ(out.kind, CommandOutcome::Succeeded) << out.text.toStdString();
+
+    QList<QByteArray> expected{Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 F4 00 00 0B AC"),
+                               Bytes("55 83 00 03 01 24")};
+    for (int i = 1; i <= 77; ++i)
+        expected << PluRead(i);
+    expected << Framed("77 F9 00 00 04 12 34 56 78") << Bytes("33 00 00 00 00 CD");
+    EXPECT_EQ(HexList(Frames()), HexList(expected));
+    EXPECT_EQ(Frames().value(80), Bytes("55 F9 01 F4 04 B9"));
+
+    EXPECT_EQ(Wb.Table.cell(colPrice, 1), "12.34");
+    EXPECT_EQ(Wb.Table.cell(colUnit, 1), "kg");
+    EXPECT_EQ(Wb.Table.cell(colPrice, 2), "0.05");
+    EXPECT_EQ(Wb.Table.cell(colUnit, 2), "g");
+    EXPECT_EQ(Wb.Table.cell(colPrice, 77), "167772.15");
+    EXPECT_EQ(Options.PriceDot, 11);
+    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=11"));
+    // Written back unchanged.
+    const auto current = Sim.read(0xF9, 0, 4);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(current.data()), 4), Bytes("12 34 56 78"));
+}
+
+TEST_F(EndToEnd, SaleReportAppendsTheDaysLine)
+{
+    Sim.setPriceMode(0x03);
+    Sim.setSaleFigures({1234567, 150, 1234});
+    Sim.setUnitByte(0x00);
+    const QDate day(2024, 3, 9);
+    Commands.Today = [day] { return day; };
+
+    const CommandOutcome out = Commands.ReportItemClick();
+    ASSERT_EQ(out.kind, CommandOutcome::Succeeded) << out.text.toStdString();
+
+    EXPECT_EQ(HexList(Frames()),
+              HexList({Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 83 00 03 01 24"),
+                       Bytes("55 F4 00 00 0B AC"), Framed("55 F0 00 00 01"), Bytes("33 00 00 00 00 CD")}));
+    EXPECT_EQ(out.line, "1.50\t1.234kg\t12345.67");
+    EXPECT_EQ(Home.read("20240309.TXT"), "1.50\t1.234kg\t12345.67\r\n");
+}
+
+TEST_F(EndToEnd, AllValuesReadout)
+{
+    QStringList memo;
+    Commands.AppendMemoLine = [&](const QString& l) { memo << l; };
+    Sim.setIndication({varlo::sim::Indication::State::Values, -1234, 150, 185});
+    EXPECT_EQ(Commands.Salereport1Click().kind, CommandOutcome::Succeeded);
+    Sim.setIndication({varlo::sim::Indication::State::Lifted, 0, 0, 0});
+    EXPECT_EQ(Commands.Salereport1Click().kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(memo, (QStringList{"-1.234kg;1.50;1.85", "scale plate is lifted"}));
+    EXPECT_EQ(HexList(Frames()), (QStringList{"05", "05"}));
+    EXPECT_FALSE(Bus.FrameMode);
+}
+
+TEST_F(EndToEnd, ShortAllValuesFrameIsAProtocolErrorWithoutRetry)
+{
+    Sim.addFault("short:12@cmd=05");
+    const CommandOutcome out = Commands.Salereport1Click();
+    EXPECT_EQ(out.kind, CommandOutcome::Failed);
+    EXPECT_EQ(out.text, "Protocol...Error!");
+    EXPECT_EQ(Frames().size(), 1);
+    EXPECT_FALSE(Bus.FrameMode);
+    EXPECT_FALSE(Bus.FrameError);
+}
+
+// PLU 4's write never gets an answer: all attempts go out, then the command
+// ends at package 4 and nothing more is sent.
+TEST_F(EndToEnd, DownloadFailsAtTheFourthPlu)
+{
+    Sim.addFault("silence@cmd=77,bank=F9,addr=00D0,count=always");
+    Wb.Table.setCell(colPrice, 3, "3.00");
+
+    const CommandOutcome out = Commands.DownloadItemClick();
+
+    EXPECT_EQ(out.kind, CommandOutcome::Failed);
+    EXPECT_EQ(out.text, "Download PLU...Error!");
+    EXPECT_EQ(Progress.Current, 4);
+    const QList<QByteArray> frames = Frames();
+    ASSERT_EQ(frames.size(), 5 + 3 + 1 + Bus.RetryCount);
+    for (int k = 8; k < frames.size(); ++k)
+        EXPECT_EQ(frames[k], PluWrite(4, 0, 0));
+    EXPECT_EQ(Sim.plu(3), (varlo::sim::PluRecord{0, 300}));
+    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 2), (QStringList{"Error:Download PLU...Error!", "Wait"}));
+}
+
+// One lost or garbled reply is retried by the engine; the command goes on.
+TEST_F(EndToEnd, SingleFaultsAreRetried)
+{
+    Sim.setPlu(10, {0, 777});
+    Sim.addFault("aa@cmd=11");
+    Sim.addFault("badsum@bank=F4");
+    Sim.addFault("silence@cmd=55,bank=F9,addr=00E8");
+
+    const CommandOutcome out = Commands.UploadItemClick();
+
+    EXPECT_EQ(out.kind, CommandOutcome::Succeeded) << out.text.toStdString();
+    EXPECT_EQ(Frames().size(), 83 + 3);
+    EXPECT_EQ(Wb.Table.cell(colPrice, 10), "7.77");
+}
+
+// The operator presses Cancel while a read waits for a reply that never
+// comes: no error form, nothing sent afterwards.
+TEST_F(EndToEnd, CancelDuringAWait)
+{
+    Bus.RetryInterval = 5000;
+    Sim.addFault("silence@bank=F4,count=always");
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (Sim.requests().size() >= 4) {
+            poll.stop();
+            Progress.PressCancel();
+            Bus.Cancel();
+        }
+    });
+    poll.start(5);
+
+    const CommandOutcome out = Commands.ReportItemClick();
+
+    EXPECT_EQ(out.kind, CommandOutcome::Cancelled);
+    EXPECT_FALSE(HasErrorForm());
+    EXPECT_EQ(Frames().size(), 4);
+    EXPECT_EQ(Frames().last(), Bytes("55 F4 00 00 0B AC"));
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
+}
+
+} // namespace
