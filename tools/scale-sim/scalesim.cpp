@@ -618,7 +618,6 @@ void ScaleSim::loadDemoState()
     constexpr std::size_t n = std::size(kPrices);
     for (std::size_t i = 0; i < kPluCount; ++i)
         setPlu(static_cast<int>(i + 1), {0, kPrices[i % n] + 10 * static_cast<std::uint32_t>(i / n)});
-    setPriceMode(0x03);
     setUnitByte(0);
     // 1.234 kg at 1.50 a kg.
     setSaleFigures({185, 150, 1234});

@@ -187,7 +187,8 @@ public:
     void setUnitByte(std::uint8_t unit);
     Indication indication() const;
     void setIndication(Indication indication);
-    // PLU prices, sale figures (1234 / 150 / 1234 g) and a matching indication.
+    // Two-decimal PLU prices, sale figures (total 1.85 = 1.234 kg at 1.50),
+    // the same as current unit price and indication. The price mode stays.
     void loadDemoState();
 
     // Faults, thread-safe; rules added later are checked after earlier ones.
