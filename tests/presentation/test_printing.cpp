@@ -46,13 +46,6 @@ TEST(PriceListLine, FieldsAreTrimmedAndPaddedInBytes)
         EXPECT_EQ(PriceListLine(3, {c.price, c.name}), c.line) << c.name;
 }
 
-TEST(PriceListLine, DoubleByteNameCountsTwoPerCharacter)
-{
-    // 重量 in GBK: 4 bytes, so 9 blanks fill it to 13.
-    EXPECT_EQ(PriceListLine(8, {"0.00", "\xD6\xD8\xC1\xBF"}),
-              QByteArray("U01 0.00     \xD6\xD8\xC1\xBF") + QByteArray(9, ' '));
-}
-
 // ------------------------------------------------------------ price list layout
 
 class PriceList : public ::testing::Test {
@@ -136,6 +129,7 @@ TEST_F(PriceList, EmptyTablePrintsNoSheet)
 TEST_F(PriceList, DoubleByteNameIsDecodedForDrawing)
 {
     cp::setName("GBK");
+    // 重量: 4 bytes, so 9 blanks fill it to 13.
     PrintPriceList(C, {{"0.00", "\xD6\xD8\xC1\xBF"}}, QFont(), 2);
     ASSERT_EQ(C.count(RC::Text), 1);
     EXPECT_EQ(C.all(RC::Text)[0].text, QString::fromUtf8("M01 0.00     重量") + QString(9, ' '));
@@ -419,6 +413,26 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
     EXPECT_EQ(head(list), "%PDF-");
     PrinterCanvas after(Printer);
     EXPECT_GT(after.pageSize().width(), after.pageSize().height());
+}
+
+TEST_F(Commands, ScreenPixelFontKeepsItsSizeOnPaper)
+{
+    pdf("font.pdf");
+    PrinterCanvas c(Printer);
+    ASSERT_TRUE(c.beginDoc());
+    QFont px("DejaVu Sans");
+    px.setPixelSize(11);          // 11 screen pixels, about 34 at 300 dpi
+    c.setFont(px);
+    const int h = c.textHeight("Hg");
+    QFont pt("DejaVu Sans");
+    pt.setPointSizeF(8.25);       // the same size in points
+    c.setFont(pt);
+    EXPECT_EQ(h, c.textHeight("Hg"));
+    EXPECT_GT(h, 30);
+    // Word-break measuring grows with the lines the text needs.
+    const TRect narrow{0, 0, 200, 1000};
+    EXPECT_GT(c.measureText("many words that wrap over lines", narrow, dtWordBreak), 2 * h);
+    EXPECT_TRUE(c.endDoc());
 }
 
 TEST_F(Commands, PrinterThatCannotStartIsAnError)
