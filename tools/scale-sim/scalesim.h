@@ -5,6 +5,10 @@
 // the slave path returned by start() as its serial device. A worker thread
 // reads request frames, answers them from the scale's memory banks, paces
 // the reply at the chosen baud rate and applies the fault rules.
+//
+// Clients may close and reopen the slave. A client that sets TIOCEXCL must
+// clear it (TIOCNXCL) before closing: the pty keeps the flag while the
+// master is open, and an unprivileged reopen would fail with EBUSY.
 
 #include <chrono>
 #include <condition_variable>
@@ -74,8 +78,8 @@ Bytes allValuesFrame(const Indication& indication);
 // ---------------------------------------------------------------- faults
 
 enum class FaultKind {
-    Silence,     // no reply at all
-    ReplyNak,    // reply 0xAA instead
+    Silence,     // no reply at all (a write is still stored: the reply is lost)
+    ReplyNak,    // reply 0xAA instead (a write is not stored)
     BadChecksum, // read replies only: checksum byte off by one
     StrayByte,   // one byte (param, default 0x00) before the reply
     Truncate,    // drop the last param bytes (default 1) of the reply
@@ -168,7 +172,8 @@ public:
     void stop();
     std::string slavePath() const;
     bool running() const;
-    // Closes the master now, as the HangUp fault does.
+    // Closes the master now, as the HangUp fault does. The slave path goes
+    // away with it; the object only serves its accessors afterwards.
     void hangUp();
     bool hungUp() const;
 
@@ -187,8 +192,9 @@ public:
     void setUnitByte(std::uint8_t unit);
     Indication indication() const;
     void setIndication(Indication indication);
-    // Two-decimal PLU prices, sale figures (total 1.85 = 1.234 kg at 1.50),
-    // the same as current unit price and indication. The price mode stays.
+    // Two-decimal PLU prices; sale figures total 185, unit price 150, weight
+    // 1234 g (1.234 kg at 1.50); 150 as current unit price; the same figures
+    // as indication. The price mode byte is left as it is.
     void loadDemoState();
 
     // Faults, thread-safe; rules added later are checked after earlier ones.
