@@ -43,7 +43,8 @@ QByteArray PriceText(double v, int priceDecimal)
 {
     if (!std::isfinite(v) || priceDecimal < 0 || priceDecimal > 3)
         return {};
-    v += 0.0;   // -0.0 -> +0.0: no "-0.00"
+    if (v == 0)   // also -0.0, which must not show as "-0.00"; and the common case
+        return ZeroText(priceDecimal);
     if (priceDecimal > 0)
         return regional::formatFixed(v, priceDecimal);
     // Beyond 2^53 every double is already whole; keep the rounding call
