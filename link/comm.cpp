@@ -1,0 +1,476 @@
+#include "comm.h"
+#include "exedir.h"
+#include "inifile.h"
+#include <QFile>
+#include <QRegularExpression>
+#include <QtGlobal>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr size_t MaxChunk = 2048;
+
+QString Reason(const QString& path, int err)
+{
+    const QString head = path + ": ";
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return head + qt_error_string(err) +
+               " (serial ports need membership of the dialout group: "
+               "sudo usermod -aG dialout $USER, then log in again)";
+    case EBUSY:
+    case EWOULDBLOCK:
+        return head + "the port is in use by another program";
+    default:
+        return head + qt_error_string(err);
+    }
+}
+
+void ReleaseDevice(int fd)
+{
+    ::ioctl(fd, TIOCNXCL);   // the tty keeps the flag while anyone else holds it open
+    ::close(fd);              // also drops the flock
+}
+
+speed_t SpeedFor(uint32_t rate)
+{
+    switch (rate) {
+    case 50: return B50;
+    case 75: return B75;
+    case 110: return B110;
+    case 134: return B134;
+    case 150: return B150;
+    case 200: return B200;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 500000: return B500000;
+    case 576000: return B576000;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 1152000: return B1152000;
+    case 1500000: return B1500000;
+    case 2000000: return B2000000;
+    default: return B0;   // not a standard rate: the device keeps its speed
+    }
+}
+
+} // namespace
+
+QString SerialDevicePath(const QString& commName)
+{
+    const QString name = commName.trimmed();
+    if (name.startsWith('/'))
+        return name;
+    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = com.match(name);
+    if (m.hasMatch()) {
+        const int n = m.captured(1).toInt();
+        const IniFile cfg(ExeDir() + "KYR.CFG");
+        const QByteArray mapped = cfg.readString("Devices", "COM" + QByteArray::number(n), {});
+        if (!mapped.isEmpty())
+            return QFile::decodeName(mapped);
+        if (n >= 1)
+            return "/dev/ttyS" + QString::number(n - 1);
+    }
+    return "/dev/" + name;
+}
+
+// What the window thread shares with the reader and the writer of one open.
+struct TComm::PortSession {
+    int fd = -1;
+    int wake = -1;                  // eventfd: both threads finish once it is signalled
+    uint64_t generation = 0;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> writerEnded{false};
+    std::atomic<int> quietMs{1};    // the line is quiet after this long without a byte
+    std::atomic<bool> dropNulls{false};
+
+    std::mutex mutex;               // guards queue and closing
+    std::condition_variable queued;
+    std::deque<std::pair<uint64_t, QByteArray>> queue;
+    bool closing = false;
+
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    int running = 0;
+
+    std::thread reader, writer;
+
+    void finished()
+    {
+        std::lock_guard lock(doneMutex);
+        --running;
+        doneCv.notify_all();
+    }
+};
+
+TComm::TComm(QObject* parent) : QObject(parent) {}
+
+TComm::~TComm() { ClosePort(); }
+
+void TComm::OpenPort()
+{
+    using namespace comm_messages;
+    if (Session)
+        return;
+    const QString path = SerialDevicePath(FCommName);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        throw ECommsError(OpenFailed, Reason(path, errno));
+
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        throw ECommsError(NotComm, path + ": not a character device");
+    }
+    termios tio = {};
+    if (::tcgetattr(fd, &tio) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw ECommsError(NoBuffer, Reason(path, e) + " (not a serial device)");
+    }
+    // TIOCEXCL alone does not stop root or an open that came first; the
+    // flock is what two cooperating programs see.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw ECommsError(OpenFailed, Reason(path, e));
+    }
+    ::ioctl(fd, TIOCEXCL);
+    ::tcflush(fd, TCIOFLUSH);
+
+    auto s = std::make_unique<PortSession>();
+    s->fd = fd;
+    s->generation = ++Generation;
+    s->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (s->wake < 0) {
+        const int e = errno;
+        ReleaseDevice(fd);
+        throw ECommsError(NoEvent, Reason(path, e));
+    }
+    Session = std::move(s);
+    OpenPath = path;
+    ApplyTimeouts();
+    ApplyLineSettings();
+    WritesStarted.store(WriteSeq);
+
+    PortSession* ses = Session.get();
+    ses->running = 2;
+    try {
+        ses->reader = std::thread(&TComm::ReadLoop, this, ses);
+    } catch (const std::system_error& e) {
+        ::close(ses->wake);
+        ReleaseDevice(ses->fd);
+        Session.reset();
+        OpenPath.clear();
+        throw ECommsError(NoReadThread, path + ": " + QString::fromLocal8Bit(e.what()));
+    }
+    try {
+        ses->writer = std::thread(&TComm::WriteLoop, this, ses, WriteSeq);
+    } catch (const std::system_error& e) {
+        ses->running = 1;
+        StopSession();
+        throw ECommsError(NoWriteThread, path + ": " + QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TComm::ClosePort()
+{
+    if (Session)
+        StopSession();
+}
+
+void TComm::StopSession()
+{
+    PortSession* s = Session.get();
+    s->stopping = true;
+    {
+        std::lock_guard lock(s->mutex);
+        s->closing = true;
+    }
+    s->queued.notify_all();
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(s->wake, &one, sizeof one);
+    // Discard what is pending; this also frees a writer waiting in tcdrain
+    // behind a stopped flow control.
+    ::tcflush(s->fd, TCIOFLUSH);
+    {
+        std::unique_lock lock(s->doneMutex);
+        if (!s->doneCv.wait_for(lock, std::chrono::seconds(10), [s] { return s->running == 0; })) {
+            qWarning("serial port %s: I/O threads did not stop within 10 s; still waiting",
+                     qPrintable(OpenPath));
+            s->doneCv.wait(lock, [s] { return s->running == 0; });
+        }
+    }
+    if (s->reader.joinable())
+        s->reader.join();
+    if (s->writer.joinable())
+        s->writer.join();
+    ::close(s->wake);
+    ReleaseDevice(s->fd);
+    Session.reset();
+    OpenPath.clear();
+}
+
+bool TComm::WriteData(const uint8_t* data, uint16_t count)
+{
+    if (!Session || count == 0 || !data || Session->writerEnded)
+        return false;
+    {
+        std::lock_guard lock(Session->mutex);
+        if (Session->closing)
+            return false;
+        Session->queue.emplace_back(++WriteSeq,
+                                    QByteArray(reinterpret_cast<const char*>(data), count));
+    }
+    Session->queued.notify_one();
+    return true;
+}
+
+void TComm::ApplyLineSettings()
+{
+    const int fd = Session->fd;
+    termios tio = {};
+    if (::tcgetattr(fd, &tio) != 0)
+        return;
+    ::cfmakeraw(&tio);
+    if (const speed_t sp = SpeedFor(FBaudRate); sp != B0) {
+        ::cfsetispeed(&tio, sp);
+        ::cfsetospeed(&tio, sp);
+    }
+    // Control: size, parity, stop bits, hardware flow; keep DTR up on close
+    // (HUPCL off), ignore modem control lines (CLOCAL), enable the receiver.
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS | HUPCL);
+    tio.c_cflag |= CLOCAL | CREAD;
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tio.c_cflag |= sizes[static_cast<int>(FByteSize)];
+    switch (FParity) {
+    case TParity::None: break;
+    case TParity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+    case TParity::Even: tio.c_cflag |= PARENB; break;
+    case TParity::Mark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case TParity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    }
+    if (FStopBits != TStopBits::_1)
+        tio.c_cflag |= CSTOPB;   // a tty has no 1.5: two
+    if (FOutx_CtsFlow || FRtsControl == RtsHandshake)
+        tio.c_cflag |= CRTSCTS;
+    // Input: parity check (a byte in error reads as 0x00), software flow.
+    // DSR flow, DSR sensitivity, the XON/XOFF limits and continue-on-XOFF have
+    // no tty equivalent.
+    tio.c_iflag &= ~(INPCK | IXON | IXOFF | IXANY);
+    if (FParityCheck)
+        tio.c_iflag |= INPCK;
+    if (FOutx_XonXoffFlow)
+        tio.c_iflag |= IXON;
+    if (FInx_XonXoffFlow)
+        tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = static_cast<cc_t>(FXonChar);
+    tio.c_cc[VSTOP] = static_cast<cc_t>(FXoffChar);
+    // VMIN 1: an empty non-blocking read gives EAGAIN, so a read of 0 is end of file.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &tio);   // what the device refuses is not reported
+
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd, FDtrControl == DtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
+    int rts = TIOCM_RTS;
+    ::ioctl(fd, FRtsControl == RtsDisable ? TIOCMBIC : TIOCMBIS, &rts);
+    Session->dropNulls = FIgnoreNullChar;
+}
+
+void TComm::ApplyTimeouts()
+{
+    // Only the inter-byte time-out has a meaning for the poll reader; the
+    // totals bound single reads and writes, which never block here.
+    Session->quietMs = static_cast<int>(qMin<uint32_t>(FReadIntervalTimeout, 60000));
+}
+
+void TComm::Post(PortSession* s, std::function<void()> fn)
+{
+    const uint64_t gen = s->generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, fn = std::move(fn)] {
+            if (Session && Session->generation == gen)
+                fn();
+        },
+        Qt::QueuedConnection);
+}
+
+void TComm::PostHangup(PortSession* s)
+{
+    if (s->stopping)
+        return;
+    Post(s, [this] {
+        if (OnRequestHangup)
+            OnRequestHangup();
+    });
+}
+
+void TComm::ReadLoop(PortSession* s)
+{
+    std::vector<uint8_t> chunk;
+    chunk.reserve(MaxChunk);
+    uint64_t stamp = 0;
+    uint8_t buf[MaxChunk];
+
+    auto flush = [&] {
+        if (chunk.empty())
+            return;
+        QByteArray bytes(reinterpret_cast<const char*>(chunk.data()), qsizetype(chunk.size()));
+        chunk.clear();
+        Post(s, [this, bytes, seen = stamp] {
+            if (OnReceiveData)
+                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                              int(bytes.size()), seen);
+        });
+    };
+
+    for (;;) {
+        pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
+        // Idle: sleep until a byte comes. Inside a burst: until the line
+        // has been quiet for the inter-byte time-out.
+        const int r = ::poll(p, 2, chunk.empty() ? -1 : s->quietMs.load());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0) {
+            flush();
+            PostHangup(s);
+            break;
+        }
+        if (p[1].revents)
+            break;
+        if (r == 0) {
+            flush();
+            continue;
+        }
+        if (p[0].revents & POLLIN) {
+            const ssize_t n = ::read(s->fd, buf, MaxChunk - chunk.size());
+            if (n > 0) {
+                // Read after the bytes arrived: a block not yet started now
+                // was not on the line when they came.
+                const uint64_t seen = WritesStarted.load();
+                if (!chunk.empty() && seen != stamp)
+                    flush();
+                stamp = seen;
+                for (ssize_t i = 0; i < n; ++i)
+                    if (buf[i] != 0 || !s->dropNulls)
+                        chunk.push_back(buf[i]);
+                if (chunk.size() >= MaxChunk)
+                    flush();
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            // 0 is end of file on a hung-up tty; EIO: the other end is gone.
+        } else if (!(p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+            continue;
+        }
+        flush();
+        PostHangup(s);
+        break;
+    }
+    s->finished();
+}
+
+void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
+{
+    bool notice = true;   // the queue starts empty: one drain notice after opening
+    uint64_t last = drainedUpTo;
+    for (;;) {
+        std::unique_lock lock(s->mutex);
+        if (s->closing)
+            break;
+        if (s->queue.empty() && notice) {
+            lock.unlock();
+            if (::tcdrain(s->fd) != 0) {
+                if (errno == EINTR)
+                    continue;
+                PostHangup(s);
+                break;
+            }
+            notice = false;
+            Post(s, [this, last] {
+                if (OnSendDataEmpty)
+                    OnSendDataEmpty(last);
+            });
+            continue;
+        }
+        s->queued.wait(lock, [s] { return s->closing || !s->queue.empty(); });
+        if (s->closing)
+            break;
+        auto [seq, block] = std::move(s->queue.front());
+        s->queue.pop_front();
+        lock.unlock();
+        WritesStarted.store(seq);
+        if (!WriteAll(s, block))
+            break;
+        last = seq;
+        notice = true;
+    }
+    s->writerEnded = true;
+    s->finished();
+}
+
+bool TComm::WriteAll(PortSession* s, const QByteArray& block)
+{
+    const char* p = block.constData();
+    size_t left = size_t(block.size());
+    while (left > 0) {
+        const ssize_t n = ::write(s->fd, p, left);
+        if (n > 0) {
+            p += n;
+            left -= size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd q[2] = {{s->fd, POLLOUT, 0}, {s->wake, POLLIN, 0}};
+            if (::poll(q, 2, -1) < 0 && errno != EINTR) {
+                PostHangup(s);
+                return false;
+            }
+            if (q[1].revents)
+                return false;
+            if ((q[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(q[0].revents & POLLOUT)) {
+                PostHangup(s);
+                return false;
+            }
+            continue;
+        }
+        PostHangup(s);
+        return false;
+    }
+    return true;
+}
