@@ -1,4 +1,6 @@
 #include "cli.h"
+#include "comm.h"
+#include "scalesim.h"
 #include "dialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
@@ -7,6 +9,7 @@
 #include "qtdialogs.h"
 #include <QApplication>
 #include <clocale>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
@@ -50,6 +53,25 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Varlo Manager");
     SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
+
+    // --demo: a simulated scale on a pseudo-terminal, reached through the
+    // configured port, so every command can be tried without hardware.
+    std::unique_ptr<varlo::sim::ScaleSim> demoScale;
+    if (hasFlag(argc, argv, "--demo")) {
+        demoScale = std::make_unique<varlo::sim::ScaleSim>();
+        demoScale->loadDemoState();
+        try {
+            const QString path = QString::fromStdString(demoScale->start());
+            LinkSettings link;
+            link.Load();
+            SetDeviceOverride(link.PortCaption(), path);
+            std::fprintf(stderr, "varlo-manager: simulated scale on %s (%s)\n",
+                         path.toLocal8Bit().constData(), link.PortCaption().toLocal8Bit().constData());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "varlo-manager: cannot start the simulated scale: %s\n", e.what());
+            return 2;
+        }
+    }
 
     TMainForm* mainForm = new TMainForm;
     QtDialogs windowDialogs(mainForm);

@@ -7,11 +7,15 @@
 #include "language.h"
 #include "messagetexts.h"
 #include "plugrid.h"
+#include "printing.h"
 #include "progressform.h"
 #include "scalecommands.h"
 #include "vemraencode.h"
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontDialog>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -53,6 +57,27 @@ QAction* menuItem(QMenu* menu, QObject* owner, const char* name, const QString& 
     menu->addAction(a);
     return a;
 }
+class QtPrintDialogs : public PrintDialogs {
+public:
+    explicit QtPrintDialogs(QWidget* owner) : Owner(owner) {}
+    bool printDialog(QPrinter& printer) override
+    {
+        QPrintDialog d(&printer, Owner);
+        d.setObjectName("dlgPnt1");
+        return d.exec() == QDialog::Accepted;
+    }
+    bool fontDialog(QFont& font) override
+    {
+        bool ok = false;
+        const QFont chosen = QFontDialog::getFont(&ok, font, Owner);
+        if (ok)
+            font = chosen;
+        return ok;
+    }
+
+private:
+    QWidget* Owner;
+};
 } // namespace
 
 // ------------------------------------------------------------------ about
@@ -88,6 +113,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
     KYRBusComm1 = new TKYRBusComm(this);
     KYRBusComm1->setObjectName("KYRBusComm1");
     KYRBusComm1->SetBaudRate(9600);
+    Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    PrintDlgs = std::make_unique<QtPrintDialogs>(this);
+    FontDialog1Font = KeySheetDesignFont();
     BuildMenus();
     BuildToolbar();
     BuildClientArea();
@@ -441,8 +469,25 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 // ------------------------------------------------------------------ printing
 
-void TMainForm::Print1Click() {}
-void TMainForm::Printkeysheet1Click() {}
+void TMainForm::Print1Click()
+{
+    RunGuarded([this] {
+        QList<PriceListRow> rows;
+        for (int r = 1; r <= PluCount; ++r)
+            rows.append({Wb.Table.cell(colPrice, r), Wb.Table.cell(colName, r)});
+        ::Print1Click(*Printer, *PrintDlgs, rows, StringGrid1->font());
+    });
+}
+
+void TMainForm::Printkeysheet1Click()
+{
+    RunGuarded([this] {
+        QList<QByteArray> names{QByteArray()};
+        for (int r = 1; r <= 70; ++r)
+            names.append(Wb.Table.cell(colName, r));
+        ::Printkeysheet1Click(*Printer, *PrintDlgs, names, FontDialog1Font);
+    });
+}
 
 // ------------------------------------------------------------------ scale
 

@@ -2,10 +2,13 @@
 #include "linksettings.h"
 #include "workbook.h"
 #include <QDialog>
+#include <QFont>
 #include <QMainWindow>
 #include <memory>
 
 class QAction;
+class QPrinter;
+struct PrintDialogs;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -61,6 +64,11 @@ public:
     QAction *Chinese1, *English1, *Spanish1, *AboutItem, *Contents1;
     QMenu* LanguageMenu;
     QAction* Pricedecimal[6];
+
+    // One printer for the whole run: the key sheet's switch to landscape stays.
+    std::unique_ptr<QPrinter> Printer;
+    std::unique_ptr<PrintDialogs> PrintDlgs;   // Qt's print and font dialogs
+    QFont FontDialog1Font;
 
     // Handlers.
     void NewItemClick();
