@@ -1,0 +1,580 @@
+// The bus engine on a scripted port and a manual clock: frames, replies,
+// retries, time-outs, Cancel, hang-up and the trace, with no real waiting.
+#include "comm.h"
+#include "errors.h"
+#include "fakelink.h"
+#include "kyrbuscomm.h"
+#include "testdirs.h"
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+
+// A data reply: leading byte, five header bytes, data, checksum over bytes 1..end.
+QByteArray DataReply(const QByteArray& data, uint8_t lead = 0x02)
+{
+    QByteArray r = char(lead) + Hex("55 F4 00 00") + char(data.size()) + data;
+    uint8_t sum = 0;
+    for (int i = 1; i < r.size(); ++i)
+        sum = uint8_t(sum + uint8_t(r[i]));
+    return r + char(uint8_t(-sum));
+}
+
+QStringList Hexes(const QList<QByteArray>& frames)
+{
+    QStringList out;
+    for (const QByteArray& f : frames)
+        out << QString::fromLatin1(f.toHex(' ').toUpper());
+    return out;
+}
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Bus.TraceEnabled = -1;
+        Bus.CommName = "COM2";
+        Bus.SetActive(true);
+    }
+    // From now on each frame gets the next reply of the list (none once it is used up).
+    void Answer(QList<QByteArray> replies)
+    {
+        Port.Frames.clear();
+        Port.Scale = [this, replies](const QByteArray&, int i) {
+            if (i < replies.size() && !replies[i].isEmpty())
+                Port.Reply(replies[i], 20);
+        };
+    }
+    QByteArray Payload() const { return QByteArray(reinterpret_cast<const char*>(Bus.Buffer), 64); }
+
+    ScopedHome Home;
+    ManualClock Clock;
+    FakePort Port{Clock};
+    TKYRBusComm Bus{&Port, &Clock};
+};
+
+TEST_F(Engine, ConstructionSetsUpThePort)
+{
+    ManualClock clock;
+    FakePort port(clock);
+    TKYRBusComm bus(&port, &clock);
+    EXPECT_EQ(port.Baud, 2400u);
+    EXPECT_EQ(port.Dtr, DtrDisable);
+    EXPECT_EQ(port.Rts, RtsEnable);
+    EXPECT_FALSE(port.TxContinueOnXoff);
+    EXPECT_FALSE(port.OutxXonXoff);
+    EXPECT_FALSE(port.IgnoreNull);
+    EXPECT_EQ(port.ByteSize, TByteSize::_8);
+    EXPECT_EQ(port.Parity, TParity::None);
+    EXPECT_EQ(port.StopBits, TStopBits::_1);
+    EXPECT_EQ(port.ReadInterval, 1u);
+    EXPECT_EQ(bus.RetryCount, 6);
+    EXPECT_EQ(bus.RetryInterval, 800);
+    EXPECT_FALSE(bus.isActive());
+    bus.SetBaudRate(9600);
+    EXPECT_EQ(port.Baud, 9600u);
+    EXPECT_EQ(bus.BaudRate(), 9600u);
+}
+
+TEST_F(Engine, RequestFramesOnTheWire)
+{
+    struct Case {
+        const char* name;
+        std::function<bool(TKYRBusComm&)> request;
+        QByteArray frame;
+    };
+    const QList<Case> cases{
+        {"connect", [](TKYRBusComm& b) { return b.SendCommand(0x11, 0, 0, 0); }, Hex("11 00 00 00 00 EF")},
+        {"hello ignores its arguments", [](TKYRBusComm& b) { return b.SendCommand(0x44, 0x83, 0x1234, 5); }, Hex("44")},
+        {"values enquiry", [](TKYRBusComm& b) { return b.SendCommand(0x05, 1, 2, 3); }, Hex("05")},
+        {"disconnect", [](TKYRBusComm& b) { return b.SendCommand(0x33, 0, 0, 0); }, Hex("33 00 00 00 00 CD")},
+        {"write one byte",
+         [](TKYRBusComm& b) { b.Buffer[0] = 0x12; return b.SendCommand(0x77, 0x83, 3, 1); },
+         Hex("77 83 00 03 01 12 F0")},
+        {"write, address high byte first",
+         [](TKYRBusComm& b) {
+             const uint8_t d[] = {0x00, 0x00, 0x04, 0xD2};
+             std::memcpy(b.Buffer, d, 4);
+             return b.SendCommand(0x77, 0xF9, 0x00C4, 4);
+         },
+         Hex("77 F9 00 C4 04 00 00 04 D2 F2")},
+        {"read", [](TKYRBusComm& b) { return b.ReadBlock(0x55, 0x83, 3, 1); }, Hex("55 83 00 03 01 24")},
+    };
+    Port.Scale = [this](const QByteArray& f, int) {
+        Port.Reply(f[0] == char(0x55) ? DataReply(Hex("A5")) : Hex("02"), 5);
+    };
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        EXPECT_TRUE(c.request(Bus)) << c.name;
+        EXPECT_EQ(Hexes(Port.Frames), Hexes({c.frame})) << c.name;
+    }
+}
+
+TEST_F(Engine, AcknowledgedCommandAndItsTrace)
+{
+    Answer({Hex("02")});
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Port.Frames.size(), 1);
+    EXPECT_FALSE(Bus.Aborted);
+    EXPECT_EQ(Bus.Trace, QStringList({">>>>>>Send data<<<<<<<<", "11 00 00 00 00 EF ", "",
+                                      ">>>>>>Receive data<<<<<<<<", "02 ", ""}));
+}
+
+TEST_F(Engine, WrongRepliesAreRetried)
+{
+    struct Case {
+        QList<QByteArray> replies;
+        bool result;
+        int frames;
+    };
+    const QList<Case> cases{
+        {{Hex("AA"), Hex("02")}, true, 2},
+        {{Hex("41"), Hex("00"), Hex("02 41")}, true, 3},
+        {{Hex("03 02")}, false, 7},   // only the first byte counts
+        {{Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("02")}, false, 7},
+    };
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        Answer(c.replies);
+        EXPECT_EQ(Bus.SendCommand(0x44, 0, 0, 0), c.result) << c.replies.first().toHex().constData();
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.replies.first().toHex().constData();
+    }
+}
+
+TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
+{
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Port.Frames.size(), 7);
+    EXPECT_TRUE(Bus.Aborted);
+    EXPECT_EQ(Clock.Started, QList<int>(7, 800));
+    EXPECT_EQ(Clock.Now, 7 * 800);
+
+    QStringList retries;
+    for (int i = 0; i < Bus.Trace.size(); ++i)
+        if (Bus.Trace[i].startsWith("Retry"))
+            retries << Bus.Trace[i - 1] + "|" + Bus.Trace[i] + "|" + Bus.Trace[i + 1];
+    EXPECT_EQ(retries, QStringList({"|Retry:1|>>>>>>Send data<<<<<<<<", "|Retry:2|>>>>>>Send data<<<<<<<<",
+                                    "|Retry:3|>>>>>>Send data<<<<<<<<", "|Retry:4|>>>>>>Send data<<<<<<<<",
+                                    "|Retry:5|>>>>>>Send data<<<<<<<<", "|Retry:6|>>>>>>Send data<<<<<<<<"}));
+}
+
+TEST_F(Engine, RetryCountBoundsTheAttempts)
+{
+    struct Case {
+        int retryCount;
+        QList<QByteArray> replies;
+        bool result;
+        int frames;
+    };
+    const QList<Case> cases{
+        {0, {}, false, 1},
+        {0, {Hex("02")}, true, 1},
+        {0, {Hex("AA"), Hex("02")}, false, 1},
+        {2, {}, false, 3},
+        {-5, {}, false, 1},
+        {25, {}, false, 11},
+    };
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        Bus.RetryCount = c.retryCount;
+        Answer(c.replies);
+        EXPECT_EQ(Bus.SendCommand(0x33, 0, 0, 0), c.result) << c.retryCount;
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.retryCount;
+    }
+}
+
+TEST_F(Engine, ReadCompletesAtLengthPlusSevenBytesHoweverTheyAreSplit)
+{
+    const QByteArray data = Hex("01 02 03 04 05 06 07 08 09 0A 0B");
+    const QByteArray reply = DataReply(data);
+    ASSERT_EQ(reply.size(), 18);
+
+    // Whole, and byte by byte: the same Buffer, one frame.
+    for (int piece : {18, 1, 5}) {
+        std::memset(Bus.Buffer, 0xEE, 64);
+        Port.Frames.clear();
+        Port.Scale = [&](const QByteArray&, int) {
+            for (int at = 0; at < reply.size(); at += piece)
+                Port.Reply(reply.mid(at, piece), 10 + at);
+        };
+        EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF4, 0, 11)) << piece;
+        EXPECT_EQ(Port.Frames.size(), 1) << piece;
+        EXPECT_EQ(Payload().left(12), data + char(0xEE)) << piece;
+    }
+}
+
+TEST_F(Engine, ReadOneByteShortTimesOutAndRetries)
+{
+    const QByteArray data = Hex("10 20 30 40 50 60 70 80 90 A0 B0");
+    const QByteArray reply = DataReply(data);
+    Bus.Trace.clear();
+    Answer({reply.left(17), reply});
+    EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF4, 0, 11));
+    EXPECT_EQ(Port.Frames.size(), 2);
+    EXPECT_EQ(Payload().left(11), data);
+    EXPECT_EQ(Clock.Started, QList<int>({800, 800}));
+    EXPECT_TRUE(Bus.Trace.contains("Retry:1"));
+    // 18 received bytes in one chunk: 16 to a line, then the rest.
+    const int at = int(Bus.Trace.lastIndexOf(">>>>>>Receive data<<<<<<<<"));
+    EXPECT_EQ(Bus.Trace.mid(at + 1), QStringList({"02 55 F4 00 00 0B 10 20 30 40 50 60 70 80 90 A0 ",
+                                                  "B0 " + QString::asprintf("%2.2X ", uint8_t(reply[17])),
+                                                  ""}));
+}
+
+TEST_F(Engine, BadChecksumLeavesBufferAndRetries)
+{
+    const QByteArray data = Hex("5A");
+    QByteArray bad = DataReply(data);
+    bad[bad.size() - 1] = char(bad[bad.size() - 1] + 1);
+    // Header byte changed instead of the checksum: covered too.
+    QByteArray badHeader = DataReply(data);
+    badHeader[3] = char(0x01);
+    // Byte 0 is not covered: any leading byte is fine.
+    const QByteArray goodOtherLead = DataReply(data, 0x99);
+
+    Bus.RetryCount = 0;
+    for (const QByteArray& r : {bad, badHeader}) {
+        std::memset(Bus.Buffer, 0xEE, 64);
+        Answer({r});
+        EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << r.toHex().constData();
+        EXPECT_TRUE(Bus.ChecksumError);
+        EXPECT_TRUE(Bus.Aborted);
+        EXPECT_EQ(Payload(), QByteArray(64, char(0xEE)));
+    }
+
+    Bus.RetryCount = 6;
+    Port.Frames.clear();
+    Answer({bad, goodOtherLead});
+    EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
+    EXPECT_FALSE(Bus.ChecksumError);
+    EXPECT_EQ(Port.Frames.size(), 2);
+    EXPECT_EQ(Bus.Buffer[0], 0x5A);
+}
+
+TEST_F(Engine, FrameModeReplies)
+{
+    const QByteArray frame20 = Hex("02") + QByteArray("+01234 000150 0001") + Hex("03");
+    ASSERT_EQ(frame20.size(), 20);
+    Bus.FrameMode = true;
+    Bus.RetryCount = 6;
+
+    // 20 bytes in pieces: complete at the ETX, left at ReceiveBuffer[0..19].
+    Port.Scale = [&](const QByteArray&, int) {
+        Port.Reply(frame20.left(7), 5);
+        Port.Reply(frame20.mid(7), 6);
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_FALSE(Bus.FrameError);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 20), frame20);
+
+    // 19 bytes: False at once, FrameError, no retry.
+    Port.Frames.clear();
+    Answer({frame20.left(18) + Hex("03")});
+    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_TRUE(Bus.FrameError);
+    EXPECT_TRUE(Bus.Aborted);
+    EXPECT_EQ(Port.Frames.size(), 1);
+    EXPECT_EQ(Clock.Started.size(), 2);
+    Bus.FrameError = false;
+
+    // A chunk that happens to end on a data byte 0x03 ends the frame there.
+    Port.Frames.clear();
+    const QByteArray longer = Hex("02") + QByteArray(20, '7') + Hex("03") + QByteArray(3, '8') + Hex("03");
+    Port.Scale = [&](const QByteArray&, int) {
+        Port.Reply(longer.left(22), 5);
+        Port.Reply(longer.mid(22), 6);
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 22), longer.left(22));
+    Clock.At(100, [] {});   // let the rest arrive before the next test step
+    while (!Clock.Idle())
+        Clock.ProcessEvents();
+
+    // ... and when that is before the 20th byte, the frame is too short.
+    Port.Frames.clear();
+    Port.Scale = [&](const QByteArray&, int) {
+        Port.Reply(Hex("02 30 31 03"), 5);
+        Port.Reply(QByteArray(20, '9') + Hex("03"), 6);
+    };
+    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_TRUE(Bus.FrameError);
+    EXPECT_EQ(Port.Frames.size(), 1);
+    Bus.FrameError = false;
+    while (!Clock.Idle())
+        Clock.ProcessEvents();
+
+    // Another first byte is some other reply: retried.
+    Port.Frames.clear();
+    Answer({Hex("58 03"), frame20});
+    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_EQ(Port.Frames.size(), 2);
+}
+
+TEST_F(Engine, FrameModeReplyLongerThan64Bytes)
+{
+    Bus.FrameMode = true;
+    Bus.RetryCount = 0;
+    QByteArray body(68, 'x');
+    QByteArray frame = Hex("02") + body + Hex("03");   // 70 bytes, byte 63 is 'x'
+    Answer({frame});
+    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_FALSE(Bus.FrameError);
+    EXPECT_EQ(Bus.ReceiveCount, 64);
+
+    frame[63] = 0x03;   // the 64th byte stored is the last one looked at
+    Answer({frame});
+    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_EQ(Bus.ReceiveBuffer[63], 0x03);
+}
+
+TEST_F(Engine, CancelEndsTheWaitAtTheNextTurn)
+{
+    int turnsAtCancel = -1;
+    Port.Scale = [&](const QByteArray&, int) {
+        Clock.At(300, [&] {
+            Bus.Cancel();
+            turnsAtCancel = Clock.Turns;
+        });
+    };
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_TRUE(Bus.Aborted);
+    EXPECT_EQ(Clock.Turns, turnsAtCancel);
+    EXPECT_EQ(Clock.Now, 300);
+    EXPECT_EQ(Port.Frames.size(), 1);
+
+    // Also while still waiting for the drain notice, and for reads.
+    Port.AutoDrain = false;
+    Port.Frames.clear();
+    Port.Scale = [&](const QByteArray&, int) { Clock.At(50, [&] { Bus.Cancel(); }); };
+    EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1));
+    EXPECT_EQ(Port.Frames.size(), 1);
+    EXPECT_EQ(Clock.Started.size(), 1);
+}
+
+TEST_F(Engine, RetryIntervalZeroNeverTimesOut)
+{
+    Bus.RetryInterval = 0;
+    Clock.OnStall = [this] { Bus.Cancel(); };
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Clock.Stalls, 1);
+    EXPECT_TRUE(Clock.Started.isEmpty());
+    EXPECT_EQ(Port.Frames.size(), 1);
+
+    Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("02"), 3600 * 1000); };
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Clock.Stalls, 1);
+}
+
+TEST_F(Engine, TimeOutCountsFromTheDrainNotice)
+{
+    Port.AutoDrain = false;
+    Port.Scale = [this](const QByteArray&, int i) {
+        Port.Drain(300);
+        Port.Reply(Hex("02"), i == 0 ? 1200 : 1000);   // 900 ms, then 700 ms after the drain
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Port.Frames.size(), 2);
+}
+
+TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
+{
+    Bus.RetryCount = 0;
+    // A stray acknowledgement still queued when the frame goes out: traced, not taken.
+    Port.Reply(Hex("02"));
+    Bus.Trace.clear();
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Bus.Trace.mid(3), QStringList({">>>>>>Receive data<<<<<<<<", "02 ", ""}));
+
+    // A stale 0xAA does not spoil the real acknowledgement.
+    Port.Frames.clear();
+    Port.Reply(Hex("AA"));
+    Answer({Hex("02")});
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+
+    // A stale half of a data reply does not shift the real one.
+    const QByteArray reply = DataReply(Hex("77"));
+    Port.Frames.clear();
+    Port.Reply(reply.left(4));
+    Answer({reply});
+    EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
+    EXPECT_EQ(Bus.Buffer[0], 0x77);
+}
+
+TEST_F(Engine, FastReplyBeforeTheDrainNoticeCounts)
+{
+    Bus.RetryCount = 0;
+    Port.AutoDrain = false;
+    Port.Scale = [this](const QByteArray&, int) {
+        Port.Reply(Hex("02"), 0);
+        Port.Drain(50);
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+}
+
+TEST_F(Engine, LateDrainNoticeOfAnEarlierFrameDoesNotStartTheTimer)
+{
+    Bus.RetryCount = 0;
+    Port.AutoDrain = false;
+    Port.Drain(0);   // belongs to what was written before
+    Port.Scale = [this](const QByteArray&, int) {
+        Port.Drain(500);
+        Port.Reply(Hex("02"), 1200);
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+}
+
+TEST_F(Engine, HangUpFailsTheRequestAtOnce)
+{
+    Port.Scale = [this](const QByteArray&, int) { Port.HangUp(100); };
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_TRUE(Bus.HungUp);
+    EXPECT_EQ(Port.Frames.size(), 1);
+    EXPECT_EQ(Clock.Now, 100);
+
+    // Later requests do not wait for a port that is gone.
+    Port.Scale = nullptr;
+    const int64_t before = Clock.Now;
+    EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1));
+    EXPECT_EQ(Clock.Now, before);
+    EXPECT_EQ(Clock.Started.size(), 1);
+
+    // Opening the link again clears it.
+    Bus.SetActive(true);
+    EXPECT_FALSE(Bus.HungUp);
+    Answer({Hex("02")});
+    Port.Frames.clear();
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+}
+
+TEST_F(Engine, RequestWhileClosedWaitsUntilCancel)
+{
+    Bus.SetActive(false);
+    Clock.OnStall = [this] { Bus.Cancel(); };
+    EXPECT_FALSE(Bus.SendCommand(0x44, 0, 0, 0));
+    EXPECT_EQ(Clock.Stalls, 1);
+    EXPECT_TRUE(Clock.Started.isEmpty());
+    EXPECT_TRUE(Port.Frames.isEmpty());
+}
+
+TEST_F(Engine, OversizedRequestsAreRefusedUnsent)
+{
+    EXPECT_FALSE(Bus.SendCommand(0x77, 0xF9, 0, 60));
+    EXPECT_FALSE(Bus.ReadBlock(0x55, 0xF9, 0, 58));
+    EXPECT_TRUE(Port.Frames.isEmpty());
+
+    // The largest ones still go out whole.
+    Port.Scale = [this](const QByteArray& f, int) {
+        Port.Reply(f[0] == char(0x55) ? DataReply(QByteArray(57, char(0x42))) : Hex("02"), 5);
+    };
+    EXPECT_TRUE(Bus.SendCommand(0x77, 0xF9, 0, 59));
+    EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF9, 0, 57));
+    EXPECT_EQ(Port.Frames.value(0).size(), 65);
+    EXPECT_EQ(Payload().left(57), QByteArray(57, char(0x42)));
+}
+
+TEST_F(Engine, ReceiverFillRules)
+{
+    // After a data completion further bytes land from index 32 on.
+    Bus.ResetReply();
+    Bus.ExpectedLength = 7;
+    const QByteArray reply = DataReply(Hex("11"));
+    Bus.CommReceiveData(reinterpret_cast<const uint8_t*>(reply.constData()), int(reply.size()));
+    EXPECT_EQ(Bus.ReplyState, 1);
+    EXPECT_EQ(Bus.ReceiveCount, 32);
+    const uint8_t late[] = {0xC1, 0xC2};
+    Bus.CommReceiveData(late, 2);
+    EXPECT_EQ(Bus.ReplyState, 1);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 8), reply);
+    EXPECT_EQ(Bus.ReceiveBuffer[32], 0xC1);
+    EXPECT_EQ(Bus.ReceiveBuffer[33], 0xC2);
+
+    // Incomplete data reply: state 0 until more than ExpectedLength bytes.
+    Bus.ResetReply();
+    Bus.CommReceiveData(reinterpret_cast<const uint8_t*>(reply.constData()), 7);
+    EXPECT_EQ(Bus.ReplyState, 0);
+    EXPECT_EQ(Bus.ReceiveCount, 7);
+
+    // CheckReply never reads outside the 64 stored bytes.
+    for (int e : {-1, 0, 5, 64, 255}) {
+        Bus.ChecksumError = false;
+        Bus.CheckReply(e);
+        EXPECT_TRUE(Bus.ChecksumError) << e;
+    }
+}
+
+TEST_F(Engine, OpeningAndClosingTheLink)
+{
+    Bus.SetActive(false);
+    Port.Log.clear();
+    Bus.Trace = QStringList{"left over"};
+    Bus.CommName = "COM3";
+    Bus.SetActive(true);
+    EXPECT_EQ(Port.CommName, "COM3");
+    EXPECT_EQ(Port.Log, QStringList({"dtr:0", "open"}));
+    EXPECT_TRUE(Bus.Trace.isEmpty());
+    EXPECT_TRUE(Bus.isActive());
+
+    // Reopening an open link closes the port first.
+    Bus.SetActive(true);
+    EXPECT_EQ(Port.Log, QStringList({"dtr:0", "open", "dtr:0", "close", "open"}));
+
+    Port.Log.clear();
+    Bus.SetActive(false);
+    EXPECT_EQ(Port.Log, QStringList({"dtr:1", "close"}));
+    EXPECT_FALSE(Bus.isActive());
+}
+
+TEST_F(Engine, DebugLogHoldsTheTraceWithCrLf)
+{
+    Home.write("DEBUG.LOG", "an older session\r\n");
+    Bus.SetActive(false);
+    EXPECT_TRUE(Home.read("DEBUG.LOG").isEmpty());
+    EXPECT_TRUE(QFile::exists(Home.file("DEBUG.LOG")));
+
+    Bus.SetActive(true);
+    Bus.RetryCount = 1;
+    Answer({Hex("AA"), Hex("02")});
+    EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
+    Bus.SetActive(false);
+    EXPECT_EQ(Home.read("DEBUG.LOG"),
+              QByteArray(">>>>>>Send data<<<<<<<<\r\n44 \r\n\r\n"
+                         ">>>>>>Receive data<<<<<<<<\r\nAA \r\n\r\n"
+                         "\r\nRetry:1\r\n"
+                         ">>>>>>Send data<<<<<<<<\r\n44 \r\n\r\n"
+                         ">>>>>>Receive data<<<<<<<<\r\n02 \r\n\r\n"));
+
+    // Tracing off: nothing recorded.
+    Bus.SetActive(true);
+    Bus.TraceEnabled = 0;
+    Port.Frames.clear();
+    Answer({Hex("02")});
+    EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
+    EXPECT_TRUE(Bus.Trace.isEmpty());
+}
+
+TEST_F(Engine, OpenFailurePassesThroughAndKeepsTheTrace)
+{
+    Bus.SetActive(false);
+    Bus.Trace = QStringList{"kept"};
+    Port.OpenHook = [] { throw ECommsError("Error opening serial port", "/dev/ttyS1: No such file or directory"); };
+    try {
+        Bus.SetActive(true);
+        FAIL() << "no exception";
+    } catch (const ECommsError& e) {
+        EXPECT_EQ(e.Message, "Error opening serial port");
+    }
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_EQ(Bus.Trace, QStringList{"kept"});
+}
+
+TEST_F(Engine, DebugLogFailureComesAfterTheClose)
+{
+    QDir(Home.path()).mkdir("DEBUG.LOG");   // a directory cannot be replaced by a file
+    EXPECT_THROW(Bus.SetActive(false), EInOutError);
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_FALSE(Port.Open);
+}
+
+} // namespace
