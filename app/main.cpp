@@ -1,5 +1,4 @@
 #include "cli.h"
-#include "comm.h"
 #include "scalesim.h"
 #include "dialogs.h"
 #include "exedir.h"
@@ -8,6 +7,7 @@
 #include "progressform.h"
 #include "qtdialogs.h"
 #include <QApplication>
+#include <QTimer>
 #include <clocale>
 #include <memory>
 #include <cstdio>
@@ -29,6 +29,22 @@ bool hasFlag(int argc, char** argv, const char* name)
             return true;
     return false;
 }
+// Quits the program once `w` has been painted for the first time.
+class FirstPaintQuit : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint && !Done) {
+            Done = true;
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+        }
+        return QObject::eventFilter(watched, e);
+    }
+    bool Done = false;
+};
+
+void QuitAfterFirstPaint(QWidget* w) { w->installEventFilter(new FirstPaintQuit(w)); }
 } // namespace
 
 int main(int argc, char** argv)
@@ -58,13 +74,15 @@ int main(int argc, char** argv)
     // configured port, so every command can be tried without hardware.
     std::unique_ptr<varlo::sim::ScaleSim> demoScale;
     if (hasFlag(argc, argv, "--demo")) {
-        demoScale = std::make_unique<varlo::sim::ScaleSim>();
+        LinkSettings link;
+        link.Load();
+        varlo::sim::Options simOptions;
+        simOptions.baud = unsigned(link.BaudRateValue);   // as slow as a real line
+        demoScale = std::make_unique<varlo::sim::ScaleSim>(simOptions);
         demoScale->loadDemoState();
         try {
             const QString path = QString::fromStdString(demoScale->start());
-            LinkSettings link;
-            link.Load();
-            SetDeviceOverride(link.PortCaption(), path);
+            TMainForm::SetDeviceOverride(link.PortCaption(), path);
             std::fprintf(stderr, "varlo-manager: simulated scale on %s (%s)\n",
                          path.toLocal8Bit().constData(), link.PortCaption().toLocal8Bit().constData());
         } catch (const std::exception& e) {
@@ -79,6 +97,8 @@ int main(int argc, char** argv)
     auto* progress = new TProgressForm;
     auto* about = new TAboutBox(mainForm);
     mainForm->SetSecondaryForms(progress, about);
+    if (qEnvironmentVariableIsSet("VARLO_EXIT_AFTER_FIRST_PAINT"))
+        QuitAfterFirstPaint(mainForm);   // start-up benchmark
     mainForm->show();
     const int rc = app.exec();
     delete progress;

@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QHash>
 #include <QVBoxLayout>
 
 namespace {
@@ -104,6 +105,24 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
 }
 
 // ------------------------------------------------------------------ main form
+
+namespace {
+QHash<QString, QString>& deviceOverrides()
+{
+    static QHash<QString, QString> map;
+    return map;
+}
+} // namespace
+
+void TMainForm::SetDeviceOverride(const QString& portCaption, const QString& devicePath)
+{
+    deviceOverrides().insert(portCaption.toUpper(), devicePath);
+}
+
+QString TMainForm::DeviceFor(const QString& portCaption)
+{
+    return deviceOverrides().value(portCaption.toUpper(), portCaption);
+}
 
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
 {
@@ -284,8 +303,9 @@ void TMainForm::BuildClientArea()
     QFont gridFont("Courier New");
     gridFont.setPixelSize(14);
     StringGrid1->setFont(gridFont);
+    StringGrid1->verticalHeader()->setMinimumSectionSize(1);
+    StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->verticalHeader()->setDefaultSectionSize(19);
-    StringGrid1->verticalHeader()->setMinimumSectionSize(19);
     const int widths[4] = {120, 167, 127, 120};
     for (int c = 0; c < 4; ++c)
         StringGrid1->setColumnWidth(c, widths[c]);
@@ -294,6 +314,13 @@ void TMainForm::BuildClientArea()
     PriceTitleButton = new QToolButton(GridHeader->viewport());
     PriceTitleButton->setObjectName("PriceTitleButton");
     PriceTitleButton->setAutoRaise(true);
+    PriceTitleButton->setAutoFillBackground(true);   // covers the painted title
+    PriceTitleButton->setFont(GridHeader->font());
+    {
+        QPalette p = PriceTitleButton->palette();
+        p.setColor(QPalette::ButtonText, QColor(0, 0, 128));
+        PriceTitleButton->setPalette(p);
+    }
     PriceTitleButton->setPopupMode(QToolButton::MenuButtonPopup);
     PriceTitleButton->setMenu(pm2);
     PriceTitleButton->setText(MessageTexts[mtPluTitlePrice]);
@@ -342,7 +369,7 @@ void TMainForm::FormCreate()
     Codec = std::make_unique<TVemraencode>();
     Link.Load();
     CommBtn->setText(Link.PortCaption());
-    KYRBusComm1->CommName = Link.PortCaption();
+    KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     BaudRateBtn->setText(Link.BaudCaption());
     KYRBusComm1->SetBaudRate(Link.BaudRateValue);
     KYRBusComm1->TraceEnabled = -1;
@@ -535,7 +562,7 @@ void TMainForm::COM1ItemClick(int tag)
     RunGuarded([&] {
         Link.ChoosePort(tag);
         CommBtn->setText(Link.PortCaption());
-        KYRBusComm1->CommName = Link.PortCaption();
+        KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     });
 }
 

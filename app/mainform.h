@@ -70,6 +70,10 @@ public:
     std::unique_ptr<PrintDialogs> PrintDlgs;   // Qt's print and font dialogs
     QFont FontDialog1Font;
 
+    // Port names that lead somewhere else (the demo's simulated scale).
+    static void SetDeviceOverride(const QString& portCaption, const QString& devicePath);
+    static QString DeviceFor(const QString& portCaption);
+
     // Handlers.
     void NewItemClick();
     void OpenItemClick();

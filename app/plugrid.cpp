@@ -2,6 +2,7 @@
 #include "codepage.h"
 #include "messagetexts.h"
 #include "workbook.h"
+#include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -44,7 +45,7 @@ QVariant PluGridModel::data(const QModelIndex& index, int role) const
         case Qt::DisplayRole: return KeyLabel(row);
         case Qt::ForegroundRole: return Navy;
         case Qt::TextAlignmentRole: return int(Qt::AlignCenter);
-        case Qt::BackgroundRole: return QVariant();   // painted as a fixed cell by the view's palette
+        case Qt::BackgroundRole: return QApplication::palette().button();   // a fixed cell
         default: return {};
         }
     }
