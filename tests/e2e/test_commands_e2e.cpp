@@ -61,7 +61,7 @@ protected:
         Wb.Initialise();
         Bus.CommName = QString::fromStdString(Sim.start());
         Bus.SetBaudRate(9600);
-        Bus.RetryInterval = 100;
+        Bus.RetryInterval = 250;   // short, yet well above the simulated latency
         Bus.TraceEnabled = -1;
         Bus.SetActive(true);
         // Never hang: after 30 s the operator "presses Cancel".
