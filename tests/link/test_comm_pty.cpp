@@ -1,0 +1,502 @@
+// The serial port on pseudo-terminals, and the bus engine on the real port
+// against the simulated scale.
+#include "comm.h"
+#include "kyrbuscomm.h"
+#include "ptytools.h"
+#include "testdirs.h"
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#if VARLO_HAVE_SCALESIM
+#include "scalesim.h"
+#endif
+
+namespace {
+
+QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+
+// Records what a port raises.
+struct Events {
+    explicit Events(TComm& c)
+    {
+        c.OnReceiveData = [this](const uint8_t* d, int n, uint64_t seen) {
+            Chunks << QByteArray(reinterpret_cast<const char*>(d), n);
+            Stamps << seen;
+        };
+        c.OnSendDataEmpty = [this](uint64_t done) { Drains << done; };
+        c.OnRequestHangup = [this] { ++Hangups; };
+    }
+    QByteArray All() const
+    {
+        QByteArray a;
+        for (const QByteArray& c : Chunks)
+            a += c;
+        return a;
+    }
+    QList<QByteArray> Chunks;
+    QList<uint64_t> Stamps;
+    QList<uint64_t> Drains;
+    int Hangups = 0;
+};
+
+termios SlaveSettings(const Pty& pty)
+{
+    termios t = {};
+    ::tcgetattr(pty.master, &t);   // a pty master reports its slave's settings
+    return t;
+}
+
+TEST(SerialPort, WritesDrainAndReceives)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    EXPECT_FALSE(port.WriteData(reinterpret_cast<const uint8_t*>("x"), 1));   // closed
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(port.isOpen());
+    EXPECT_EQ(port.DevicePath(), pty.slave);
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));   // once after opening
+    EXPECT_EQ(ev.Drains, QList<uint64_t>{0});
+
+    // Bytes before any write carry stamp 0.
+    pty.write(Hex("AA 55"));
+    ASSERT_TRUE(RunUntil([&] { return ev.All().size() == 2; }));
+    EXPECT_EQ(ev.Stamps.value(0), 0u);
+
+    const QByteArray ten = "0123456789";
+    EXPECT_FALSE(port.WriteData(reinterpret_cast<const uint8_t*>(ten.constData()), 0));
+    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>(ten.constData()), 10));
+    EXPECT_EQ(port.WriteSequence(), 1u);
+    EXPECT_EQ(pty.read(10), ten);
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 2; }));
+    EXPECT_EQ(ev.Drains.last(), 1u);
+
+    // The answer comes after block 1 was written.
+    pty.write(Hex("02"));
+    ASSERT_TRUE(RunUntil([&] { return ev.All().size() == 3; }));
+    EXPECT_EQ(ev.Stamps.last(), 1u);
+    EXPECT_EQ(ev.Hangups, 0);
+}
+
+TEST(SerialPort, BurstArrivesInOrderInBoundedChunks)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.SetReadIntervalTimeout(1);
+    port.SetOutx_XonXoffFlow(false);   // the burst holds 0x11 and 0x13
+    port.OpenPort();
+    QByteArray burst;
+    for (int i = 0; i < 3000; ++i)
+        burst += char((i * 7) % 251);
+    pty.write(burst);
+    ASSERT_TRUE(RunUntil([&] { return ev.All().size() >= 3000; }));
+    EXPECT_EQ(ev.All(), burst);
+    EXPECT_GE(ev.Chunks.size(), 2);
+    for (const QByteArray& c : ev.Chunks)
+        EXPECT_LE(c.size(), 2048);
+}
+
+TEST(SerialPort, OpenTwiceCloseTwiceAndReopen)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    pty.write("ab");
+    ASSERT_TRUE(RunUntil([&] { return ev.All() == "ab"; }));
+    EXPECT_EQ(ev.Drains.size(), 1);   // the second open started nothing
+
+    port.ClosePort();
+    port.ClosePort();
+    EXPECT_FALSE(port.isOpen());
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 2; }));
+    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>("z"), 1));
+    EXPECT_EQ(pty.read(1), "z");
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 3; }));
+    EXPECT_EQ(ev.Drains.last(), 1u);
+}
+
+TEST(SerialPort, OpenFailuresRaiseTheFixedMessages)
+{
+    ScopedHome home;
+    home.write("plain.txt", "not a device");
+    struct Case {
+        QString name;
+        const char* message;
+        QString detail;
+    };
+    const QList<Case> cases{
+        {"/dev/varlo-no-such-port", "Error opening serial port", "No such file"},
+        {home.file("plain.txt"), "File handle is not a comm handle ", "not a character device"},
+        {"/dev/null", "Cannot setup comm buffer", "/dev/null"},
+        {"COM77", "Error opening serial port", "/dev/ttyS76"},
+    };
+    for (const Case& c : cases) {
+        TComm port;
+        port.SetCommName(c.name);
+        try {
+            port.OpenPort();
+            ADD_FAILURE() << "opened " << c.name.toStdString();
+        } catch (const ECommsError& e) {
+            EXPECT_EQ(e.Message, c.message) << c.name.toStdString();
+            EXPECT_TRUE(e.Detail.contains(c.detail)) << e.Detail.toStdString();
+        }
+        EXPECT_FALSE(port.isOpen());
+    }
+}
+
+TEST(SerialPort, DeviceNames)
+{
+    ScopedHome home;
+    EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(SerialDevicePath("com4"), "/dev/ttyS3");
+    EXPECT_EQ(SerialDevicePath("/dev/pts/7"), "/dev/pts/7");
+    EXPECT_EQ(SerialDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    home.write("KYR.CFG", "[COMM]\r\nPort=2\r\n[devices]\r\ncom2 = /dev/ttyUSB1\r\n");
+    EXPECT_EQ(SerialDevicePath("COM2"), "/dev/ttyUSB1");
+    EXPECT_EQ(SerialDevicePath("COM3"), "/dev/ttyS2");
+}
+
+TEST(SerialPort, LineSettingsFollowTheProperties)
+{
+    Pty pty;
+    TComm port;
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    termios t = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));   // the port's own defaults
+
+    // A pty keeps CS8 without parity whatever it is told; the rest it keeps.
+    port.SetBaudRate(2400);
+    port.SetStopBits(TStopBits::_2);
+    port.SetOutx_CtsFlow(true);
+    port.SetOutx_XonXoffFlow(false);
+    t = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B2400));
+    EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), tcflag_t(CSTOPB | CRTSCTS));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), tcflag_t(IXOFF));
+    port.SetParity(TParity::Even);   // refused by the pty, and not reported
+    port.SetByteSize(TByteSize::_7);
+
+    // Setting the value it already has applies nothing ...
+    cfsetospeed(&t, B4800);
+    cfsetispeed(&t, B4800);
+    ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &t), 0);
+    port.SetBaudRate(2400);
+    t = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
+    // ... another value applies the whole setting.
+    t.c_cflag &= ~CSTOPB;
+    ::tcsetattr(pty.master, TCSANOW, &t);
+    port.SetBaudRate(19200);
+    t = SlaveSettings(pty);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+}
+
+TEST(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    pty.closeMaster();
+    ASSERT_TRUE(RunUntil([&] { return ev.Hangups > 0; }));
+
+    const double cpu = CpuSeconds();
+    RunUntil([] { return false; }, 300);
+    EXPECT_LT(CpuSeconds() - cpu, 0.1);
+    EXPECT_LE(ev.Hangups, 2);   // reader, and the writer if it noticed too
+    port.ClosePort();
+}
+
+// ------------------------------------------------------------ unprivileged
+
+// Child half of the permission tests: opens the device the parent names.
+TEST(PortChild, OpenFromEnvironment)
+{
+    const QByteArray device = qgetenv("VARLO_LINK_CHILD_DEVICE");
+    if (device.isEmpty())
+        GTEST_SKIP() << "runs only as the child of the permission tests";
+    TComm port;
+    port.SetCommName(QString::fromLocal8Bit(device));
+    try {
+        port.OpenPort();
+        std::printf("MESSAGE:opened\n");
+    } catch (const ECommsError& e) {
+        std::printf("MESSAGE:%s\nDETAIL:%s\n", e.Message.toLocal8Bit().constData(),
+                    e.Detail.toLocal8Bit().constData());
+    }
+    std::fflush(stdout);
+}
+
+struct ChildOutcome {
+    QString message, detail, output;
+};
+
+// Root bypasses both the permission bits and TIOCEXCL, so the child runs
+// as nobody when the suite runs as root.
+ChildOutcome OpenInUnprivilegedChild(const QString& device)
+{
+    const QString self = QFileInfo("/proc/self/exe").canonicalFilePath();
+    QStringList args{"--gtest_filter=PortChild.*"};
+    QString program = self;
+    if (::geteuid() == 0) {
+        program = "setpriv";
+        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", self} + args;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VARLO_LINK_CHILD_DEVICE", device);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(program, args);
+    ChildOutcome out;
+    if (!child.waitForFinished(30000)) {
+        child.kill();
+        child.waitForFinished();
+    }
+    out.output = QString::fromLocal8Bit(child.readAll());
+    for (const QString& line : out.output.split('\n')) {
+        if (line.startsWith("MESSAGE:"))
+            out.message = line.mid(8);
+        else if (line.startsWith("DETAIL:"))
+            out.detail = line.mid(7);
+    }
+    return out;
+}
+
+TEST(SerialPortUnprivileged, PermissionDenied)
+{
+    Pty pty;
+    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), ::geteuid() == 0 ? 0600 : 0000), 0);
+    const ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
+    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
+    EXPECT_TRUE(out.detail.startsWith(pty.slave + ": ")) << out.detail.toStdString();
+    EXPECT_TRUE(out.detail.contains("dialout")) << out.detail.toStdString();
+}
+
+TEST(SerialPortUnprivileged, BusyPort)
+{
+    Pty pty;
+    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), 0666), 0);
+
+    // Another program holding the lock only ...
+    const int holder = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
+    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
+    EXPECT_TRUE(out.detail.contains("the port is in use by another program")) << out.detail.toStdString();
+    ::close(holder);
+
+    // ... and another port of ours, which also sets TIOCEXCL.
+    TComm other;
+    other.SetCommName(pty.slave);
+    other.OpenPort();
+    out = OpenInUnprivilegedChild(pty.slave);
+    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
+    EXPECT_TRUE(out.detail.contains("the port is in use by another program")) << out.detail.toStdString();
+
+    // Once it is closed, the device is free again.
+    other.ClosePort();
+    out = OpenInUnprivilegedChild(pty.slave);
+    EXPECT_EQ(out.message, "opened") << out.output.toStdString();
+}
+
+// ------------------------------------------------------------ engine on a pty
+
+#if VARLO_HAVE_SCALESIM
+
+using varlo::sim::ScaleSim;
+
+class EngineOnPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Bus.CommName = QString::fromStdString(Sim.start());
+        Bus.SetBaudRate(9600);
+        Bus.RetryInterval = 200;
+        Bus.TraceEnabled = -1;
+        Bus.SetActive(true);
+        Watchdog.setSingleShot(true);
+        QObject::connect(&Watchdog, &QTimer::timeout, [this] {
+            ADD_FAILURE() << "watchdog fired";
+            Bus.Cancel();
+        });
+        Watchdog.start(20000);
+    }
+    void TearDown() override
+    {
+        Watchdog.stop();
+        if (Bus.isActive())
+            Bus.SetActive(false);
+        Sim.stop();
+    }
+    QStringList WireFrames() const
+    {
+        QStringList out;
+        for (const auto& r : Sim.requests())
+            out << QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size()))
+                    .toHex(' ')
+                    .toUpper());
+        return out;
+    }
+
+    ScopedHome Home;
+    ScaleSim Sim;
+    TKYRBusComm Bus;
+    QTimer Watchdog;
+};
+
+TEST_F(EngineOnPty, EveryRequestKind)
+{
+    Sim.setPriceMode(0x5B);
+    const varlo::sim::Indication ind{varlo::sim::Indication::State::Values, 1234, 150, 185};
+    Sim.setIndication(ind);
+    const auto frame = varlo::sim::allValuesFrame(ind);
+
+    EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
+    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
+    EXPECT_EQ(Bus.Buffer[0], 0x5B);
+    Bus.Buffer[0] = 0x12;
+    EXPECT_TRUE(Bus.SendCommand(0x77, 0x83, 3, 1));
+    EXPECT_EQ(Sim.priceMode(), 0x12);
+    Bus.FrameMode = true;
+    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    Bus.FrameMode = false;
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), qsizetype(frame.size())),
+              QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())));
+    EXPECT_TRUE(Bus.SendCommand(0x33, 0, 0, 0));
+    EXPECT_EQ(WireFrames(), QStringList({"44", "11 00 00 00 00 EF", "55 83 00 03 01 24", "77 83 00 03 01 12 F0",
+                                         "05", "33 00 00 00 00 CD"}));
+    EXPECT_FALSE(Bus.Trace.contains("Retry:1"));
+
+    Bus.SetActive(false);
+    EXPECT_TRUE(Home.read("DEBUG.LOG").startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n\r\n"));
+}
+
+TEST_F(EngineOnPty, SilenceGivesRetryCountPlusOneFrames)
+{
+    Sim.addFault("silence@count=always");
+    Bus.RetryInterval = 50;
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    ASSERT_TRUE(Sim.waitForRequests(7, std::chrono::milliseconds(2000)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Sim.requests().size(), 7u);
+    EXPECT_TRUE(Bus.Trace.contains("Retry:6"));
+    EXPECT_FALSE(Bus.Trace.contains("Retry:7"));
+}
+
+TEST_F(EngineOnPty, HangUpFailsTheRequestWithoutSpinning)
+{
+    Bus.RetryInterval = 5000;
+    Sim.addFault("hangup@cmd=11");
+    const double cpu = CpuSeconds();
+    EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_TRUE(Bus.HungUp);
+    EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1));   // fails at once, nothing to wait for
+    RunUntil([] { return false; }, 300);
+    EXPECT_LT(CpuSeconds() - cpu, 0.25);
+    Bus.SetActive(false);
+}
+
+// The command line turns SIGINT into Cancel through a self-pipe and a socket
+// notifier; the nested wait must let that through.
+int SignalPipe[2] = {-1, -1};
+void OnSigint(int)
+{
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(SignalPipe[1], &c, 1);
+}
+
+class SigintCancel {
+public:
+    explicit SigintCancel(TKYRBusComm& bus)
+    {
+        EXPECT_EQ(::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK), 0);
+        Notifier = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [&bus] {
+            char c;
+            while (::read(SignalPipe[0], &c, 1) > 0) {}
+            bus.Cancel();
+        });
+        struct sigaction sa = {};
+        sa.sa_handler = OnSigint;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &Old);
+    }
+    ~SigintCancel()
+    {
+        if (Raiser.joinable())
+            Raiser.join();
+        ::sigaction(SIGINT, &Old, nullptr);
+        Notifier.reset();
+        ::close(SignalPipe[0]);
+        ::close(SignalPipe[1]);
+    }
+    void RaiseSoon()
+    {
+        Raiser = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ::kill(::getpid(), SIGINT);
+        });
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> Notifier;
+    struct sigaction Old = {};
+    std::thread Raiser;
+};
+
+TEST_F(EngineOnPty, SigintCancelsTheWait)
+{
+    Sim.addFault("silence@count=always");
+    Bus.RetryInterval = 60000;
+    {
+        SigintCancel cancel(Bus);
+        cancel.RaiseSoon();
+        EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+        EXPECT_TRUE(Bus.Aborted);
+    }
+    EXPECT_EQ(Sim.requests().size(), 1u);
+
+    // With the link closed the drain never comes; SIGINT still ends the wait.
+    Bus.SetActive(false);
+    {
+        SigintCancel cancel(Bus);
+        cancel.RaiseSoon();
+        EXPECT_FALSE(Bus.SendCommand(0x44, 0, 0, 0));
+    }
+    EXPECT_EQ(Sim.requests().size(), 1u);
+}
+
+#endif // VARLO_HAVE_SCALESIM
+
+} // namespace
