@@ -6,6 +6,7 @@
 #include "kyrbuscomm.h"
 #include <QByteArray>
 #include <QList>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <stdexcept>
