@@ -1,0 +1,216 @@
+#include "inioptions.h"
+#include "mainform.h"
+#include "messagetexts.h"
+#include "plugrid.h"
+#include "progressform.h"
+#include "regional.h"
+#include "scripteddialogs.h"
+#include "testdirs.h"
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+// One window per test, in a fresh program directory, answered by a script.
+struct Window : ::testing::Test {
+    ScopedHome home;
+    ScriptedDialogs dialogs;
+    TIniOptions options;
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TProgressForm> progress;
+
+    void open(char separator = '.')
+    {
+        regional::setDecimalSeparator(separator);
+        MessageTexts.resetToBuiltIn();
+        IniOptions = &options;
+        form = std::make_unique<TMainForm>();
+        progress = std::make_unique<TProgressForm>();
+        form->SetSecondaryForms(progress.get(), nullptr);
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        form->StringGrid1->setFocus();
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        if (form)
+            form->Wb.Modified = false;   // no save question on the way out
+        form.reset();
+        regional::useLocaleSeparator();
+    }
+
+    QModelIndex at(int col, int row) { return form->GridModel->index(row - 1, col); }
+    QByteArray cell(int col, int row) { return form->Wb.Table.cell(col, row); }
+    void go(int col, int row) { form->StringGrid1->setCurrentIndex(at(col, row)); }
+    // Key by key, as the operator types: the first key opens the editor,
+    // which then has the focus.
+    void type(const QString& keys)
+    {
+        for (QChar c : keys)
+            QTest::keyClicks(QApplication::focusWidget(), QString(c));
+    }
+    void key(Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); }
+};
+
+} // namespace
+
+TEST_F(Window, StartsWithLabelledTableTitlesAndTheLinkClosed)
+{
+    open();
+    EXPECT_EQ(form->windowTitle(), "Qv8 Manager");
+    EXPECT_EQ(form->GridModel->rowCount(), 77);
+    EXPECT_EQ(at(0, 7).data().toString(), "M7");
+    EXPECT_EQ(at(0, 8).data().toString(), "U1");
+    EXPECT_EQ(at(0, 77).data().toString(), "U70");
+    EXPECT_TRUE(form->StringGrid1->isColumnHidden(colUnit));
+    EXPECT_FALSE(form->StringGrid1->isColumnHidden(colName));
+    EXPECT_EQ(cell(colPrice, 1), "0.00");
+    EXPECT_EQ(cell(colUnit, 77), "kg");
+
+    // The link starts closed: only OpenPort and the offline commands work.
+    EXPECT_TRUE(form->ToolbarButton972->isEnabled());
+    EXPECT_FALSE(form->ToolbarButton973->isEnabled());
+    for (QAction* a : {form->DownloadItem, form->UploadItem, form->ReportItem, form->Salereport1})
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    EXPECT_FALSE(form->DownBtn->isEnabled());
+    EXPECT_EQ(form->CommBtn->text(), "COM2");
+    EXPECT_EQ(form->BaudRateBtn->text(), "9600bps");
+
+    // Start-up layout.
+    EXPECT_FALSE(form->ReportItem->isVisible());
+    EXPECT_FALSE(form->Printkeysheet1->isVisible());
+    EXPECT_EQ(form->Pricedecimal[3]->text(), "Price decimal (2)");
+    for (int i : {0, 1, 2, 4, 5})
+        EXPECT_FALSE(form->Pricedecimal[i]->isVisible());
+    EXPECT_EQ(home.read("Record.txt"), QByteArray::fromHex("D6D8C1BF09B5A5D6D809CAFDC1BF0D0A"));
+}
+
+TEST_F(Window, PriceTitleButtonFollowsItsTitleCell)
+{
+    open();
+    QTest::qWait(50);
+    ASSERT_TRUE(form->PriceTitleButton->isVisible());
+    const int before = form->PriceTitleButton->x();
+    EXPECT_EQ(form->PriceTitleButton->text(), "Unit Price");
+    form->StringGrid1->setColumnWidth(0, 200);
+    QTest::qWait(50);
+    EXPECT_EQ(form->PriceTitleButton->x(), before + 80);
+}
+
+TEST_F(Window, TypedPriceIsFormattedOnMoveWhileTheStoreKeepsTheTypedText)
+{
+    for (char sep : {'.', ','}) {
+        SCOPED_TRACE(sep);
+        open(sep);
+        go(colPrice, 1);
+        type(QStringLiteral("12") + QChar(sep) + "5");
+        key(Qt::Key_Down);
+        EXPECT_EQ(cell(colPrice, 1), QByteArray("12") + sep + "50");
+        EXPECT_EQ(form->Wb.Table.storedPrice(1), QByteArray("12") + sep + "5");
+        EXPECT_TRUE(form->Wb.Modified);
+        EXPECT_EQ(form->StringGrid1->currentIndex().row(), 1);
+        TearDown();
+    }
+}
+
+TEST_F(Window, KeyFilterDropsLettersAndTheSeparatorInModeZero)
+{
+    open();
+    go(colPrice, 2);
+    type("a7b");
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 2), "7.00");
+    form->PriceDecimalClick(0);
+    go(colPrice, 3);
+    type("4.5");
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 3), "45");
+}
+
+TEST_F(Window, OverLimitPriceIsRefusedWithTheRangeMessageAndTheCursorStays)
+{
+    open();
+    go(colPrice, 4);
+    type("1000000");
+    key(Qt::Key_Down);
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Ranging between 0 and 99999.99");
+    EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Error);
+    EXPECT_EQ(form->StringGrid1->currentIndex(), at(colPrice, 4));
+    EXPECT_EQ(cell(colPrice, 4), "1000000");
+}
+
+TEST_F(Window, NameCellTakesThirteenBytesAtMost)
+{
+    open();
+    go(colName, 1);
+    type("ABCDEFGHIJKLMNOP");
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colName, 1), "ABCDEFGHIJKLM");
+}
+
+TEST_F(Window, LeavingTheGridTurnsABadPriceIntoZeroWithABeep)
+{
+    open();
+    go(colPrice, 5);
+    type("1.2.3");
+    form->Memo2->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(cell(colPrice, 5), "0");
+    EXPECT_GE(dialogs.Beeps, 1);
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Window, ClosingAChangedTableAsksAndCancelKeepsTheWindowOpen)
+{
+    open();
+    form->Wb.Modified = true;
+    dialogs.Answers = {MsgResult::Cancel};
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "File has not been saved, save it now?");
+    dialogs.Answers = {MsgResult::No};
+    EXPECT_TRUE(form->close());
+}
+
+TEST_F(Window, ScaleKeysDoNothingWhileTheLinkIsClosed)
+{
+    open();
+    QTest::keyClick(form.get(), Qt::Key_F7);
+    QTest::keyClick(form.get(), Qt::Key_F9);
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Window, OpeningAMissingPortShowsTheErrorAndStaysClosed)
+{
+    home.write("KYR.CFG", "[COMM]\r\nPort=2\r\n[Devices]\r\nCOM2=/dev/varlo-no-such-device\r\n");
+    open();
+    form->ToolbarButton972Click();
+    ASSERT_EQ(dialogs.Errors.size(), 1);
+    EXPECT_TRUE(dialogs.Errors[0].startsWith("Error opening serial port")) << dialogs.Errors[0].toStdString();
+    EXPECT_TRUE(dialogs.Errors[0].contains("/dev/varlo-no-such-device"));
+    EXPECT_TRUE(form->ToolbarButton972->isEnabled());
+    EXPECT_FALSE(form->DownloadItem->isEnabled());
+}
+
+TEST_F(Window, PortAndSpeedChoicesAreKeptKeyByKey)
+{
+    open();
+    form->COM1ItemClick(3);
+    EXPECT_EQ(form->CommBtn->text(), "COM3");
+    EXPECT_EQ(home.read("KYR.CFG"), "[COMM]\r\nPort=3\r\n");
+    form->BaudRate2Click(2400);
+    EXPECT_EQ(form->BaudRateBtn->text(), "2400bps");
+    EXPECT_EQ(home.read("KYR.CFG"), "[COMM]\r\nPort=3\r\nBaudRate=2400\r\n");
+}
