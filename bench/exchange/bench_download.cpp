@@ -81,7 +81,7 @@ int Run(const QString& simPath, unsigned baud)
 {
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, {"--baud", QString::number(baud), "--demo", "--stdin-control"});
+    sim.start(simPath, {"--baud", QString::number(baud), "--latency", "0", "--demo", "--stdin-control"});
     if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
         std::fprintf(stderr, "bench_download: cannot start %s\n", qPrintable(simPath));
         return 2;
