@@ -214,3 +214,108 @@ TEST_F(Window, PortAndSpeedChoicesAreKeptKeyByKey)
     EXPECT_EQ(form->BaudRateBtn->text(), "2400bps");
     EXPECT_EQ(home.read("KYR.CFG"), "[COMM]\r\nPort=3\r\nBaudRate=2400\r\n");
 }
+
+// ---------------------------------------------------------------- scale commands from the window
+
+#include "kyrbuscomm.h"
+#include "scalesim.h"
+#include <QLabel>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+struct WindowWithScale : Window {
+    std::unique_ptr<varlo::sim::ScaleSim> scale;
+    void openWithScale(std::vector<std::string> faults = {})
+    {
+        scale = std::make_unique<varlo::sim::ScaleSim>();
+        for (const std::string& f : faults)
+            scale->addFault(f);
+        const QString path = QString::fromStdString(scale->start());
+        TMainForm::SetDeviceOverride("COM2", path);
+        open();
+        form->KYRBusComm1->RetryInterval = 200;
+        form->ToolbarButton972Click();
+        ASSERT_TRUE(dialogs.Errors.isEmpty()) << dialogs.Errors.value(0).toStdString();
+        ASSERT_TRUE(form->DownloadItem->isEnabled());
+    }
+    void TearDown() override
+    {
+        if (form && form->KYRBusComm1->isActive())
+            form->ToolbarButton973Click();
+        Window::TearDown();
+        scale.reset();
+        TMainForm::SetDeviceOverride("COM2", "COM2");
+    }
+    // The operator confirms the error form; records what it showed.
+    QString errorShown, packageShown;
+    void confirmErrorFormWhenShown()
+    {
+        auto* poll = new QTimer(form.get());
+        QObject::connect(poll, &QTimer::timeout, form.get(), [this, poll] {
+            if (progress->ProgressState() == 1) {
+                errorShown = progress->StatusLabel->text();
+                packageShown = progress->CurLabel->text();
+                progress->OKBtn->click();
+                poll->deleteLater();
+            }
+        });
+        poll->start(10);
+    }
+};
+} // namespace
+
+TEST_F(WindowWithScale, DownloadFromTheMenuWritesTheTableIntoTheScale)
+{
+    openWithScale();
+    form->Wb.Table.setCell(colPrice, 1, "12.34");
+    form->Wb.Table.setCell(colPrice, 77, "0.05");
+    form->DownloadItem->trigger();
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Download PLU OK!");
+    EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Information);
+    EXPECT_EQ(scale->plu(1), (varlo::sim::PluRecord{0, 1234}));
+    EXPECT_EQ(scale->plu(77), (varlo::sim::PluRecord{0, 5}));
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_TRUE(form->isEnabled());
+    EXPECT_EQ(scale->requests().back().frame, (varlo::sim::Bytes{0x33, 0, 0, 0, 0, 0xCD}));
+}
+
+TEST_F(WindowWithScale, FailedWriteShowsTheErrorFormAtItsPackageAndSendsNothingMore)
+{
+    openWithScale({"aa@cmd=77,bank=F9,addr=00D0,count=always"});
+    confirmErrorFormWhenShown();
+    form->DownloadItem->trigger();
+    EXPECT_EQ(errorShown, "Download PLU...Error!");
+    EXPECT_EQ(packageShown, "4");
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+    EXPECT_TRUE(form->isEnabled());
+    const auto log = scale->requests();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().frame[2], 0x00);
+    EXPECT_EQ(log.back().frame[3], 0xD0);   // the last frame is the 7th try of PLU 4
+}
+
+TEST_F(WindowWithScale, CancelDuringAWaitEndsWithoutErrorFormOrMessage)
+{
+    openWithScale({"silence@cmd=55,bank=F4,count=always"});
+    form->KYRBusComm1->RetryInterval = 5000;
+    bool errorFormSeen = false;
+    auto* poll = new QTimer(form.get());
+    QObject::connect(poll, &QTimer::timeout, form.get(), [&] {
+        if (progress->ProgressState() == 1)
+            errorFormSeen = true;
+        if (scale->requests().size() >= 5 && progress->CancelBtn->isVisible())
+            progress->CancelBtn->click();
+    });
+    poll->start(10);
+    QElapsedTimer clock;
+    clock.start();
+    form->DownloadItem->trigger();
+    EXPECT_LT(clock.elapsed(), 4000);   // well before the first time-out would end
+    EXPECT_FALSE(errorFormSeen);
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_TRUE(form->isEnabled());
+}
