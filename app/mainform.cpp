@@ -132,8 +132,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
     KYRBusComm1 = new TKYRBusComm(this);
     KYRBusComm1->setObjectName("KYRBusComm1");
     KYRBusComm1->SetBaudRate(9600);
-    Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    PrintDlgs = std::make_unique<QtPrintDialogs>(this);
     FontDialog1Font = KeySheetDesignFont();
     BuildMenus();
     BuildToolbar();
@@ -496,13 +494,24 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 // ------------------------------------------------------------------ printing
 
+QPrinter& TMainForm::printer()
+{
+    // Made on first use: the print system is slow to start and most runs
+    // never print.
+    if (!Printer) {
+        Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        PrintDlgs = std::make_unique<QtPrintDialogs>(this);
+    }
+    return *Printer;
+}
+
 void TMainForm::Print1Click()
 {
     RunGuarded([this] {
         QList<PriceListRow> rows;
         for (int r = 1; r <= PluCount; ++r)
             rows.append({Wb.Table.cell(colPrice, r), Wb.Table.cell(colName, r)});
-        ::Print1Click(*Printer, *PrintDlgs, rows, StringGrid1->font());
+        ::Print1Click(printer(), *PrintDlgs, rows, StringGrid1->font());
     });
 }
 
@@ -512,7 +521,7 @@ void TMainForm::Printkeysheet1Click()
         QList<QByteArray> names{QByteArray()};
         for (int r = 1; r <= 70; ++r)
             names.append(Wb.Table.cell(colName, r));
-        ::Printkeysheet1Click(*Printer, *PrintDlgs, names, FontDialog1Font);
+        ::Printkeysheet1Click(printer(), *PrintDlgs, names, FontDialog1Font);
     });
 }
 

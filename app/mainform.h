@@ -108,6 +108,7 @@ private:
     void BuildToolbar();
     void BuildClientArea();
     void RunGuarded(const std::function<void()>& command);
+    QPrinter& printer();
     void RefreshReportGrid();
     bool Shown = false;
     bool CreateCompleted = false;
