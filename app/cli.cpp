@@ -103,15 +103,25 @@ int usage(const QString& why)
 
 bool IsCliCommand(const QStringList& args)
 {
+    // Any word that is no option's value is a command, known or not: a
+    // script's typo must end in a usage error, not open the window.
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
-        if (a == "--port" || a == "--baud" || a == "--home") {
+        if (a == "--port" || a == "--baud")
+            return true;   // only the command line reads these
+        if (a == "--home" || a == "--demo-fault") {
             ++i;
             continue;
         }
         if (a.startsWith("--"))
             continue;
-        return Commands.contains(a);
+        if (a.startsWith('-')) {
+            // Qt's own options (-platform NAME, -style NAME ...) may take a value.
+            if (i + 1 < args.size() && !Commands.contains(args[i + 1]))
+                ++i;
+            continue;
+        }
+        return true;
     }
     return false;
 }

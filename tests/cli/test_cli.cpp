@@ -1,0 +1,804 @@
+// varlo-manager as a shop's script runs it: exit status, stdout, stderr and
+// the files in the program directory, against varlo-scale-sim on a
+// pseudo-terminal. The simulator's dump tells what reached the scale.
+#include "scalesim.h"
+#include "testdirs.h"
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string S(const QByteArray& b) { return b.toStdString(); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QString ManagerPath() { return BuildDir() + "/app/varlo-manager"; }
+QString SimPath() { return BuildDir() + "/tools/scale-sim/varlo-scale-sim"; }
+
+// A script's environment with a point as decimal separator, and no
+// inherited program directory or code page.
+QProcessEnvironment ScriptEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VARLO_HOME");
+    env.remove("VARLO_CODEPAGE");
+    env.insert("LC_ALL", "C.UTF-8");
+    return env;
+}
+
+QByteArray Hex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << S(path);
+    f.write(bytes);
+}
+
+// ------------------------------------------------------------ varlo-manager
+
+struct Result {
+    int status = -1;   // exit status; -1 when it crashed or had to be killed
+    QByteArray out, err;
+};
+
+void Collect(QProcess& p, Result* r)
+{
+    r->out = p.readAllStandardOutput();
+    r->err = p.readAllStandardError();
+    r->status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// Runs varlo-manager with `args` and --home `home` to its end.
+Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
+{
+    QProcess p;
+    p.setProcessEnvironment(ScriptEnvironment());
+    args << "--home" << home;
+    p.start(ManagerPath(), args);
+    Result r;
+    if (!p.waitForStarted(10000)) {
+        r.err = "cannot start " + ManagerPath().toLocal8Bit();
+        return r;
+    }
+    p.closeWriteChannel();
+    if (!p.waitForFinished(limitMs)) {
+        p.kill();
+        p.waitForFinished(5000);
+        Collect(p, &r);
+        r.status = -1;
+        r.err += "\n[killed: still running after the time limit]";
+        return r;
+    }
+    Collect(p, &r);
+    return r;
+}
+
+// ------------------------------------------------------------ varlo-scale-sim
+
+struct Request {
+    quint64 seq = 0;
+    QByteArray frame, reply;
+    QByteArray faults;   // "aa", "silence,late", ...
+};
+
+// What the simulator's --dump file holds.
+struct Dump {
+    bool ok = false;
+    std::string error;
+    QMap<QByteArray, QByteArray> memory;   // "price-mode", "sale-figures", "plu 01" ...
+    QList<Request> requests;
+
+    QByteArray plu(int i) const { return memory.value("plu " + QByteArray::number(i).rightJustified(2, '0')); }
+    QByteArrayList frames() const
+    {
+        QByteArrayList out;
+        for (const Request& r : requests)
+            out << Hex(r.frame);
+        return out;
+    }
+    bool sawCommand(uint8_t command) const
+    {
+        for (const Request& r : requests)
+            if (!r.frame.isEmpty() && uint8_t(r.frame[0]) == command)
+                return true;
+        return false;
+    }
+};
+
+QByteArray FromHexTokens(const QByteArrayList& tokens)
+{
+    QByteArray out;
+    for (const QByteArray& t : tokens)
+        if (!t.isEmpty())
+            out += QByteArray::fromHex(t);
+    return out;
+}
+
+Dump ParseDump(const QByteArray& text)
+{
+    Dump d;
+    for (const QByteArray& line : text.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        if (line.startsWith("request ")) {
+            const qsizetype arrow = line.indexOf(" ->");
+            if (arrow < 0) {
+                d.error = "bad request line: " + S(line);
+                return d;
+            }
+            const QByteArrayList head = line.left(arrow).split(' ');   // request SEQ MS HEX...
+            Request r;
+            r.seq = head.value(1).toULongLong();
+            r.frame = FromHexTokens(head.mid(3));
+            for (const QByteArray& t : line.mid(arrow + 3).split(' ')) {
+                if (t.startsWith('['))
+                    r.faults = t.mid(1, t.size() - 2);
+                else if (t.size() == 2)
+                    r.reply += QByteArray::fromHex(t);
+            }
+            d.requests << r;
+        } else if (!line.startsWith("discarded ")) {
+            QByteArrayList tokens = line.split(' ');
+            QByteArray label = tokens.takeFirst();
+            if (label == "plu" && !tokens.isEmpty())
+                label += ' ' + tokens.takeFirst();
+            d.memory.insert(label, FromHexTokens(tokens));
+        }
+    }
+    d.ok = d.memory.contains("price-mode") && d.memory.contains("plu 77");
+    if (!d.ok)
+        d.error = "incomplete dump:\n" + S(text);
+    return d;
+}
+
+// varlo-scale-sim as its own process; the first line it prints is the
+// device to open.
+class SimProgram {
+public:
+    explicit SimProgram(const QStringList& args)
+    {
+        DumpFile = Dir.filePath("dump.txt");
+        P.setProcessEnvironment(ScriptEnvironment());
+        P.start(SimPath(), QStringList(args) << "--dump" << DumpFile);
+        if (!P.waitForStarted(10000))
+            return;
+        QDeadlineTimer deadline(10000);
+        while (!P.canReadLine() && P.state() == QProcess::Running && !deadline.hasExpired())
+            P.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        if (P.canReadLine())
+            Path = QString::fromLocal8Bit(P.readLine()).trimmed();
+    }
+    ~SimProgram()
+    {
+        if (P.state() != QProcess::NotRunning) {
+            P.kill();
+            P.waitForFinished(5000);
+        }
+    }
+    // SIGTERM, then what the scale holds and received.
+    Dump Stop()
+    {
+        P.terminate();
+        if (!P.waitForFinished(10000) || P.exitStatus() != QProcess::NormalExit || P.exitCode() != 0) {
+            Dump d;
+            d.error = "simulator did not end cleanly: " + S(P.readAllStandardError());
+            return d;
+        }
+        return ParseDump(ReadFile(DumpFile));
+    }
+
+    QString Path;
+
+private:
+    QTemporaryDir Dir;
+    QString DumpFile;
+    QProcess P;
+};
+
+// ------------------------------------------------------------ fixture
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(BuildDir().isEmpty()) << "VARLO_BUILD_DIR is not set";
+        ASSERT_TRUE(QFile::exists(ManagerPath())) << S(ManagerPath());
+        ASSERT_TRUE(QFile::exists(SimPath())) << S(SimPath());
+    }
+
+    // Starts the simulator; the test fails when it prints no device.
+    std::unique_ptr<SimProgram> StartSim(const QStringList& args)
+    {
+        auto sim = std::make_unique<SimProgram>(args);
+        EXPECT_TRUE(sim->Path.startsWith("/dev/")) << "simulator printed \"" << S(sim->Path) << "\"";
+        return sim;
+    }
+
+    Result Run(const QStringList& args, int limitMs = 60000) { return RunManager(args, Home.path(), limitMs); }
+    QString File(const QString& name) const { return Home.file(name); }
+
+    ScopedHome Home;
+};
+
+// The price text of PLU row i in the download fixture file; the count in
+// hundredths is `Hundredths(i)`. Row 76 is blank, rows 2 and 3 are halves
+// for the whole-number mode.
+int Hundredths(int i)
+{
+    switch (i) {
+    case 1: return 1234;
+    case 2: return 1250;
+    case 3: return 1350;
+    case 76: return 0;
+    default: return i * 1111 % 1000000;
+    }
+}
+QByteArray PriceText(int i)
+{
+    if (i == 76)
+        return {};
+    return QByteArray::number(Hundredths(i) / 100) + '.' + QByteArray::number(Hundredths(i) % 100).rightJustified(2, '0');
+}
+QByteArray UnitText(int i) { return i % 10 == 0 ? "g" : "kg"; }
+
+// One PLU file line: price right-aligned in 8, name left-aligned in 13.
+QByteArray PluLine(const QByteArray& price, const QByteArray& name, const QByteArray& unit)
+{
+    return price.rightJustified(8, ' ') + '\t' + name.leftJustified(13, ' ') + '\t' + unit + "\r\n";
+}
+
+QByteArray DownloadFixture()
+{
+    QByteArray file;
+    for (int i = 1; i <= 77; ++i)
+        file += PluLine(PriceText(i), "Item " + QByteArray::number(i), UnitText(i));
+    return file;
+}
+
+QByteArray Be24(uint32_t v)
+{
+    const char b[3] = {char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 3);
+}
+
+QByteArray ConfigFor(int priceDot, const char* priceMax, int decimals)
+{
+    return "[default]\r\nPrice Dot=" + QByteArray::number(priceDot) + "\r\nPrice Max=" + priceMax +
+           "\r\nprice length=" + (decimals ? "8" : "7") + "\r\nprice decimal=" + QByteArray::number(decimals) +
+           "\r\n";
+}
+
+// ------------------------------------------------------------ download
+
+struct DownloadCase {
+    const char* name;
+    QByteArray config;       // config.ini, empty: none (the default mode 3)
+    const char* scaleMode;   // the scale's price mode byte before
+    const char* modeAfter;   // ... and after
+    int decimals;
+};
+
+class CliDownload : public Cli, public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(CliDownload, WritesEveryPluAndThePriceMode)
+{
+    const DownloadCase& c = GetParam();
+    if (!c.config.isEmpty())
+        WriteFile(File("config.ini"), c.config);
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
+    EXPECT_EQ(S(r.err), "") << "no progress output when stderr is no terminal";
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(S(Hex(d.memory.value("price-mode"))), c.modeAfter);
+    for (int i = 1; i <= 77; ++i) {
+        // Count of the last decimal, halves to even.
+        const auto count = uint32_t(std::nearbyint(Hundredths(i) * std::pow(10.0, c.decimals) / 100));
+        const char flag = UnitText(i) == "kg" ? 0 : 1;
+        EXPECT_EQ(S(Hex(d.plu(i))), S(Hex(flag + Be24(count)))) << "PLU " << i;
+    }
+    // Connect, price mode read and write, sale figures, 77 PLUs, the saved
+    // unit price, disconnect; one session.
+    ASSERT_EQ(d.requests.size(), 84) << S(d.frames().join('\n'));
+    EXPECT_EQ(S(d.frames().first()), "44");
+    EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
+
+    const QByteArray log = ReadFile(File("DEBUG.LOG"));
+    EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
+    EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CliDownload,
+    ::testing::Values(
+        DownloadCase{"DefaultTwoDecimals", {}, "F0", "F3", 2},
+        DownloadCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), "A2", "AB", 2},
+        DownloadCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), "00", "07", 3},
+        DownloadCase{"WholeNumbers", ConfigFor(0, "9999999", 0), "35", "30", 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Cli, DownloadThenUploadGivesThePricesAndUnitsBack)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    const Result down = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+    ASSERT_EQ(down.status, 0) << S(down.err);
+    const Result up = Run({"upload", File("BACK.KYR"), "--port", sim->Path});
+    ASSERT_EQ(up.status, 0) << S(up.err);
+    EXPECT_EQ(S(up.out), "Upload PLU OK!\n");
+
+    QByteArray expected;
+    for (int i = 1; i <= 77; ++i)
+        expected += PluLine(i == 76 ? "0.00" : PriceText(i), "", UnitText(i));   // names stay in the program
+    EXPECT_EQ(S(ReadFile(File("BACK.KYR"))), S(expected));
+    EXPECT_TRUE(sim->Stop().ok);
+}
+
+// ------------------------------------------------------------ upload
+
+struct UploadCase {
+    const char* name;
+    const char* scaleMode;
+    int decimals;              // of the prices in the file
+    const char* configDot;     // "Price Dot=..." line in config.ini; empty: no config.ini
+};
+
+class CliUpload : public Cli, public ::testing::WithParamInterface<UploadCase> {};
+
+QByteArray PriceIn(const QByteArray& record, int decimals)
+{
+    const uint32_t count = (uint8_t(record[1]) << 16) | (uint8_t(record[2]) << 8) | uint8_t(record[3]);
+    if (decimals == 0)
+        return QByteArray::number(count);
+    return QByteArray::number(count / std::pow(10.0, decimals), 'f', decimals);
+}
+
+TEST_P(CliUpload, SavesTheScalesTableInItsPriceMode)
+{
+    const UploadCase& c = GetParam();
+    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    const Result r = Run({"upload", File("SCALE.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Upload PLU OK!\n");
+    EXPECT_EQ(S(r.err), "");
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    QByteArray expected;
+    for (int i = 1; i <= 77; ++i)
+        expected += PluLine(PriceIn(d.plu(i), c.decimals), "", "kg");
+    const QByteArray file = ReadFile(File("SCALE.KYR"));
+    EXPECT_EQ(file.count("\r\n"), 77);
+    EXPECT_EQ(S(file), S(expected));
+
+    const QByteArray config = ReadFile(File("config.ini"));
+    if (*c.configDot) {
+        EXPECT_TRUE(config.contains(QByteArray(c.configDot) + "\r\n")) << S(config);
+    } else {
+        EXPECT_FALSE(QFile::exists(File("config.ini"))) << "a code outside the table saves nothing";
+    }
+    EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CliUpload,
+    ::testing::Values(UploadCase{"TwoDecimalsNo", "0B", 2, "Price Dot=11"},
+                      UploadCase{"HighNibbleIgnored", "5B", 2, "Price Dot=11"},
+                      UploadCase{"ThreeDecimals", "07", 3, "Price Dot=7"},
+                      UploadCase{"WholeNumbers", "00", 0, "Price Dot=0"},
+                      UploadCase{"UnknownCodeKeepsTheDefault", "02", 2, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Cli, UploadIntoAFileThatCannotBeWrittenFailsWithTwo)
+{
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"upload", File("no-such-dir/SCALE.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 2) << S(r.err);
+    EXPECT_EQ(S(r.out), "") << "no success text for a table that was not saved";
+    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_TRUE(sim->Stop().ok);
+}
+
+// ------------------------------------------------------------ report
+
+struct ReportCase {
+    const char* name;
+    const char* scaleMode;
+    const char* line;
+};
+
+class CliReport : public Cli, public ::testing::WithParamInterface<ReportCase> {};
+
+TEST_P(CliReport, PrintsAndAppendsTheDaysLine)
+{
+    const ReportCase& c = GetParam();
+    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    const QDate before = QDate::currentDate();
+    const Result first = Run({"report", "--port", sim->Path});
+    const Result second = Run({"report", "--port", sim->Path});
+    if (QDate::currentDate() != before)
+        GTEST_SKIP() << "the date changed during the test";
+
+    for (const Result* r : {&first, &second}) {
+        EXPECT_EQ(r->status, 0) << S(r->err);
+        EXPECT_EQ(S(r->out), std::string(c.line) + "\n");
+        EXPECT_EQ(S(r->err), "");
+    }
+    const QString report = File(before.toString("yyyyMMdd") + ".TXT");
+    EXPECT_EQ(S(ReadFile(report)), std::string(c.line) + "\r\n" + c.line + "\r\n");
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    // Two sessions of connect, three reads and disconnect.
+    EXPECT_EQ(d.requests.size(), 12) << S(d.frames().join('\n'));
+    EXPECT_EQ(S(d.frames().value(5)), "33 00 00 00 00 CD");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CliReport,
+    ::testing::Values(ReportCase{"TwoDecimals", "03", "1.50\t1.234kg\t1.85"},
+                      ReportCase{"WholeNumbers", "00", "150\t1.234kg\t185"},
+                      ReportCase{"ThreeDecimals", "F7", "0.150\t1.234kg\t0.185"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ values
+
+struct ValuesCase {
+    const char* name;
+    const char* fault;   // empty: none
+    int status;
+    const char* out;
+    const char* err;
+    int requests;        // 0x05 enquiries that reached the scale
+};
+
+class CliValues : public Cli, public ::testing::WithParamInterface<ValuesCase> {};
+
+TEST_P(CliValues, PrintsTheReadoutOrItsError)
+{
+    const ValuesCase& c = GetParam();
+    QStringList simArgs{"--demo"};
+    if (*c.fault)
+        simArgs << "--fault" << c.fault;
+    auto sim = StartSim(simArgs);
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    const Result r = Run({"values", "--port", sim->Path});
+    EXPECT_EQ(r.status, c.status) << S(r.err);
+    EXPECT_EQ(S(r.out), c.out);
+    EXPECT_EQ(S(r.err), c.err);
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(S(d.frames().join(',')), S(QByteArrayList(c.requests, "05").join(',')))
+        << "the enquiry alone, nothing to close";
+    EXPECT_FALSE(QFile::exists(File(QDate::currentDate().toString("yyyyMMdd") + ".TXT")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, CliValues,
+    ::testing::Values(
+        ValuesCase{"Values", "", 0, "1.234kg;1.50;1.85\n", "", 1},
+        ValuesCase{"Unstable", "state:I@cmd=05", 0, "scale indication is unstable\n", "", 1},
+        ValuesCase{"Lifted", "state:N@cmd=05", 0, "scale plate is lifted\n", "", 1},
+        ValuesCase{"Overflow", "state:S@cmd=05", 0, "scale indication is in overflow\n", "", 1},
+        ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "", "Protocol...Error!\n", 1},
+        ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "", "Connect...Error!\n", 7}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ scale failures
+
+struct FailureCase {
+    const char* name;
+    const char* command;
+    const char* fault;
+    const char* error;
+    int requests;            // all that reached the scale
+    const char* retried;     // the frame the last 7 requests repeat
+    int pluWritten = -1;     // download: the PLUs written before the failure
+};
+
+class CliFailure : public Cli, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(CliFailure, EndsWithOneAndSendsNothingMore)
+{
+    const FailureCase& c = GetParam();
+    const QByteArray previous = "an earlier table\r\n";
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    WriteFile(File("OLD.KYR"), previous);
+    auto sim = StartSim({"--demo", "--fault", c.fault});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    QStringList args{c.command};
+    if (QByteArray(c.command) == "download")
+        args << File("PRICES.KYR");
+    if (QByteArray(c.command) == "upload")
+        args << File("OLD.KYR");
+    const Result r = Run(args << "--port" << sim->Path);
+    EXPECT_EQ(r.status, 1) << S(r.err);
+    EXPECT_EQ(S(r.out), "");
+    EXPECT_EQ(S(r.err), std::string(c.error) + "\n");
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    const QByteArrayList frames = d.frames();
+    ASSERT_EQ(frames.size(), c.requests) << S(frames.join('\n'));
+    for (qsizetype k = frames.size() - 7; k < frames.size(); ++k)
+        EXPECT_TRUE(frames[k].startsWith(c.retried)) << "request " << k + 1 << ": " << S(frames[k]);
+    if (QByteArray(c.error) != "Disconnect...Error!") {
+        EXPECT_FALSE(d.sawCommand(0x33)) << "no disconnect after a failure";
+    }
+
+    // The link was closed all the same; the failed session is in the trace.
+    const QByteArray log = ReadFile(File("DEBUG.LOG"));
+    EXPECT_TRUE(log.contains("\r\nRetry:6\r\n")) << S(log.right(200));
+    EXPECT_EQ(S(ReadFile(File("OLD.KYR"))), S(previous)) << "a failed upload saves nothing";
+    EXPECT_FALSE(QFile::exists(File(QDate::currentDate().toString("yyyyMMdd") + ".TXT")));
+    if (c.pluWritten >= 0) {
+        // PLUs before the failing one are written, it and the rest are not.
+        for (int i = 1; i <= c.pluWritten + 1; ++i)
+            EXPECT_EQ(d.plu(i) == QByteArray(1, 0) + Be24(Hundredths(i)), i <= c.pluWritten) << "PLU " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, CliFailure,
+    ::testing::Values(
+        FailureCase{"DownloadConnect", "download", "aa@cmd=44,count=always", "Connect...Error!", 7, "44"},
+        FailureCase{"DownloadPlu4", "download", "aa@cmd=77,bank=F9,addr=00D0,count=always",
+                    "Download PLU...Error!", 15, "77 F9 00 D0 04", 3},
+        FailureCase{"UploadPlu1", "upload", "badsum@bank=F9,addr=00C4,count=always", "Upload PLU...Error!", 11,
+                    "55 F9 00 C4 04"},
+        FailureCase{"ReportUnitRead", "report", "badsum@bank=F0,count=always", "Sale report...Error!", 11,
+                    "55 F0 00 00 01"},
+        FailureCase{"ReportDisconnect", "report", "aa@cmd=33,count=always", "Disconnect...Error!", 12,
+                    "33 00 00 00 00"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------------ usage, files, ports
+
+TEST_F(Cli, BadUsageEndsWithTwoAndTouchesNothing)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const QString f = File("PRICES.KYR");
+    const QList<QStringList> cases{
+        {"frobnicate", "--port", sim->Path},
+        {"download", "--port", sim->Path},
+        {"upload", "--port", sim->Path},
+        {"download", f, "--baud", "1234", "--port", sim->Path},
+        {"download", f, "--baud", "--port", sim->Path},
+        {"report", "extra", "--port", sim->Path},
+        {"values", "--bogus", "--port", sim->Path},
+        {"values", "--port"},
+        {"--port", sim->Path},
+        {"--baud", "9600"},
+    };
+    for (const QStringList& args : cases) {
+        const Result r = Run(args, 10000);
+        EXPECT_EQ(r.status, 2) << S(args.join(' ')) << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "") << S(args.join(' '));
+        EXPECT_TRUE(r.err.contains("usage: varlo-manager")) << S(args.join(' ')) << "\n" << S(r.err);
+    }
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "no link was opened";
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
+TEST_F(Cli, UnreadablePluFileEndsWithTwoBeforeTheLinkOpens)
+{
+    QDir(Home.path()).mkdir("FOLDER.KYR");
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    for (const QString& file : {File("MISSING.KYR"), File("FOLDER.KYR")}) {
+        const Result r = Run({"download", file, "--port", sim->Path});
+        EXPECT_EQ(r.status, 2) << S(file) << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "");
+        EXPECT_FALSE(r.err.isEmpty()) << S(file);
+    }
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG")));
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
+TEST_F(Cli, PortThatCannotBeOpenedEndsWithTwoAndNamesTheDevice)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    // Through --port, and through the configured port's device entry.
+    Result r = Run({"download", File("PRICES.KYR"), "--port", "/dev/varlo-none"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(S(r.out), "");
+    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
+    EXPECT_TRUE(r.err.contains("/dev/varlo-none")) << S(r.err);
+
+    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=9\r\nBaudRate=9600\r\n[Devices]\r\nCOM9=/dev/varlo-none-9\r\n");
+    r = Run({"values"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
+    EXPECT_TRUE(r.err.contains("/dev/varlo-none-9")) << S(r.err);
+}
+
+TEST_F(Cli, PortInUseEndsWithTwo)
+{
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    // Another program holds the port.
+    const int fd = ::open(sim->Path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    const Result r = Run({"report", "--port", sim->Path});
+    ::close(fd);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
+    EXPECT_TRUE(r.err.contains(sim->Path.toLocal8Bit())) << S(r.err);
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty());
+}
+
+// The port from KYR.CFG, COMn through its [Devices] entry, and --port
+// COMn overriding the configured number.
+TEST_F(Cli, PortFromTheConfiguration)
+{
+    auto sim = StartSim({"--demo", "--baud", "2400"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const QByteArray dev = sim->Path.toLocal8Bit();
+    WriteFile(File("KYR.CFG"),
+              "[COMM]\r\nPort=5\r\nBaudRate=2400\r\n[Devices]\r\nCOM5=" + dev + "\r\nCOM6=/dev/varlo-none\r\n");
+    Result r = Run({"values"});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "1.234kg;1.50;1.85\n");
+
+    WriteFile(File("KYR.CFG"),
+              "[COMM]\r\nPort=6\r\nBaudRate=9600\r\n[Devices]\r\nCOM5=" + dev + "\r\nCOM6=/dev/varlo-none\r\n");
+    r = Run({"values", "--port", "COM5", "--baud", "2400"});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "1.234kg;1.50;1.85\n");
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(d.requests.size(), 2);
+}
+
+// ------------------------------------------------------------ progress on a terminal
+
+TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(slave, TCSANOW, &raw);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+
+    QProcess p;
+    p.setProcessEnvironment(ScriptEnvironment());
+    p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
+    p.start(ManagerPath(), {"download", File("PRICES.KYR"), "--port", sim->Path, "--home", Home.path()});
+    QByteArray tty;
+    auto drain = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            tty.append(buf, n);
+    };
+    QDeadlineTimer deadline(60000);
+    while (!p.waitForFinished(20) && !deadline.hasExpired())
+        drain();
+    drain();
+    ::close(slave);
+    ::close(master);
+    ASSERT_EQ(p.state(), QProcess::NotRunning) << "still running";
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_EQ(S(p.readAllStandardOutput()), "Download PLU OK!\n");
+    EXPECT_TRUE(tty.contains("Connect...")) << S(tty);
+    EXPECT_TRUE(tty.contains("Download PLU... [")) << S(tty);
+    EXPECT_TRUE(tty.contains("] 77/77")) << S(tty);
+    EXPECT_TRUE(tty.endsWith("\r\033[K")) << "the bar is cleared before the program ends: " << S(tty.right(60));
+    EXPECT_FALSE(tty.contains('\n')) << "one line, redrawn in place";
+    EXPECT_TRUE(sim->Stop().ok);
+}
+
+// ------------------------------------------------------------ SIGINT
+
+struct InterruptCase {
+    const char* name;
+    const char* command;
+    const char* fault;
+    std::size_t waitingOn;   // the request that gets no answer
+};
+
+class CliInterrupt : public Cli, public ::testing::WithParamInterface<InterruptCase> {};
+
+// The simulator runs in this process here, so that the test sees the
+// unanswered request arrive and signals while the program waits for it.
+TEST_P(CliInterrupt, SigintCancelsTheWaitAndSendsNothingMore)
+{
+    const InterruptCase& c = GetParam();
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    varlo::sim::ScaleSim sim;
+    sim.loadDemoState();
+    sim.addFault(c.fault);
+    const QString path = QString::fromStdString(sim.start());
+
+    QStringList args{c.command};
+    if (QByteArray(c.command) == "download")
+        args << File("PRICES.KYR");
+    QProcess p;
+    p.setProcessEnvironment(ScriptEnvironment());
+    p.start(ManagerPath(), args << "--port" << path << "--home" << Home.path());
+    ASSERT_TRUE(p.waitForStarted(10000));
+    ASSERT_TRUE(sim.waitForRequests(c.waitingOn, 20s)) << "the request never came";
+
+    const std::size_t requests = sim.requests().size();
+    const std::uint64_t bytes = sim.bytesReceived();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    const qint64 took = sinceSignal.elapsed();
+
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the signal must not kill it";
+    EXPECT_EQ(p.exitCode(), 130) << S(p.readAllStandardError());
+    // The unanswered request would be retried after 0.8 s, six times.
+    EXPECT_LT(took, 4000) << "ms from the signal to the end";
+    EXPECT_EQ(S(p.readAllStandardOutput()), "");
+    // Give anything still in flight the time to arrive.
+    EXPECT_FALSE(sim.waitForRequests(requests + 1, 300ms)) << "a request after the interrupt";
+    EXPECT_EQ(sim.requests().size(), requests);
+    EXPECT_EQ(sim.bytesReceived(), bytes);
+    for (const auto& r : sim.requests())
+        EXPECT_NE(r.frame.front(), varlo::sim::kCmdDisconnect);
+    EXPECT_TRUE(QFile::exists(File("DEBUG.LOG"))) << "the link is closed on the way out";
+    sim.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, CliInterrupt,
+    ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
+                      InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
