@@ -33,6 +33,13 @@
 #include <QVBoxLayout>
 
 namespace {
+// One 16-pixel picture of the style's, rather than the whole icon set: the
+// set decodes every size at start-up.
+QIcon smallIcon(QStyle* style, QStyle::StandardPixmap which)
+{
+    return QIcon(style->standardPixmap(which, nullptr, nullptr));
+}
+
 QToolButton* toolButton(QToolBar* bar, const char* name, const QIcon& icon, const QString& hint)
 {
     auto* b = new QToolButton(bar);
@@ -237,13 +244,13 @@ void TMainForm::BuildToolbar()
     bar->setObjectName("MainToolbar");
     bar->setMovable(false);
     QStyle* s = style();
-    NewBtn = toolButton(bar, "NewBtn", s->standardIcon(QStyle::SP_FileIcon), "New");
-    OpenBtn = toolButton(bar, "OpenBtn", s->standardIcon(QStyle::SP_DialogOpenButton), "Open");
-    SaveBtn = toolButton(bar, "SaveBtn", s->standardIcon(QStyle::SP_DialogSaveButton), "Save");
+    NewBtn = toolButton(bar, "NewBtn", smallIcon(s, QStyle::SP_FileIcon), "New");
+    OpenBtn = toolButton(bar, "OpenBtn", smallIcon(s, QStyle::SP_DialogOpenButton), "Open");
+    SaveBtn = toolButton(bar, "SaveBtn", smallIcon(s, QStyle::SP_DialogSaveButton), "Save");
     bar->addSeparator();
-    DownBtn = toolButton(bar, "DownBtn", s->standardIcon(QStyle::SP_ArrowDown), "Download PLU");
-    UploadBtn = toolButton(bar, "UploadBtn", s->standardIcon(QStyle::SP_ArrowUp), "Upload PLU");
-    ReportBtn = toolButton(bar, "ReportBtn", s->standardIcon(QStyle::SP_FileDialogDetailedView), "Sale report");
+    DownBtn = toolButton(bar, "DownBtn", smallIcon(s, QStyle::SP_ArrowDown), "Download PLU");
+    UploadBtn = toolButton(bar, "UploadBtn", smallIcon(s, QStyle::SP_ArrowUp), "Upload PLU");
+    ReportBtn = toolButton(bar, "ReportBtn", smallIcon(s, QStyle::SP_FileDialogDetailedView), "Sale report");
     bar->actions().last()->setVisible(false);   // ReportBtn: not visible in the design
 
     CommBtn = new QToolButton(bar);
@@ -272,7 +279,7 @@ void TMainForm::BuildToolbar()
     ToolbarButton973->setObjectName("ToolbarButton973");
     ToolbarButton973->setText("ClosePort");
     bar->addWidget(ToolbarButton973);
-    ExitBtn = toolButton(bar, "ExitBtn", s->standardIcon(QStyle::SP_DialogCloseButton), "Exit");
+    ExitBtn = toolButton(bar, "ExitBtn", smallIcon(s, QStyle::SP_DialogCloseButton), "Exit");
     bar->addSeparator();
 
     connect(NewBtn, &QToolButton::clicked, this, &TMainForm::NewItemClick);

@@ -79,8 +79,12 @@ Qt::ItemFlags PluGridModel::flags(const QModelIndex& index) const
 
 QVariant PluGridModel::headerData(int section, Qt::Orientation o, int role) const
 {
-    if (o == Qt::Horizontal && role == Qt::DisplayRole)
+    // TitleHeader paints the titles itself; giving the text here as well
+    // would only make the header measure it.
+    if (o == Qt::Horizontal && (role == Qt::ToolTipRole || role == Qt::AccessibleTextRole))
         return MessageTexts[section];
+    if (role == Qt::DisplayRole)
+        return QVariant();
     return QAbstractTableModel::headerData(section, o, role);
 }
 

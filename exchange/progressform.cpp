@@ -26,8 +26,9 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, const QPoi
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, colour);
     l->setPalette(p);
-    l->move(at);
-    l->adjustSize();
+    // Fixed boxes: measuring the text here would load the fonts before the
+    // dialog is ever shown.
+    l->setGeometry(QRect(at, QSize(qMax(8, 305 - at.x()), 23)));
     return l;
 }
 
@@ -59,13 +60,10 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
     Label3D1 = label(this, "Label3D1", "Status:", QPoint(32, 26), captionFont, Qt::black);
     StatusLabel = label(this, "StatusLabel", "StatusLabel", QPoint(88, 28), fontOf("Courier New", 15), navy);
     StatusLabel->setAutoFillBackground(true);
-    StatusLabel->setFixedWidth(305 - 88 - 2);
     Label3D2 = label(this, "Label3D2", "Current package:", QPoint(32, 58), captionFont, Qt::black);
     CurLabel = label(this, "CurLabel", "123", QPoint(168, 58), fontOf("Courier New", 20), navy);
-    CurLabel->setFixedWidth(120);
     Label3D3 = label(this, "Label3D3", "Total Packages:", QPoint(32, 90), captionFont, Qt::black);
     TotalLabel = label(this, "TotalLabel", "456", QPoint(160, 90), fontOf("Courier New", 20), navy);
-    TotalLabel->setFixedWidth(120);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName("ProgressBar1");
@@ -73,11 +71,11 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setTextVisible(false);
 
-    OKBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), "&OK", this);
+    OKBtn = new QPushButton(QIcon(style()->standardPixmap(QStyle::SP_DialogOkButton, nullptr, nullptr)), "&OK", this);
     OKBtn->setObjectName("OKBtn");
     OKBtn->setGeometry(58, 172, 75, 28);
     OKBtn->hide();
-    CancelBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), "Cancel", this);
+    CancelBtn = new QPushButton(QIcon(style()->standardPixmap(QStyle::SP_DialogCancelButton, nullptr, nullptr)), "Cancel", this);
     CancelBtn->setObjectName("CancelBtn");
     CancelBtn->setGeometry(126, 172, 75, 28);
     setTabOrder(OKBtn, CancelBtn);
