@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -318,4 +319,29 @@ TEST_F(WindowWithScale, CancelDuringAWaitEndsWithoutErrorFormOrMessage)
     EXPECT_TRUE(dialogs.Boxes.isEmpty());
     EXPECT_FALSE(progress->isVisible());
     EXPECT_TRUE(form->isEnabled());
+}
+
+TEST_F(Window, LanguageFileRetitlesTheWindowItsCommandsAndTheGrid)
+{
+    home.write("varlo-manager.LNG",
+               "[MainForm]\r\nCaption=Gestor\r\nDownloadItem.Caption=&Enviar PLU\r\n"
+               "DownBtn.Hint=Enviar\r\nToolbarButton972.Caption=Abrir\r\n"
+               "[PLU Grid Titles]\r\n1=Precio\r\n[String]\r\nRange=\"Entre 0 y \"\r\n");
+    open();
+    EXPECT_EQ(form->windowTitle(), "Gestor");
+    EXPECT_EQ(form->DownloadItem->text(), "&Enviar PLU");
+    EXPECT_EQ(form->DownBtn->toolTip(), "Enviar");
+    EXPECT_EQ(form->ToolbarButton972->text(), "Abrir");
+    EXPECT_EQ(form->PriceTitleButton->text(), "Precio");
+    EXPECT_EQ(form->Wb.RangeMessage(), "Entre 0 y 99999.99");
+    // The one caption the layout sets after the language file.
+    EXPECT_EQ(form->Pricedecimal[3]->text(), "Price decimal (2)");
+
+    // The hidden language menu checks one item and loads the same file again.
+    form->LanguageClick(form->Spanish1);
+    EXPECT_TRUE(form->Spanish1->isChecked());
+    EXPECT_FALSE(form->English1->isChecked());
+    EXPECT_EQ(form->windowTitle(), "Gestor");
+    EXPECT_FALSE(form->LanguageMenu->menuAction()->isVisible());
+    MessageTexts.resetToBuiltIn();
 }
