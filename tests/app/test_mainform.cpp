@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -344,4 +345,17 @@ TEST_F(Window, LanguageFileRetitlesTheWindowItsCommandsAndTheGrid)
     EXPECT_EQ(form->windowTitle(), "Gestor");
     EXPECT_FALSE(form->LanguageMenu->menuAction()->isVisible());
     MessageTexts.resetToBuiltIn();
+}
+
+TEST_F(Window, StartUpGoesOnWhenRecordFileCannotBeCreated)
+{
+    // A dangling link: the file does not exist, and it cannot be created.
+    ASSERT_EQ(::symlink("/nonexistent-varlo-dir/Record.txt", home.file("Record.txt").toLocal8Bit().constData()), 0);
+    open();
+    ASSERT_EQ(dialogs.Errors.size(), 1);
+    EXPECT_TRUE(dialogs.Errors[0].contains("Record.txt")) << dialogs.Errors[0].toStdString();
+    EXPECT_TRUE(form->ToolbarButton972->isEnabled());
+    EXPECT_FALSE(form->ToolbarButton973->isEnabled());
+    EXPECT_FALSE(form->DownloadItem->isEnabled());
+    EXPECT_EQ(form->CommBtn->text(), "COM2");
 }
