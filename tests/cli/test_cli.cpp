@@ -707,6 +707,10 @@ TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
 
     int master = -1, slave = -1;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    struct Closer {
+        int a, b;
+        ~Closer() { ::close(a), ::close(b); }
+    } closer{master, slave};
     termios raw{};
     ::tcgetattr(slave, &raw);
     ::cfmakeraw(&raw);
@@ -718,6 +722,7 @@ TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
     p.setProcessEnvironment(ScriptEnvironment());
     p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
     p.start(ManagerPath(), {"download", File("PRICES.KYR"), "--port", sim->Path, "--home", Home.path()});
+    ASSERT_TRUE(p.waitForStarted(10000));
     QByteArray tty;
     auto drain = [&] {
         char buf[4096];
@@ -728,8 +733,6 @@ TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
     while (!p.waitForFinished(20) && !deadline.hasExpired())
         drain();
     drain();
-    ::close(slave);
-    ::close(master);
     ASSERT_EQ(p.state(), QProcess::NotRunning) << "still running";
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(S(p.readAllStandardOutput()), "Download PLU OK!\n");
