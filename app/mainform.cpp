@@ -207,10 +207,7 @@ void TMainForm::BuildMenus()
     // A hidden menu entry keeps its shortcut: F7 runs the sale report while
     // the link is open.
     auto* f7 = new QShortcut(QKeySequence(Qt::Key_F7), this);
-    connect(f7, &QShortcut::activated, this, [this] {
-        if (ReportItem->isEnabled())
-            ReportItemClick();
-    });
+    connect(f7, &QShortcut::activated, this, &TMainForm::ReportItemClick);
 
     pm2 = new QMenu(this);
     pm2->setObjectName("pm2");
@@ -403,7 +400,11 @@ void TMainForm::SetSecondaryForms(TProgressForm* progress, TAboutBox* about)
     ProgressForm = progress;
     AboutBox = about;
     ProgressForm->OnCancel = [this] { KYRBusComm1->Cancel(); };
-    ProgressForm->OnMainWindowEnabled = [this](bool enabled) { setEnabled(enabled); };
+    ProgressForm->OnMainWindowEnabled = [this](bool enabled) {
+        setEnabled(enabled);
+        if (enabled)
+            activateWindow();   // so the command keys work again at once
+    };
     ProgressForm->OnBeep = [] { dialogs().beep(); };
     Commands = std::make_unique<ScaleCommands>(*KYRBusComm1, *ProgressForm, Wb, *Codec);
     Commands->AppendMemoLine = [this](const QString& line) { Memo2->appendPlainText(line); };
@@ -536,25 +537,25 @@ void TMainForm::Printkeysheet1Click()
 
 void TMainForm::DownloadItemClick()
 {
-    if (DownloadItem->isEnabled())
+    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
         RunGuarded([this] { Commands->DownloadItemClick(); });
 }
 
 void TMainForm::UploadItemClick()
 {
-    if (UploadItem->isEnabled())
+    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
         RunGuarded([this] { Commands->UploadItemClick(); });
 }
 
 void TMainForm::ReportItemClick()
 {
-    if (ReportItem->isEnabled())
+    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
         RunGuarded([this] { Commands->ReportItemClick(); });
 }
 
 void TMainForm::Salereport1Click()
 {
-    if (Salereport1->isEnabled())
+    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
         RunGuarded([this] { Commands->Salereport1Click(); });
 }
 
@@ -614,6 +615,7 @@ void TMainForm::ToolbarButton973Click()
 
 void TMainForm::UpdatePortButtons(bool portClosed)
 {
+    PortOpen = !portClosed;
     ToolbarButton972->setEnabled(portClosed);
     ToolbarButton973->setEnabled(!portClosed);
     UploadBtn->setEnabled(!portClosed);

@@ -111,5 +111,6 @@ private:
     QPrinter& printer();
     void RefreshReportGrid();
     bool Shown = false;
+    bool PortOpen = false;   // the scale commands are enabled
     bool CreateCompleted = false;
 };

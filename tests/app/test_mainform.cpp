@@ -220,6 +220,7 @@ TEST_F(Window, PortAndSpeedChoicesAreKeptKeyByKey)
 // ---------------------------------------------------------------- scale commands from the window
 
 #include "kyrbuscomm.h"
+#include "scalecommands.h"
 #include "scalesim.h"
 #include <QLabel>
 #include <QElapsedTimer>
@@ -358,4 +359,35 @@ TEST_F(Window, StartUpGoesOnWhenRecordFileCannotBeCreated)
     EXPECT_FALSE(form->ToolbarButton973->isEnabled());
     EXPECT_FALSE(form->DownloadItem->isEnabled());
     EXPECT_EQ(form->CommBtn->text(), "COM2");
+}
+
+TEST_F(WindowWithScale, F7RunsTheHiddenSaleReportAndF8RunsUpload)
+{
+    openWithScale();
+    scale->setSaleFigures({185, 150, 1234});
+    QTest::keyClick(form.get(), Qt::Key_F7);
+    ASSERT_EQ(form->Commands->ReportGrid.RowCount(), 3);
+    EXPECT_EQ(form->Commands->ReportGrid.Row(1), (QStringList{"1.50", "1.234kg", "1.85"}));
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+
+    scale->setPlu(5, {0, 999});
+    QApplication::processEvents();   // the event loop runs between two commands
+    QTest::keyClick(form.get(), Qt::Key_F8);
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Upload PLU OK!");
+    EXPECT_EQ(cell(colPrice, 5), "9.99");
+    EXPECT_TRUE(form->Memo2->toPlainText().isEmpty());   // F8 is never "Get AllValue"
+}
+
+TEST_F(WindowWithScale, GetAllValueAddsALineToTheRightPane)
+{
+    openWithScale();
+    varlo::sim::Indication reading;
+    reading.weightGrams = -1234;
+    reading.unitPrice = 150;
+    reading.totalPrice = 185;
+    scale->setIndication(reading);
+    form->Salereport1->trigger();
+    form->Salereport1->trigger();
+    EXPECT_EQ(form->Memo2->toPlainText(), "-1.234kg;1.50;1.85\n-1.234kg;1.50;1.85");
 }
