@@ -35,14 +35,6 @@ constexpr int ProgressClosed = 2;
 
 uint16_t PluAddress(int i) { return uint16_t(0x00C0 + 4 * i); }
 
-long double RoundHalfEven(long double v)
-{
-    long double r = std::floor(v);
-    const long double frac = v - r;
-    if (frac > 0.5L || (frac == 0.5L && std::fmod(r, 2.0L) != 0.0L))
-        r += 1.0L;
-    return r;
-}
 
 // The unit price count of a table price text: value x 10^decimals, halves
 // to even. A text that is no number counts 0.

@@ -86,14 +86,6 @@ bool ValueToFloat(const QVariant& value, long double* out)
     return true;
 }
 
-long double RoundHalfEven(long double v)
-{
-    long double r = std::floor(v);
-    const long double frac = v - r;
-    if (frac > 0.5L || (frac == 0.5L && std::fmod(r, 2.0L) != 0.0L))
-        r += 1.0L;
-    return r;
-}
 
 // Blanks and control characters off both ends.
 QByteArray TrimControls(const QByteArray& text)
@@ -138,6 +130,15 @@ QByteArray CutAtZero(QByteArrayView data, int position, int count)
 const QDate DayZero(1899, 12, 30);
 
 } // namespace
+
+long double RoundHalfEven(long double v)
+{
+    long double r = std::floor(v);
+    const long double frac = v - r;
+    if (frac > 0.5L || (frac == 0.5L && std::fmod(r, 2.0L) != 0.0L))
+        r += 1.0L;
+    return r;
+}
 
 // ---------------------------------------------------------------- helpers
 

@@ -98,3 +98,6 @@ inline constexpr const char* CodecMessageCaption = "Varlo Manager";
 // times as QDateTime (UTC), fcBinary as double.
 QVariant DecodeField(uint8_t code, const uint8_t* data, int size, int position, int count,
                      int decimals);
+
+// Nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
+long double RoundHalfEven(long double v);
