@@ -339,7 +339,7 @@ protected:
     {
         Bus.CommName = QString::fromStdString(Sim.start());
         Bus.SetBaudRate(9600);
-        Bus.RetryInterval = 200;
+        Bus.RetryInterval = 2000;   // generous: a loaded machine must not cause retries
         Bus.TraceEnabled = -1;
         Bus.SetActive(true);
         Watchdog.setSingleShot(true);
