@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     if (IsCliCommand(args))
         return RunCli(argc, argv);
     if (hasFlag(argc, argv, "--help")) {
-        std::printf("usage: varlo-manager [--demo [--demo-fault SPEC]...] [--home DIR]\n"
+        std::printf("usage: varlo-manager [--demo [--demo-fault RULE]...] [--home DIR]\n"
                     "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"
                     "                     [--port NAME] [--baud N] [--home DIR]\n");
         return 0;
@@ -81,7 +81,7 @@ int main(int argc, char** argv)
         demoScale = std::make_unique<varlo::sim::ScaleSim>(simOptions);
         demoScale->loadDemoState();
         try {
-            // --demo-fault SPEC: let the simulated scale misbehave (see
+            // --demo-fault RULE: let the simulated scale misbehave (see
             // varlo-scale-sim --help), to see how failures look.
             for (int i = 1; i + 1 < argc; ++i)
                 if (std::strcmp(argv[i], "--demo-fault") == 0)

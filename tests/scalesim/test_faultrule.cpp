@@ -42,11 +42,11 @@ TEST(FaultRuleSyntax, AcceptedForms)
 
 TEST(FaultRuleSyntax, RejectedForms)
 {
-    for (const char* spec : {"", "bogus", "late:", "late:abc", "aa:3", "silence@cmd=777",
+    for (const char* ruleText : {"", "bogus", "late:", "late:abc", "aa:3", "silence@cmd=777",
                              "silence@addr=10000", "silence@n=0", "silence@seq=0", "silence@cmd",
                              "silence@colour=1", "state:X", "state", "short:1", "short:22",
                              "badsum@cmd=77", "state:I@cmd=44", "stray:100", "aa@n=-1"}) {
-        EXPECT_THROW(parseFaultRule(spec), std::invalid_argument) << '"' << spec << '"';
+        EXPECT_THROW(parseFaultRule(ruleText), std::invalid_argument) << '"' << ruleText << '"';
     }
 }
 

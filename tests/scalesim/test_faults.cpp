@@ -10,11 +10,11 @@ namespace varlo::sim::test {
 namespace {
 
 struct SimRun {
-    explicit SimRun(std::vector<std::string_view> specs)
+    explicit SimRun(std::vector<std::string_view> ruleTexts)
     {
         Options o;
         o.maxLatency = 0ms;
-        for (auto s : specs)
+        for (auto s : ruleTexts)
             o.faults.push_back(parseFaultRule(s));
         sim = std::make_unique<ScaleSim>(std::move(o));
         client = std::make_unique<Client>(sim->start());
@@ -27,7 +27,7 @@ const char kReadMode[] = "55 83 00 03 01 24";
 const char kModeReply[] = "02 55 83 00 03 01 03 21";
 
 struct ReplyCase {
-    const char* spec;
+    const char* ruleText;
     const char* request;
     const char* faulty;       // the reply with the fault
     const char* normal;       // the same request once more: the fault fired once
@@ -38,7 +38,7 @@ class FaultReply : public ::testing::TestWithParam<ReplyCase> {};
 TEST_P(FaultReply, FiresOnceWithTheExpectedBytes)
 {
     const ReplyCase& c = GetParam();
-    SimRun run({c.spec});
+    SimRun run({c.ruleText});
     auto length = [](std::string_view h) { return (h.size() + 1) / 3; };
     const std::string_view faulty = c.faulty;
     if (faulty.empty())
@@ -51,7 +51,7 @@ TEST_P(FaultReply, FiresOnceWithTheExpectedBytes)
     auto log = run.sim->requests();
     ASSERT_EQ(log.size(), 2u);
     ASSERT_EQ(log[0].faults.size(), 1u);
-    EXPECT_EQ(log[0].faults[0], parseFaultRule(c.spec).kind);
+    EXPECT_EQ(log[0].faults[0], parseFaultRule(c.ruleText).kind);
     EXPECT_EQ(hex(log[0].reply), c.faulty);
     EXPECT_TRUE(log[1].faults.empty());
 }
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"}),
     [](const auto& info) {
         std::string name;
-        for (char c : std::string_view(info.param.spec))
+        for (char c : std::string_view(info.param.ruleText))
             name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
         return name;
     });

@@ -22,12 +22,12 @@ constexpr KindName kKinds[] = {
     {"hangup", FaultKind::HangUp},
 };
 
-[[noreturn]] void fail(std::string_view spec, std::string_view why)
+[[noreturn]] void fail(std::string_view ruleText, std::string_view why)
 {
-    throw std::invalid_argument("fault \"" + std::string(spec) + "\": " + std::string(why));
+    throw std::invalid_argument("fault \"" + std::string(ruleText) + "\": " + std::string(why));
 }
 
-unsigned long long number(std::string_view spec, std::string_view text, int base,
+unsigned long long number(std::string_view ruleText, std::string_view text, int base,
                           unsigned long long max)
 {
     if (base == 16 && (text.starts_with("0x") || text.starts_with("0X")))
@@ -35,7 +35,7 @@ unsigned long long number(std::string_view spec, std::string_view text, int base
     unsigned long long value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > max)
-        fail(spec, "bad number \"" + std::string(text) + "\"");
+        fail(ruleText, "bad number \"" + std::string(text) + "\"");
     return value;
 }
 
@@ -49,11 +49,11 @@ std::string_view faultName(FaultKind kind)
     return "?";
 }
 
-FaultRule parseFaultRule(std::string_view spec)
+FaultRule parseFaultRule(std::string_view ruleText)
 {
     FaultRule rule;
-    std::string_view head = spec.substr(0, spec.find('@'));
-    std::string_view tail = head.size() < spec.size() ? spec.substr(head.size() + 1) : "";
+    std::string_view head = ruleText.substr(0, ruleText.find('@'));
+    std::string_view tail = head.size() < ruleText.size() ? ruleText.substr(head.size() + 1) : "";
 
     if (head.starts_with("state:")) {
         bool found = false;
@@ -63,7 +63,7 @@ FaultRule parseFaultRule(std::string_view spec)
                 found = true;
             }
         if (!found)
-            fail(spec, "state must be I, N or S");
+            fail(ruleText, "state must be I, N or S");
     } else {
         std::string_view name = head.substr(0, head.find(':'));
         std::string_view param = name.size() < head.size() ? head.substr(name.size() + 1) : "";
@@ -74,21 +74,21 @@ FaultRule parseFaultRule(std::string_view spec)
                 found = true;
             }
         if (!found)
-            fail(spec, "unknown kind \"" + std::string(name) + "\"");
+            fail(ruleText, "unknown kind \"" + std::string(name) + "\"");
         if (!param.empty()) {
             switch (rule.kind) {
-            case FaultKind::StrayByte: rule.param = static_cast<int>(number(spec, param, 16, 0xFF)); break;
-            case FaultKind::Truncate: rule.param = static_cast<int>(number(spec, param, 10, 0xFFFF)); break;
-            case FaultKind::Late: rule.param = static_cast<int>(number(spec, param, 10, 3600000)); break;
+            case FaultKind::StrayByte: rule.param = static_cast<int>(number(ruleText, param, 16, 0xFF)); break;
+            case FaultKind::Truncate: rule.param = static_cast<int>(number(ruleText, param, 10, 0xFFFF)); break;
+            case FaultKind::Late: rule.param = static_cast<int>(number(ruleText, param, 10, 3600000)); break;
             case FaultKind::ShortFrame:
-                rule.param = static_cast<int>(number(spec, param, 10, 21));
+                rule.param = static_cast<int>(number(ruleText, param, 10, 21));
                 if (rule.param < 2)
-                    fail(spec, "a frame has at least STX and ETX");
+                    fail(ruleText, "a frame has at least STX and ETX");
                 break;
-            default: fail(spec, "takes no parameter");
+            default: fail(ruleText, "takes no parameter");
             }
         } else if (head.find(':') != std::string_view::npos) {
-            fail(spec, "empty parameter");
+            fail(ruleText, "empty parameter");
         }
     }
 
@@ -97,29 +97,29 @@ FaultRule parseFaultRule(std::string_view spec)
         tail.remove_prefix(std::min(tail.size(), item.size() + 1));
         auto eq = item.find('=');
         if (eq == std::string_view::npos)
-            fail(spec, "expected KEY=VALUE, got \"" + std::string(item) + "\"");
+            fail(ruleText, "expected KEY=VALUE, got \"" + std::string(item) + "\"");
         std::string_view key = item.substr(0, eq), value = item.substr(eq + 1);
         if (key == "cmd")
-            rule.command = static_cast<std::uint8_t>(number(spec, value, 16, 0xFF));
+            rule.command = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
         else if (key == "bank")
-            rule.bank = static_cast<std::uint8_t>(number(spec, value, 16, 0xFF));
+            rule.bank = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
         else if (key == "addr")
-            rule.address = static_cast<std::uint16_t>(number(spec, value, 16, 0xFFFF));
+            rule.address = static_cast<std::uint16_t>(number(ruleText, value, 16, 0xFFFF));
         else if (key == "seq")
-            rule.fromSeq = number(spec, value, 10, ~0ULL);
+            rule.fromSeq = number(ruleText, value, 10, ~0ULL);
         else if (key == "n")
-            rule.nth = number(spec, value, 10, ~0ULL);
+            rule.nth = number(ruleText, value, 10, ~0ULL);
         else if (key == "count")
-            rule.count = value == "always" ? -1 : static_cast<int>(number(spec, value, 10, 1000000));
+            rule.count = value == "always" ? -1 : static_cast<int>(number(ruleText, value, 10, 1000000));
         else
-            fail(spec, "unknown key \"" + std::string(key) + "\"");
+            fail(ruleText, "unknown key \"" + std::string(key) + "\"");
     }
     if (rule.fromSeq == 0 || rule.nth == 0)
-        fail(spec, "seq and n count from 1");
+        fail(ruleText, "seq and n count from 1");
 
     auto implied = [&](std::uint8_t cmd) {
         if (rule.command && *rule.command != cmd)
-            fail(spec, "this kind applies to one command only");
+            fail(ruleText, "this kind applies to one command only");
     };
     switch (rule.kind) {
     case FaultKind::BadChecksum: implied(kCmdRead); break;

@@ -31,13 +31,13 @@ Options:
   --resync MS         drop a partial request after MS ms of silence (default 50)
   --price-mode HEX    price mode byte, bank 83 address 3 (default 03)
   --demo              fill PLU prices, sale figures and the indication
-  --fault SPEC        inject a fault; repeatable, checked in the order given
+  --fault RULE        inject a fault; repeatable, checked in the order given
   --dump FILE         on exit write memory and the request log to FILE as hex text
   --stdin-control     also exit when stdin reaches end of file
   --seed N            seed of the latency jitter (default 1)
   -h, --help          this text
 
-Fault SPEC:  KIND[:PARAM][@KEY=VALUE[,KEY=VALUE...]]
+Fault RULE:  KIND[:PARAM][@KEY=VALUE[,KEY=VALUE...]]
   KIND  silence        no reply (a write is still stored)
         aa             reply 0xAA (a write is not stored)
         badsum         read reply with a wrong checksum (command 55 only)

@@ -118,7 +118,7 @@ struct FaultRule {
 //   KEY    cmd=HEX bank=HEX addr=HEX seq=N n=N count=N|always
 // Examples: silence@cmd=77,bank=F9,addr=00D0   aa@n=4   late:1200@n=2
 // Throws std::invalid_argument with the reason.
-FaultRule parseFaultRule(std::string_view spec);
+FaultRule parseFaultRule(std::string_view ruleText);
 std::string_view faultName(FaultKind kind);
 
 // ---------------------------------------------------------------- the scale
@@ -199,7 +199,7 @@ public:
 
     // Faults, thread-safe; rules added later are checked after earlier ones.
     void addFault(FaultRule rule);
-    void addFault(std::string_view spec) { addFault(parseFaultRule(spec)); }
+    void addFault(std::string_view ruleText) { addFault(parseFaultRule(ruleText)); }
     void clearFaults();
     std::vector<FaultRule> faults() const;
 
