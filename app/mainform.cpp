@@ -146,7 +146,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
     FormCreate();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm()
+{
+    // Qt hides and closes the widgets only after this object's members are
+    // gone; an open cell editor would commit into the destroyed table then.
+    disconnect(FocusWatch);
+    delete takeCentralWidget();
+}
 
 void TMainForm::BuildMenus()
 {
@@ -358,7 +364,7 @@ void TMainForm::BuildClientArea()
     statusBar()->setObjectName("StatusBar1");
 
     // StringGrid1Exit: the focus moves to another control of this window.
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+    FocusWatch = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
         auto inGrid = [this](QWidget* w) { return w && (w == StringGrid1 || StringGrid1->isAncestorOf(w)); };
         if (inGrid(old) && now && !inGrid(now) && now->window() == this)
             StringGrid1->GridExit();

@@ -112,5 +112,6 @@ private:
     void RefreshReportGrid();
     bool Shown = false;
     bool PortOpen = false;   // the scale commands are enabled
+    QMetaObject::Connection FocusWatch;
     bool CreateCompleted = false;
 };
