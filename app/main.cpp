@@ -96,9 +96,11 @@ int main(int argc, char** argv)
         }
     }
 
-    TMainForm* mainForm = new TMainForm;
-    QtDialogs windowDialogs(mainForm);
+    // Installed before the window exists: start-up may already need a box.
+    QtDialogs windowDialogs(nullptr);
     setDialogs(&windowDialogs);
+    TMainForm* mainForm = new TMainForm;
+    windowDialogs.SetOwner(mainForm);
     auto* progress = new TProgressForm;
     auto* about = new TAboutBox(mainForm);
     mainForm->SetSecondaryForms(progress, about);

@@ -7,6 +7,7 @@ class QWidget;
 class QtDialogs : public Dialogs {
 public:
     explicit QtDialogs(QWidget* owner) : Owner(owner) {}
+    void SetOwner(QWidget* owner) { Owner = owner; }
     MsgResult messageBox(const QString& text, const QString& caption, MsgIcon icon,
                          MsgButtons buttons) override;
     void errorBox(const QString& text) override;
