@@ -29,9 +29,22 @@ int UnitListIndex(const QByteArray& unitText)
     return unitText.compare("kg", Qt::CaseInsensitive) == 0 ? 0 : -1;
 }
 
+namespace {
+// A TAB or line break typed or pasted into a cell would split its line:
+// each becomes a blank. The unit is the last field, so it may keep TABs.
+QByteArray oneField(QByteArray text, bool keepTabs)
+{
+    for (char& c : text)
+        if (c == '\r' || c == '\n' || (c == '\t' && !keepTabs))
+            c = ' ';
+    return text;
+}
+} // namespace
+
 QByteArray PluFileLine(const QByteArray& price, const QByteArray& name, const QByteArray& unit)
 {
-    return PadLeft(price, 8) + '\t' + PadRight(TrimBlanks(name), 13) + '\t' + unit + "\r\n";
+    return PadLeft(oneField(price, false), 8) + '\t' + PadRight(TrimBlanks(oneField(name, false)), 13)
+        + '\t' + oneField(unit, true) + "\r\n";
 }
 
 QList<QByteArray> SplitPluLines(const QByteArray& data, int maxLines)

@@ -17,6 +17,7 @@ QByteArray TrimBlanks(const QByteArray& text);
 int UnitListIndex(const QByteArray& unitText);
 
 // One written line: PadLeft(price, 8) TAB PadRight(trimmed name, 13) TAB unit CR LF.
+// A line break inside a field, or a TAB in the price or name, is written as a blank.
 QByteArray PluFileLine(const QByteArray& price, const QByteArray& name, const QByteArray& unit);
 
 // The first `maxLines` lines of a file's bytes. CR LF, a lone LF and a lone

@@ -445,3 +445,32 @@ TEST_P(PluFile, NewCommand)
         EXPECT_EQ(b.dlg.OpenAsked, 0);
     }
 }
+
+// Pasted text may hold TABs and line breaks; the file must still have 77
+// lines of three fields, so no row shifts and no unit changes on reload.
+TEST_P(PluFile, PastedTabsAndLineBreaksKeepTheLayout)
+{
+    Bench b;
+    b.wb.SetEditText(colName, 1, "Ap\tple\r\nPear");
+    b.wb.SetEditText(colName, 2, "Plum\nFig\rLime");
+    b.wb.SetEditText(colPrice, 3, "1\t2");
+    b.wb.Table.setCell(colName, 77, "Last");
+    b.wb.Table.setCell(colUnit, 4, "kg\r\nx");
+    const QByteArray file = saved(b);
+    EXPECT_EQ(file.count('\n'), 77);
+    EXPECT_EQ(file.count('\r'), 77);
+    EXPECT_EQ(file.count('\t'), 2 * 77);
+    EXPECT_TRUE(file.startsWith("    " + n("0.00") + "\tAp ple  Pear \tkg\r\n")) << file.left(40).constData();
+    EXPECT_TRUE(file.contains("\r\n     1 2\t")) << "the price field";
+    EXPECT_TRUE(file.contains("\tkg  x\r\n")) << "the unit field";
+
+    Bench c;
+    load(c, file);
+    EXPECT_EQ(c.unit(1), "kg");
+    EXPECT_EQ(c.wb.Table.PluRecords[1].UnitIndex, 0);
+    EXPECT_EQ(c.name(2), "Plum Fig Lime");
+    EXPECT_EQ(c.name(77), "Last         ");
+    // A unit field runs to the line end: a TAB in it loads and saves unchanged.
+    load(c, "1\tA\tkg\tmore\r\n");
+    EXPECT_TRUE(saved(c).startsWith("    " + n("1.00") + "\tA            \tkg\tmore\r\n"));
+}
