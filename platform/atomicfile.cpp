@@ -52,6 +52,9 @@ void WriteFileAtomically(const QString& path, const QByteArray& data)
 
     struct stat old {};
     const bool hadOld = ::stat(dest.constData(), &old) == 0;
+    // Replacing needs only the directory; a file we may not write stays as it is.
+    if (hadOld && ::access(dest.constData(), W_OK) != 0)
+        fail("Cannot create file ", path, errno);
 
     // O_EXCL with mode 0666 lets the umask decide a new file's permissions.
     QByteArray tmp;

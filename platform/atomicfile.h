@@ -5,6 +5,7 @@
 // Replace `path` with `data` atomically: write a temporary file beside it,
 // flush it to disk, rename it over the old file. On any failure the old file
 // is left whole and EInOutError is thrown with the system's reason as detail.
+// An existing file that may not be written is refused, as in place.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
 
 // Test hook: the nth write(2) from now fails with errno `err` (a full disk

@@ -328,4 +328,61 @@ TEST(AtomicWrite, UnwritableDirectoryKeepsTheOldFile)
     EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"t.ini"});
 }
 
+// A read-only file is not replaced, although the directory would let a new
+// file take its place: the write fails as an in-place write would. Root may
+// write any file, so the case runs as "nobody".
+constexpr const char* ReadOnlyMark = "VARLO_READONLY_FILE_DIR";
+
+TEST(AtomicWrite, ReadOnlyFileIsNotReplaced)
+{
+    const QByteArray child = qgetenv(ReadOnlyMark);
+    if (!child.isEmpty()) {
+        const QString dir = QString::fromLocal8Bit(child);
+        try {
+            IniFile::writeString(dir + "/t.ini", "s", "k", "new");
+            FAIL() << "no error";
+        } catch (const EIniError& e) {
+            EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(EACCES)));
+        }
+        EXPECT_THROW(WriteFileAtomically(dir + "/t.KYR", "new"), EInOutError);
+        return;
+    }
+    QTemporaryDir tmp;
+    const QString dir = tmp.path() + "/open";
+    ASSERT_TRUE(QDir().mkpath(dir));
+    const QByteArray old = "[s]\r\nk=old\r\n";
+    for (const char* name : {"/t.ini", "/t.KYR"}) {
+        QFile f(dir + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+        f.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0444), 0);
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(tmp.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
+    if (::geteuid() != 0) {
+        qputenv(ReadOnlyMark, QFile::encodeName(dir));
+        TestBody();
+        qunsetenv(ReadOnlyMark);
+    } else {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(ReadOnlyMark, dir);
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                            QCoreApplication::applicationFilePath(),
+                            "--gtest_filter=AtomicWrite.ReadOnlyFileIsNotReplaced"});
+        if (!p.waitForStarted(10000))
+            GTEST_SKIP() << "setpriv is not available";
+        ASSERT_TRUE(p.waitForFinished(30000));
+        const QByteArray out = p.readAll();
+        EXPECT_EQ(p.exitCode(), 0) << out.constData();
+        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.constData();
+    }
+    EXPECT_EQ(readFile(dir + "/t.ini"), old);
+    EXPECT_EQ(readFile(dir + "/t.KYR"), old);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), (QStringList{"t.ini", "t.KYR"}));
+}
+
 } // namespace
