@@ -7,6 +7,7 @@
 #include "progressform.h"
 #include "qtdialogs.h"
 #include <QApplication>
+#include <QFileInfo>
 #include <QTimer>
 #include <clocale>
 #include <memory>
@@ -67,8 +68,9 @@ int main(int argc, char** argv)
     IniOptions = &options;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName("Varlo Manager");
     SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
+    // The language file is named after the program, however it was installed.
+    SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());
 
     // --demo: a simulated scale on a pseudo-terminal, reached through the
     // configured port, so every command can be tried without hardware.

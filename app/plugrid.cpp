@@ -11,6 +11,15 @@
 namespace {
 const QColor Navy(0, 0, 128);
 
+// A key that carries a printable character. Delete comes with the text
+// 0x7F on X11 and must stay an editing key, like Backspace.
+bool isCharacterKey(const QKeyEvent* e)
+{
+    const QString text = e->text();
+    return !text.isEmpty() && text.at(0).unicode() >= 32 && text.at(0).unicode() != 0x7F &&
+           e->key() != Qt::Key_Delete;
+}
+
 int gridRow(const QModelIndex& index) { return index.row() + 1; }
 } // namespace
 
@@ -172,8 +181,15 @@ bool PluGridDelegate::eventFilter(QObject* watched, QEvent* event)
         auto* le = qobject_cast<QLineEdit*>(watched);
         auto* key = static_cast<QKeyEvent*>(event);
         const QString text = key->text();
-        if (le && !text.isEmpty() && text.at(0).unicode() >= 32) {
-            auto* view = qobject_cast<PluGridView*>(le->parentWidget() ? le->parentWidget()->parentWidget() : nullptr);
+        auto* view = qobject_cast<PluGridView*>(le && le->parentWidget() ? le->parentWidget()->parentWidget() : nullptr);
+        if (le && view && (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)) {
+            // Tab leaves the grid rather than moving to the next cell.
+            emit commitData(le);
+            emit closeEditor(le, QAbstractItemDelegate::NoHint);
+            view->LeaveGrid(key->key() == Qt::Key_Tab && !(key->modifiers() & Qt::ShiftModifier));
+            return true;
+        }
+        if (le && isCharacterKey(key)) {
             if (view) {
                 const QModelIndex cur = view->currentIndex();
                 const int row = gridRow(cur);
@@ -207,14 +223,16 @@ bool PluGridView::LeaveCurrentCell()
     // The cell already holds what the editor shows; close the editor so the
     // re-formatted text is not overwritten by a late commit.
     QWidget* editor = state() == EditingState ? QApplication::focusWidget() : nullptr;
-    if (editor && qobject_cast<QLineEdit*>(editor) && editor->parentWidget() == viewport())
+    const bool wasEditing = editor && qobject_cast<QLineEdit*>(editor) && editor->parentWidget() == viewport();
+    if (wasEditing)
         closeEditor(editor, QAbstractItemDelegate::NoHint);
     Refusing = true;
     const bool ok = Wb.SelectCell(cur.column(), gridRow(cur));
     Refusing = false;
     if (!ok) {
         setFocus();
-        edit(cur);
+        if (wasEditing)
+            edit(cur);   // the operator goes on where the editor was
     }
     return ok;
 }
@@ -237,6 +255,22 @@ QModelIndex PluGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers m
     return target;
 }
 
+void PluGridView::LeaveGrid(bool forward)
+{
+    setFocus();
+    focusNextPrevChild(forward);
+}
+
+void PluGridView::mouseMoveEvent(QMouseEvent* e)
+{
+    // Dragging a selection must not move the current cell past the checks
+    // of a cell move.
+    const QModelIndex before = currentIndex();
+    QTableView::mouseMoveEvent(e);
+    if (before.isValid() && currentIndex() != before)
+        selectionModel()->setCurrentIndex(before, QItemSelectionModel::NoUpdate);
+}
+
 void PluGridView::mousePressEvent(QMouseEvent* e)
 {
     const QModelIndex target = indexAt(e->position().toPoint());
@@ -251,12 +285,17 @@ void PluGridView::keyPressEvent(QKeyEvent* e)
 {
     const QString text = e->text();
     const QModelIndex cur = currentIndex();
-    if (state() != EditingState && cur.isValid() && !text.isEmpty() && text.at(0).unicode() >= 32 &&
+    if (state() != EditingState && e->key() == Qt::Key_Delete) {
+        e->accept();   // Delete edits inside a cell; it does not empty a closed one
+        return;
+    }
+    if (state() != EditingState && cur.isValid() && isCharacterKey(e) &&
         !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-        // The first key opens the editor with the whole text selected; the
-        // key filter decides before anything opens.
+        // The first key opens the editor with the whole text selected, then
+        // goes through the key filter like every other key.
         const int row = gridRow(cur);
         if (!Wb.KeyPress(cur.column(), row, text.at(0), Wb.Table.cell(cur.column(), row), true)) {
+            edit(cur);
             e->accept();
             return;
         }

@@ -71,10 +71,13 @@ public:
     PluGridView(Workbook& wb, QWidget* parent);
     bool LeaveCurrentCell();   // SelectCell for the current cell
     void GridExit();           // StringGrid1Exit
+    void LeaveGrid(bool forward);   // Tab: the focus moves to the next control
+    bool IsEditing() const { return state() == EditingState; }
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
 private:

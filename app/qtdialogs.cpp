@@ -51,7 +51,7 @@ MsgResult QtDialogs::messageBox(const QString& text, const QString& caption, Msg
 
 void QtDialogs::errorBox(const QString& text)
 {
-    QMessageBox::critical(Owner, QApplication::applicationDisplayName(), text);
+    QMessageBox::critical(Owner, QStringLiteral("Varlo Manager"), text);
 }
 
 bool QtDialogs::openFileName(QString* path)

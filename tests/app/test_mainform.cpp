@@ -391,3 +391,46 @@ TEST_F(WindowWithScale, GetAllValueAddsALineToTheRightPane)
     form->Salereport1->trigger();
     EXPECT_EQ(form->Memo2->toPlainText(), "-1.234kg;1.50;1.85\n-1.234kg;1.50;1.85");
 }
+
+TEST_F(Window, DeleteAndTabBehaveAsEditingAndLeavingKeys)
+{
+    open();
+    go(colPrice, 6);
+    type("789");
+    key(Qt::Key_Home);
+    // Delete as X11 delivers it, with the text 0x7F: an editing key, never filtered.
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7F)));
+    QApplication::sendEvent(QApplication::focusWidget(), &del);
+    EXPECT_EQ(cell(colPrice, 6), "89");
+
+    // Tab leaves the grid: the exit rule runs, no cell move and no message.
+    go(colPrice, 7);
+    type("1.2.3");
+    key(Qt::Key_Tab);
+    EXPECT_EQ(cell(colPrice, 7), "0");
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+    EXPECT_FALSE(form->StringGrid1->hasFocus());
+}
+
+TEST_F(Window, ARefusedFirstKeyStillOpensTheEditorAndMarksTheTable)
+{
+    open();
+    go(colPrice, 8);
+    EXPECT_FALSE(form->Wb.Modified);
+    type("x");
+    EXPECT_TRUE(form->Wb.Modified);
+    EXPECT_TRUE(form->StringGrid1->IsEditing());
+    EXPECT_EQ(cell(colPrice, 8), "0.00");
+}
+
+TEST_F(Window, ARefusedMoveFromAClosedCellOpensNoEditor)
+{
+    open();
+    form->Wb.Table.setCell(colPrice, 9, "123456.78");
+    go(colPrice, 9);
+    QTest::keyClick(form->StringGrid1, Qt::Key_Down);
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_FALSE(form->StringGrid1->IsEditing());
+    EXPECT_FALSE(form->Wb.Modified);
+    EXPECT_EQ(form->StringGrid1->currentIndex(), at(colPrice, 9));
+}
