@@ -4,6 +4,7 @@
 #include "exedir.h"
 #include "inioptions.h"
 #include "kyrbuscomm.h"
+#include "language.h"
 #include "linksettings.h"
 #include "progress.h"
 #include "qtdialogs.h"
@@ -173,6 +174,9 @@ int RunCli(int argc, char** argv)
         return usage(command + " takes no file");
 
     SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
+    SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    // The window's language file speaks for the command line too.
+    LoadLanguage({});
     ConsoleDialogs consoleDialogs;
     setDialogs(&consoleDialogs);
 

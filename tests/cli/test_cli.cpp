@@ -805,3 +805,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
+
+// ------------------------------------------------------------ language file
+
+TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
+{
+    WriteFile(File("varlo-manager.LNG"),
+              "[String]\r\nConnectError=Sin conexion\r\nstableError=\"inestable \"\r\n");
+    auto sim = StartSim({"--demo", "--fault", "aa@cmd=05,count=always"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result failed = Run({"values", "--port", sim->Path});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(S(failed.err), "Sin conexion\n");
+    sim->Stop();
+
+    auto unstable = StartSim({"--demo", "--fault", "state:I@cmd=05"});
+    ASSERT_FALSE(unstable->Path.isEmpty());
+    const Result r = Run({"values", "--port", unstable->Path});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "inestable \n");
+}
