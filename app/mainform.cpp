@@ -308,7 +308,11 @@ void TMainForm::BuildClientArea()
     StringGrid1->setHorizontalHeader(GridHeader);
     StringGrid1->setModel(GridModel);
     StringGrid1->verticalHeader()->hide();
-    QFont gridFont("Courier New");
+    QFont gridFont;
+    // Courier New where it is installed; otherwise the first monospaced
+    // family found, without a slow search for a substitute.
+    gridFont.setFamilies({"Courier New", "DejaVu Sans Mono", "Liberation Mono", "monospace"});
+    gridFont.setStyleHint(QFont::TypeWriter);
     gridFont.setPixelSize(14);
     StringGrid1->setFont(gridFont);
     StringGrid1->verticalHeader()->setMinimumSectionSize(1);
