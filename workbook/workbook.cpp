@@ -249,9 +249,27 @@ void Workbook::LoadPluFile(const QString& fileName)
     QFile f(CurrentFileName);
     if (!f.open(QIODevice::ReadOnly))
         throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(CurrentFileName), f.errorString());
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(CurrentFileName), f.errorString());
+    // Only the first 77 lines count: read no further than the start of the
+    // 78th, so a huge file (or a device such as /dev/zero) cannot exhaust
+    // memory. A file without 77 lines in its first 16 MiB is no PLU file.
+    constexpr qint64 chunkSize = 64 * 1024;
+    constexpr qint64 maxBytes = 16 * 1024 * 1024;
+    QByteArray data;
+    int lineEnds = 0;
+    for (;;) {
+        const QByteArray chunk = f.read(chunkSize);
+        if (f.error() != QFileDevice::NoError)
+            throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(CurrentFileName), f.errorString());
+        if (chunk.isEmpty())
+            break;
+        data += chunk;
+        lineEnds += int(chunk.count('\n') + chunk.count('\r'));
+        if (lineEnds >= PluCount && SplitPluLines(data, PluCount + 1).size() > PluCount)
+            break;
+        if (data.size() >= maxBytes)
+            throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(CurrentFileName),
+                              QStringLiteral("not a PLU file: no 77 lines in its first 16 MiB"));
+    }
     f.close();
 
     const QList<QByteArray> lines = SplitPluLines(data, PluCount);

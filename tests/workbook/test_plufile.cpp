@@ -474,3 +474,25 @@ TEST_P(PluFile, PastedTabsAndLineBreaksKeepTheLayout)
     load(c, "1\tA\tkg\tmore\r\n");
     EXPECT_TRUE(saved(c).startsWith("    " + n("1.00") + "\tA            \tkg\tmore\r\n"));
 }
+
+TEST_P(PluFile, OnlyTheFirstLinesAreReadFromAHugeOrEndlessFile)
+{
+    {
+        // 77 lines, then megabytes that no longer count.
+        Bench b;
+        QByteArray file;
+        for (int i = 1; i <= 77; ++i)
+            file += QByteArray::number(i) + "\tN" + QByteArray::number(i) + "\tkg\r\n";
+        file += QByteArray(3 * 1024 * 1024, 'x');
+        load(b, file);
+        EXPECT_ROW(b, 1, n("1.00"), "N1", "kg");
+        EXPECT_ROW(b, 77, n("77.00"), "N77", "kg");
+    }
+    {
+        // A device that never ends: refused, not read into memory.
+        Bench b;
+        EXPECT_THROW(b.wb.LoadPluFile("/dev/zero"), EInOutError);
+        EXPECT_EQ(b.name(1), "");
+        EXPECT_FALSE(b.wb.Modified);
+    }
+}
