@@ -84,6 +84,26 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// Rules made in code skip the text form's checks: a length outside 2..22
+// gives the nearest frame that has STX and ETX, never a crash.
+TEST(Faults, ShortFrameLengthOutOfRange)
+{
+    Options o;
+    o.maxLatency = 0ms;
+    for (int length : {0, 1, 40}) {
+        FaultRule r;
+        r.kind = FaultKind::ShortFrame;
+        r.param = length;
+        r.count = -1;
+        o.faults.push_back(r);
+        ScaleSim sim(o);
+        Client client(sim.start());
+        const std::string full = hex(allValuesFrame({}));
+        EXPECT_EQ(client.exchange("05", 22), length < 2 ? "02 03" : full) << length;
+        o.faults.clear();
+    }
+}
+
 TEST(Faults, RefusedWriteStoresNothingButALostReplyDoes)
 {
     SimRun run({"aa@cmd=77,addr=00C4", "silence@cmd=77,addr=00C8"});

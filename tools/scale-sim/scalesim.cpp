@@ -420,8 +420,10 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
             reply.back() = kEtx;
         }
     if (has(FaultKind::ShortFrame)) {
-        const std::size_t len = static_cast<std::size_t>(param(FaultKind::ShortFrame, 12));
         Bytes full = allValuesFrame(indication_);
+        // Rules built in code are not range-checked: keep STX and ETX.
+        const std::size_t len = std::clamp<std::size_t>(
+            static_cast<std::size_t>(std::max(param(FaultKind::ShortFrame, 12), 2)), 2, full.size());
         reply.assign(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len - 1));
         reply.push_back(kEtx);
     }
