@@ -4,6 +4,7 @@
 #include "kyrbuscomm.h"
 #include "ptytools.h"
 #include "testdirs.h"
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -231,6 +232,95 @@ TEST(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
     EXPECT_LT(CpuSeconds() - cpu, 0.1);
     EXPECT_LE(ev.Hangups, 2);   // reader, and the writer if it noticed too
     port.ClosePort();
+}
+
+TEST(SerialPort, WriterStopsAfterAHangUp)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    pty.closeMaster();
+    ASSERT_TRUE(RunUntil([&] { return ev.Hangups > 0; }));
+    // The writer meets the dead line with this block and ends; later
+    // blocks are refused instead of queued for nobody.
+    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>("x"), 1));
+    ASSERT_TRUE(RunUntil([&] { return !port.WriteData(reinterpret_cast<const uint8_t*>("y"), 1); }));
+    EXPECT_EQ(ev.Drains.size(), 1);
+}
+
+TEST(SerialPort, IgnoreNullCharDropsZeroBytes)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.SetIgnoreNullChar(true);
+    port.OpenPort();
+    pty.write(QByteArray("\0a\0\0b\0", 6));
+    ASSERT_TRUE(RunUntil([&] { return ev.All().size() >= 2; }));
+    EXPECT_EQ(ev.All(), "ab");
+}
+
+// Bytes the reader handed on just before the close must not reach the owner
+// afterwards, nor the drain notice of the closed session.
+TEST(SerialPort, NothingIsRaisedAfterClose)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    pty.write("abc");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));   // posted, not yet handled
+    port.ClosePort();
+    RunUntil([] { return false; }, 200);
+    EXPECT_TRUE(ev.Chunks.isEmpty());
+    EXPECT_TRUE(ev.Drains.isEmpty());
+}
+
+TEST(SerialPort, OpenCloseCyclesLeaveNoDescriptors)
+{
+    auto descriptors = [] {
+        return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    };
+    Pty pty;
+    const auto before = descriptors();
+    {
+        TComm port;
+        port.SetCommName(pty.slave);
+        for (int i = 0; i < 20; ++i) {
+            port.OpenPort();
+            port.ClosePort();
+        }
+        port.OpenPort();   // the destructor closes it
+    }
+    for (const char* name : {"/dev/null", "/dev/varlo-no-such-port"}) {
+        TComm port;
+        port.SetCommName(name);
+        EXPECT_THROW(port.OpenPort(), ECommsError);
+    }
+    EXPECT_EQ(descriptors(), before);
+}
+
+// Nobody reads the other end: the writer is stuck on a full line. Closing
+// must still end it (a hang here runs into the CTest time-out).
+TEST(SerialPort, CloseEndsAWriterStuckOnAFullLine)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    const QByteArray block(60000, 'x');
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>(block.constData()), uint16_t(block.size())));
+    RunUntil([] { return false; }, 100);
+    port.ClosePort();
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_LE(ev.Drains.size(), 1);
 }
 
 // ------------------------------------------------------------ unprivileged
