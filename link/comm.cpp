@@ -197,7 +197,7 @@ void TComm::OpenPort()
     try {
         ses->writer = std::thread(&TComm::WriteLoop, this, ses, WriteSeq);
     } catch (const std::system_error& e) {
-        ses->running = 1;
+        ses->finished();   // the writer never ran; the reader may have ended already
         StopSession();
         throw ECommsError(NoWriteThread, path + ": " + QString::fromLocal8Bit(e.what()));
     }
@@ -235,6 +235,9 @@ void TComm::StopSession()
         s->reader.join();
     if (s->writer.joinable())
         s->writer.join();
+    // A block the writer put out after the first flush must not hold up the
+    // close behind a stopped line.
+    ::tcflush(s->fd, TCOFLUSH);
     ::close(s->wake);
     ReleaseDevice(s->fd);
     Session.reset();
