@@ -491,6 +491,10 @@ void TMainForm::ExitItemClick() { close(); }
 
 void TMainForm::closeEvent(QCloseEvent* e)
 {
+    if (ProgressForm && ProgressForm->isVisible()) {
+        e->ignore();   // a scale command is running; it ends through its own dialog
+        return;
+    }
     bool mayClose = false;
     RunGuarded([&] { mayClose = Wb.QuerySave(); });
     if (mayClose)

@@ -434,3 +434,16 @@ TEST_F(Window, ARefusedMoveFromAClosedCellOpensNoEditor)
     EXPECT_FALSE(form->Wb.Modified);
     EXPECT_EQ(form->StringGrid1->currentIndex(), at(colPrice, 9));
 }
+
+TEST_F(WindowWithScale, TheWindowDoesNotCloseUnderARunningCommand)
+{
+    openWithScale({"late:400@cmd=77,bank=F9,addr=00C4"});
+    form->KYRBusComm1->RetryInterval = 2000;
+    bool closed = true;
+    QTimer::singleShot(100, form.get(), [&] { closed = form->close(); });
+    form->DownloadItem->trigger();
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Download PLU OK!");
+}
