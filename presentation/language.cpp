@@ -99,7 +99,23 @@ void applyComponent(const IniFile& ini, const QByteArray& section, QObject* o)
     }
 }
 
-void applyForm(const IniFile& ini, QObject* form)
+// The named descendants of `parent`, parents before their children. A form
+// that lives inside another (the about box is a child of the main window)
+// holds its own components: they are read under its own section only.
+void collectComponents(const QObject* parent, const QList<QObject*>& forms,
+                       QList<QPointer<QObject>>* out)
+{
+    for (QObject* c : parent->children()) {
+        if (forms.contains(c))
+            continue;
+        const QString n = c->objectName();
+        if (!n.isEmpty() && !n.startsWith(QLatin1String("qt_")))
+            out->append(c);
+        collectComponents(c, forms, out);
+    }
+}
+
+void applyForm(const IniFile& ini, QObject* form, const QList<QObject*>& forms)
 {
     const QByteArray section = keyOf(form->objectName());
     if (section.isEmpty())
@@ -109,11 +125,7 @@ void applyForm(const IniFile& ini, QObject* form)
     // Snapshot first: setting a text must not change what is walked, and a
     // component that goes away meanwhile is left alone.
     QList<QPointer<QObject>> components;
-    for (QObject* c : form->findChildren<QObject*>()) {
-        const QString n = c->objectName();
-        if (!n.isEmpty() && !n.startsWith(QLatin1String("qt_")))
-            components.append(c);
-    }
+    collectComponents(form, forms, &components);
     for (const QPointer<QObject>& c : components)
         if (c)
             applyComponent(ini, section, c);
@@ -144,7 +156,7 @@ void LoadLanguage(const QList<QObject*>& forms, const QString& path)
         if (ini.exists()) {
             for (QObject* form : forms)
                 if (form)
-                    applyForm(ini, form);
+                    applyForm(ini, form, forms);
             ApplyLanguageTable(ini, "PLU Grid Titles", mtPluTitleNo, 4);
             ApplyLanguageTable(ini, "Dep Grid Titles", mtDepTitleNo, 4);
             for (int i = mtConnect; i < MessageCount; ++i)

@@ -10,7 +10,8 @@ class QObject;
 //
 // A form's objectName is its section ("MainForm", "ProgressForm",
 // "AboutBox"); its caption is the windowTitle property. Every named
-// descendant (objects named "qt_..." excepted) is a component; by class:
+// descendant (objects named "qt_..." excepted, and another form of the list
+// with everything it holds) is a component; by class:
 //   QAction                  text, hint in statusTip/toolTip (both written)
 //   QMenu, QGroupBox         title
 //   QAbstractButton, QLabel  text

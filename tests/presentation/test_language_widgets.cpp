@@ -2,6 +2,7 @@
 #include "messagetexts.h"
 #include "testdirs.h"
 #include <QAction>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -158,6 +159,29 @@ TEST_F(LanguageWidgets, PriceTitleButtonEndsWithEntryOne)
                         "[PLU Grid Titles]\r\n1=Precio\r\n");
     LoadLanguage({&Form}, Home.file("v.LNG"));
     EXPECT_EQ(PriceButton->text(), "Precio");
+}
+
+TEST_F(LanguageWidgets, AFormInsideAnotherKeepsItsOwnSection)
+{
+    // The about box is a child of the main window, yet its components are
+    // its own: the main window's section reaches neither it nor them.
+    auto* about = new QDialog(&Form);
+    about->setObjectName("AboutBox");
+    about->setWindowTitle("About");
+    auto* ok = child<QPushButton>(about, "OKButton");
+    ok->setText("OK");
+    auto* version = child<QLabel>(about, "Version");
+    version->setText("Version 1.002");
+    Home.write("v.LNG", "[MainForm]\r\nOKButton.Caption=from the main form\r\n"
+                        "Version.Caption=from the main form\r\nLabel1.Caption=Peso\r\n"
+                        "[AboutBox]\r\nCaption=Acerca de\r\nVersion.Caption=Version 2\r\n"
+                        "Label1.Caption=from the about box\r\n");
+    LoadLanguage({&Form, about}, Home.file("v.LNG"));
+    EXPECT_EQ(ok->text(), "OK");
+    EXPECT_EQ(version->text(), "Version 2");
+    EXPECT_EQ(about->windowTitle(), "Acerca de");
+    EXPECT_EQ(Label->text(), "Peso");
+    EXPECT_EQ(Form.windowTitle(), "Qv8 Manager");
 }
 
 } // namespace
