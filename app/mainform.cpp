@@ -348,17 +348,13 @@ void TMainForm::BuildClientArea()
 
     auto* right = new QWidget(splitter);
     right->setObjectName("Panel2");
+    Panel2 = right;
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     Memo2 = new QPlainTextEdit(right);
     Memo2->setObjectName("Memo2");
     Memo2->setReadOnly(true);
     rightLayout->addWidget(Memo2);
-    StringGrid2 = new QTableWidget(2, 4, right);
-    StringGrid2->setObjectName("StringGrid2");
-    StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    StringGrid2->verticalHeader()->hide();
-    rightLayout->addWidget(StringGrid2);
 
     splitter->addWidget(StringGrid1);
     splitter->addWidget(right);
@@ -452,7 +448,8 @@ void TMainForm::LoadLanguage()
 
 void TMainForm::ApplyStartupLayout()
 {
-    StringGrid2->hide();
+    if (StringGrid2)
+        StringGrid2->hide();
     ReportItem->setVisible(false);
     for (int i : {0, 1, 2, 4, 5})
         Pricedecimal[i]->setVisible(false);
@@ -576,6 +573,16 @@ void TMainForm::Salereport1Click()
 void TMainForm::RefreshReportGrid()
 {
     const SaleReportGrid& g = Commands ? Commands->ReportGrid : SaleReportGrid();
+    if (!StringGrid2) {
+        if (g.RowCount() <= 1)
+            return;   // nothing to show yet
+        StringGrid2 = new QTableWidget(2, 4, Panel2);
+        StringGrid2->setObjectName("StringGrid2");
+        StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        StringGrid2->verticalHeader()->hide();
+        StringGrid2->hide();
+        Panel2->layout()->addWidget(StringGrid2);
+    }
     StringGrid2->setRowCount(g.RowCount() - 1);
     StringGrid2->setHorizontalHeaderLabels({MessageTexts[4], MessageTexts[5], MessageTexts[6], MessageTexts[7]});
     for (int r = 1; r < g.RowCount(); ++r) {

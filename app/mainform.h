@@ -51,7 +51,10 @@ public:
     PluGridView* StringGrid1;
     PluGridModel* GridModel;
     TitleHeader* GridHeader;
-    QTableWidget* StringGrid2;
+    // The sale report grid stays hidden; it is made when a report first
+    // fills it, so that start-up does not pay for a grid nobody sees.
+    QTableWidget* StringGrid2 = nullptr;
+    QWidget* Panel2 = nullptr;
     QPlainTextEdit* Memo2;
     QToolButton* PriceTitleButton;
     QMenu* pm2;

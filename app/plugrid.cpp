@@ -132,6 +132,14 @@ void TitleHeader::paintSection(QPainter* painter, const QRect& rect, int logical
         OnPriceTitlePainted(rect);
 }
 
+// The row height and the column widths are fixed by the window, so the
+// titles never size their sections; asking the style would measure every
+// title in a bold face that is never painted, at the cost of loading it.
+QSize TitleHeader::sectionSizeFromContents(int logicalIndex) const
+{
+    return QSize(sectionSize(logicalIndex), height());
+}
+
 // ---------------------------------------------------------------- editor
 
 PluGridDelegate::PluGridDelegate(Workbook& wb, QObject* parent) : QStyledItemDelegate(parent), Wb(wb) {}

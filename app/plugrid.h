@@ -40,6 +40,7 @@ public:
 
 protected:
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    QSize sectionSizeFromContents(int logicalIndex) const override;
 
 private:
     std::function<QString(int)> Title;

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -369,6 +370,12 @@ TEST_F(WindowWithScale, F7RunsTheHiddenSaleReportAndF8RunsUpload)
     ASSERT_EQ(form->Commands->ReportGrid.RowCount(), 3);
     EXPECT_EQ(form->Commands->ReportGrid.Row(1), (QStringList{"1.50", "1.234kg", "1.85"}));
     EXPECT_TRUE(dialogs.Boxes.isEmpty());
+    // The report grid is made by its first report, and stays hidden.
+    ASSERT_NE(form->StringGrid2, nullptr);
+    EXPECT_FALSE(form->StringGrid2->isVisible());
+    ASSERT_NE(form->StringGrid2->item(0, 3), nullptr);
+    EXPECT_EQ(form->StringGrid2->item(0, 0)->text(), "1");
+    EXPECT_EQ(form->StringGrid2->item(0, 3)->text(), "1.85");
 
     scale->setPlu(5, {0, 999});
     QApplication::processEvents();   // the event loop runs between two commands
