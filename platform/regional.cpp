@@ -92,8 +92,12 @@ char decimalSeparator()
 {
     if (const char c = Injected.load())
         return c;
+    // Number texts hold a one-byte separator. A locale whose separator takes
+    // several bytes (U+066B in UTF-8) would leave half a character in every
+    // price and file; such a locale gets the point.
     const lconv* lc = std::localeconv();
-    return lc && lc->decimal_point && lc->decimal_point[0] ? lc->decimal_point[0] : '.';
+    const char* dp = lc ? lc->decimal_point : nullptr;
+    return dp && dp[0] && !dp[1] ? dp[0] : '.';
 }
 
 void setDecimalSeparator(char sep) { Injected.store(sep); }

@@ -1,7 +1,11 @@
 #include "regional.h"
+#include <QDir>
 #include <gtest/gtest.h>
 #include <climits>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace regional;
 
@@ -157,6 +161,53 @@ TEST(Regional, InjectedSeparatorWinsOverTheLocale)
     EXPECT_EQ(formatFixed(1.5, 1), "1,5");
     useLocaleSeparator();
     EXPECT_EQ(formatFixed(1.5, 1), "1.5");
+}
+
+// A locale made for the test, whose decimal separator is one character of
+// two bytes in UTF-8 (U+066B, as in ps_AF). Empty when it cannot be made.
+QByteArray makeLocaleWithWideSeparator(const QByteArray& dir)
+{
+    const QByteArray source = dir + "/src";
+    FILE* f = std::fopen(source.constData(), "w");
+    if (!f)
+        return {};
+    std::fputs("LC_CTYPE\ncopy \"POSIX\"\nEND LC_CTYPE\n"
+               "LC_NUMERIC\ndecimal_point \"<U066B>\"\nthousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n",
+               f);
+    std::fclose(f);
+    const QByteArray cmd = "localedef -c -i " + source + " -f UTF-8 " + dir + "/xx_XX.UTF-8 >/dev/null 2>&1";
+    if (std::system(cmd.constData()) == -1)
+        return {};
+    ::setenv("LOCPATH", dir.constData(), 1);
+    return std::setlocale(LC_NUMERIC, "xx_XX.UTF-8") ? QByteArray("xx_XX.UTF-8") : QByteArray();
+}
+
+TEST(Regional, SeparatorOfSeveralBytesGivesThePoint)
+{
+    char dirTemplate[] = "/tmp/varlo-locale-XXXXXX";
+    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
+    const QByteArray dir(dirTemplate);
+    const QByteArray name = makeLocaleWithWideSeparator(dir);
+    if (name.isEmpty()) {
+        ::unsetenv("LOCPATH");
+        QDir(QString::fromLocal8Bit(dir)).removeRecursively();
+        GTEST_SKIP() << "cannot make a test locale (localedef)";
+    }
+    ASSERT_STREQ(std::localeconv()->decimal_point, "\xD9\xAB");
+    useLocaleSeparator();
+    const char sep = decimalSeparator();
+    const QByteArray fixed = formatFixed(12.5, 2), general = formatGeneral(99999.99);
+    double back = 0;
+    const bool parsed = parseFloat("12.5", &back);
+    std::setlocale(LC_NUMERIC, "C");
+    ::unsetenv("LOCPATH");
+    QDir(QString::fromLocal8Bit(dir)).removeRecursively();
+
+    EXPECT_EQ(sep, '.');
+    EXPECT_EQ(fixed, "12.50");
+    EXPECT_EQ(general, "99999.99");
+    EXPECT_TRUE(parsed);
+    EXPECT_EQ(back, 12.5);
 }
 
 TEST(Regional, FormatThenParseGivesTheSameNumber)
