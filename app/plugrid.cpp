@@ -178,6 +178,16 @@ void PluGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
     le->selectAll();
 }
 
+void PluGridDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.column() != colNumber)
+        return;
+    const bool fits = option->fontMetrics.horizontalAdvance(option->text) <= option->rect.width();
+    option->displayAlignment = Qt::AlignVCenter | (fits ? Qt::AlignHCenter : Qt::AlignLeft);
+    option->textElideMode = Qt::ElideNone;
+}
+
 void PluGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
     model->setData(index, static_cast<QLineEdit*>(editor)->text(), Qt::EditRole);

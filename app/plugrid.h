@@ -59,6 +59,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Key labels: centred when they fit their cell, otherwise left-aligned
+    // and clipped, as the titles are; never shortened with an ellipsis.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
 private:
     Workbook& Wb;
