@@ -175,7 +175,7 @@ void TMainForm::BuildMenus()
     ReportItem = menuItem(comm, this, "ReportItem", "&Sale report", "Sale report");
     // F8 belongs to "&Upload PLU", which comes first; "Get AllValue" is
     // reached through its menu entry only.
-    Salereport1 = menuItem(comm, this, "Salereport1", "Get AllValue", "Get AllValue");
+    Salereport1 = menuItem(comm, this, "Salereport1", "Get AllValue");
 
     LanguageMenu = menuBar()->addMenu("Language");
     LanguageMenu->setObjectName("Language1");

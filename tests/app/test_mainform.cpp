@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -328,7 +329,7 @@ TEST_F(Window, LanguageFileRetitlesTheWindowItsCommandsAndTheGrid)
 {
     home.write("varlo-manager.LNG",
                "[MainForm]\r\nCaption=Gestor\r\nDownloadItem.Caption=&Enviar PLU\r\n"
-               "DownBtn.Hint=Enviar\r\nToolbarButton972.Caption=Abrir\r\n"
+               "DownBtn.Hint=Enviar\r\nToolbarButton972.Caption=Abrir\r\nSalereport1.Hint=Valores\r\n"
                "[PLU Grid Titles]\r\n1=Precio\r\n[String]\r\nRange=\"Entre 0 y \"\r\n");
     open();
     EXPECT_EQ(form->windowTitle(), "Gestor");
@@ -337,6 +338,8 @@ TEST_F(Window, LanguageFileRetitlesTheWindowItsCommandsAndTheGrid)
     EXPECT_EQ(form->ToolbarButton972->text(), "Abrir");
     EXPECT_EQ(form->PriceTitleButton->text(), "Precio");
     EXPECT_EQ(form->Wb.RangeMessage(), "Entre 0 y 99999.99");
+    // "Get AllValue" has no hint, so the file cannot give it one.
+    EXPECT_EQ(form->Salereport1->statusTip(), "");
     // The one caption the layout sets after the language file.
     EXPECT_EQ(form->Pricedecimal[3]->text(), "Price decimal (2)");
 
@@ -453,4 +456,65 @@ TEST_F(WindowWithScale, TheWindowDoesNotCloseUnderARunningCommand)
     EXPECT_TRUE(form->isVisible());
     ASSERT_EQ(dialogs.Boxes.size(), 1);
     EXPECT_EQ(dialogs.Boxes[0].text, "Download PLU OK!");
+}
+
+namespace {
+// Where navy text was painted in `r` of `image`: the leftmost column, or -1.
+int leftmostNavy(const QImage& image, const QRect& r)
+{
+    for (int x = r.left(); x <= r.right(); ++x)
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() > c.red() + 60 && c.blue() > c.green() + 60)
+                return x - r.left();
+        }
+    return -1;
+}
+
+struct LabelOption : PluGridDelegate {
+    using PluGridDelegate::PluGridDelegate;
+    QStyleOptionViewItem of(const QModelIndex& index, const QFont& font, int width) const
+    {
+        QStyleOptionViewItem o;
+        o.font = font;
+        o.fontMetrics = QFontMetrics(font);
+        o.rect = QRect(0, 0, width, 19);
+        initStyleOption(&o, index);
+        return o;
+    }
+};
+} // namespace
+
+TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
+{
+    open();
+    // A title wider than its column starts at the cell's left edge; centred,
+    // only the blanks in its middle would show.
+    MessageTexts.set(mtPluTitleName, "W" + QString(300, ' ') + "W");
+    form->GridModel->refreshTitles();
+    form->GridHeader->viewport()->update();
+    QApplication::processEvents();
+    const QImage header = form->GridHeader->viewport()->grab().toImage();
+    auto section = [&](int c) {
+        return QRect(form->GridHeader->sectionViewportPosition(c), 0, form->GridHeader->sectionSize(c),
+                     form->GridHeader->height());
+    };
+    const int longTitle = leftmostNavy(header, section(colName));
+    EXPECT_GE(longTitle, 0);
+    EXPECT_LT(longTitle, 8);
+    const int shortTitle = leftmostNavy(header, section(colNumber));   // "No." in 120 pixels
+    EXPECT_GT(shortTitle, 30);
+    MessageTexts.resetToBuiltIn();
+
+    // Key labels follow the same rule and are never cut short with an ellipsis.
+    LabelOption probe(form->Wb, nullptr);
+    const QFont font = form->StringGrid1->font();
+    const QStyleOptionViewItem wide = probe.of(at(colNumber, 77), font, 120);
+    EXPECT_EQ(wide.text, "U70");
+    EXPECT_EQ(wide.displayAlignment, Qt::AlignHCenter | Qt::AlignVCenter);
+    const int labelWidth = QFontMetrics(font).horizontalAdvance("U70");
+    const QStyleOptionViewItem narrow = probe.of(at(colNumber, 77), font, labelWidth - 1);
+    EXPECT_EQ(narrow.displayAlignment, Qt::AlignLeft | Qt::AlignVCenter);
+    EXPECT_EQ(narrow.textElideMode, Qt::ElideNone);
+    EXPECT_EQ(probe.of(at(colNumber, 77), font, labelWidth).displayAlignment, Qt::AlignHCenter | Qt::AlignVCenter);
 }
