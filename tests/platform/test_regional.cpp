@@ -184,6 +184,7 @@ QByteArray makeLocaleWithWideSeparator(const QByteArray& dir)
 
 TEST(Regional, SeparatorOfSeveralBytesGivesThePoint)
 {
+    const QByteArray before = std::setlocale(LC_NUMERIC, nullptr);
     char dirTemplate[] = "/tmp/varlo-locale-XXXXXX";
     ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
     const QByteArray dir(dirTemplate);
@@ -193,16 +194,17 @@ TEST(Regional, SeparatorOfSeveralBytesGivesThePoint)
         QDir(QString::fromLocal8Bit(dir)).removeRecursively();
         GTEST_SKIP() << "cannot make a test locale (localedef)";
     }
-    ASSERT_STREQ(std::localeconv()->decimal_point, "\xD9\xAB");
+    const QByteArray localePoint = std::localeconv()->decimal_point;
     useLocaleSeparator();
     const char sep = decimalSeparator();
     const QByteArray fixed = formatFixed(12.5, 2), general = formatGeneral(99999.99);
     double back = 0;
     const bool parsed = parseFloat("12.5", &back);
-    std::setlocale(LC_NUMERIC, "C");
+    std::setlocale(LC_NUMERIC, before.constData());
     ::unsetenv("LOCPATH");
     QDir(QString::fromLocal8Bit(dir)).removeRecursively();
 
+    EXPECT_EQ(localePoint, "\xD9\xAB");
     EXPECT_EQ(sep, '.');
     EXPECT_EQ(fixed, "12.50");
     EXPECT_EQ(general, "99999.99");
