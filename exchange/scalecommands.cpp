@@ -137,7 +137,9 @@ CommandOutcome ScaleCommands::DownloadItemClick()
         return fail(mtConnectError);
     if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
         return fail(mtDownloadPLUError);
-    Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | options.PriceDot);
+    // The high nibble belongs to the scale: a "Price Dot" above 15 (only a
+    // hand-edited config.ini has one) must not overwrite it.
+    Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | (options.PriceDot & 0x0F));
     if (!Bus.SendCommand(cmdWrite, bankPriceMode, addrPriceMode, 1))
         return fail(mtDownloadPLUError);
     if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))

@@ -93,7 +93,9 @@ TEST_F(Download, PriceModeByteKeepsTheScalesHighNibble)
         const char* read;
         uint8_t priceDot;
         const char* written;
-    } const cases[] = {{"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"}};
+    } const cases[] = {{"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"},
+                       // a hand-edited "Price Dot" above 15 keeps off the scale's nibble
+                       {"A2", 0x1B, "AB"}, {"50", 0xF3, "53"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.read);
         Bus.Requests.clear();
