@@ -296,8 +296,10 @@ bool Workbook::QuerySave()
     switch (dialogs().messageBox(MessageTexts[mtSave], QStringLiteral("Warning"), MsgIcon::Warning,
                                  MsgButtons::YesNoCancel)) {
     case MsgResult::Yes:
-        SaveItemClick();   // a failed save throws and ends the asking command
-        return true;
+        // A failed save throws and ends the asking command. Cancelling the
+        // save dialog saved nothing: going on would throw the unsaved table
+        // away although the operator asked to keep it, so it counts as Cancel.
+        return SaveItemClick();
     case MsgResult::No:
         return true;
     default:
@@ -323,22 +325,23 @@ void Workbook::OpenItemClick()
     LoadPluFile(path);
 }
 
-void Workbook::SaveItemClick()
+bool Workbook::SaveItemClick()
 {
     if (CurrentFileName.isEmpty())
-        SaveasItemClick();
-    else
-        SavePluFile(CurrentFileName);
+        return SaveasItemClick();
+    SavePluFile(CurrentFileName);
+    return true;
 }
 
-void Workbook::SaveasItemClick()
+bool Workbook::SaveasItemClick()
 {
     QString path;
     if (!dialogs().saveFileName(&path))
-        return;
+        return false;
     CurrentFileName = QFileInfo(path).absoluteFilePath();
     SavePluFile(CurrentFileName);
     emit titleChanged(WindowTitle());
+    return true;
 }
 
 // ---------------------------------------------------------------- price decimal modes

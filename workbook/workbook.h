@@ -53,8 +53,9 @@ public:
     bool QuerySave();
     void NewItemClick();
     void OpenItemClick();
-    void SaveItemClick();
-    void SaveasItemClick();
+    // False when the operator cancelled the save dialog (nothing saved).
+    bool SaveItemClick();
+    bool SaveasItemClick();
     QString WindowTitle() const;   // "Varlo Manager~[" + CurrentFileName + "]"
 
     // ---- price decimal modes

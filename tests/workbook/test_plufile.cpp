@@ -380,13 +380,23 @@ TEST_P(PluFile, QuerySaveAnswers)
         b.dlg.Answers = {MsgResult::Cancel};
         EXPECT_FALSE(b.wb.QuerySave());
     }
-    {   // Yes without a file: the save dialog; cancelling it still goes on
+    {   // Yes without a file: the save dialog; cancelling it keeps the
+        // unsaved table, as Cancel would
         Bench b;
         b.wb.Modified = true;
         b.dlg.Answers = {MsgResult::Yes};
-        EXPECT_TRUE(b.wb.QuerySave());
+        EXPECT_FALSE(b.wb.QuerySave());
         EXPECT_EQ(b.dlg.SaveAsked, 1);
         EXPECT_TRUE(b.wb.Modified);
+    }
+    {   // Yes without a file, a name picked: saved there, the caller goes on
+        Bench b;
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Yes};
+        b.dlg.SaveAnswers = {b.home.file("picked.KYR")};
+        EXPECT_TRUE(b.wb.QuerySave());
+        EXPECT_FALSE(b.wb.Modified);
+        EXPECT_EQ(b.home.read("picked.KYR").count("\r\n"), 77);
     }
     {   // Yes with a file: saved there
         Bench b;
@@ -428,6 +438,16 @@ TEST_P(PluFile, NewCommand)
         const int asked = b.dlg.SaveAsked;
         b.wb.SaveItemClick();
         EXPECT_EQ(b.dlg.SaveAsked, asked + 1);
+    }
+    {   // Yes and the save dialog cancelled: nothing reset, the memo still emptied
+        Bench b;
+        b.wb.Table.setCell(colName, 1, "kept");
+        b.wb.Modified = true;
+        b.dlg.Answers = {MsgResult::Yes};
+        b.wb.NewItemClick();
+        EXPECT_EQ(b.name(1), "kept");
+        EXPECT_TRUE(b.wb.Modified);
+        EXPECT_EQ(b.memos, 1);
     }
     {   // Yes and the save fails: the command ends, nothing reset, memo kept
         Bench b;
