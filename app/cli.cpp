@@ -215,10 +215,16 @@ int RunCli(int argc, char** argv)
         progress.Interrupt();
         bus.Cancel();
     });
-    struct sigaction sa = {};
-    sa.sa_handler = onSigint;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
+    // A job a shell started in the background has SIGINT ignored: the
+    // terminal's Ctrl-C is not meant for it, so it stays ignored.
+    struct sigaction previous = {};
+    sigaction(SIGINT, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) {
+        struct sigaction sa = {};
+        sa.sa_handler = onSigint;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+    }
 
     try {
         bus.SetActive(true);

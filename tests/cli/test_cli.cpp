@@ -804,6 +804,30 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A background job of a script has SIGINT ignored; a Ctrl-C meant for
+// the foreground must not cancel it.
+TEST_F(Cli, AnIgnoredSigintStaysIgnored)
+{
+    varlo::sim::ScaleSim sim;
+    sim.loadDemoState();
+    sim.addFault("late:600@cmd=05,count=always");
+    const QString path = QString::fromStdString(sim.start());
+
+    QProcess p;
+    p.setProcessEnvironment(ScriptEnvironment());
+    p.setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
+    p.start(ManagerPath(), {"values", "--port", path, "--home", Home.path()});
+    ASSERT_TRUE(p.waitForStarted(10000));
+    ASSERT_TRUE(sim.waitForRequests(1, 20s)) << "the enquiry never came";
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    ASSERT_TRUE(p.waitForFinished(20000));
+
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << S(p.readAllStandardError());
+    EXPECT_FALSE(S(p.readAllStandardOutput()).empty()) << "the late reply is still read";
+    sim.stop();
+}
+
 } // namespace
 
 // ------------------------------------------------------------ language file
