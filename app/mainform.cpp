@@ -306,7 +306,8 @@ void TMainForm::BuildClientArea()
     GridModel = new PluGridModel(Wb, StringGrid1);
     GridHeader = new TitleHeader([](int c) { return MessageTexts[c]; }, StringGrid1);
     StringGrid1->setHorizontalHeader(GridHeader);
-    StringGrid1->setModel(GridModel);
+    // Hidden and given its font before the model arrives: a visible row
+    // header would measure all 77 rows in a bold face it never paints.
     StringGrid1->verticalHeader()->hide();
     QFont gridFont;
     // Courier New where it is installed; otherwise the first monospaced
@@ -315,6 +316,7 @@ void TMainForm::BuildClientArea()
     gridFont.setStyleHint(QFont::TypeWriter);
     gridFont.setPixelSize(14);
     StringGrid1->setFont(gridFont);
+    StringGrid1->setModel(GridModel);
     StringGrid1->verticalHeader()->setMinimumSectionSize(1);
     StringGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     StringGrid1->verticalHeader()->setDefaultSectionSize(19);
@@ -574,8 +576,8 @@ void TMainForm::RefreshReportGrid()
 {
     const SaleReportGrid& g = Commands ? Commands->ReportGrid : SaleReportGrid();
     if (!StringGrid2) {
-        if (g.RowCount() <= 1)
-            return;   // nothing to show yet
+        if (g.RowCount() <= 2)
+            return;   // no report yet: only the empty row it starts with
         StringGrid2 = new QTableWidget(2, 4, Panel2);
         StringGrid2->setObjectName("StringGrid2");
         StringGrid2->setEditTriggers(QAbstractItemView::NoEditTriggers);
