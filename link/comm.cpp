@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -104,6 +105,21 @@ QString SerialDevicePath(const QString& commName)
 }
 
 // What the window thread shares with the reader and the writer of one open.
+bool ReadTtyLineCounters(int fd, LineCounters& out)
+{
+    serial_icounter_struct c = {};
+    if (::ioctl(fd, TIOCGICOUNT, &c) != 0)
+        return false;
+    out.frame = uint32_t(c.frame);
+    out.overrun = uint32_t(c.overrun);
+    out.parity = uint32_t(c.parity);
+    out.brk = uint32_t(c.brk);
+    out.bufOverrun = uint32_t(c.buf_overrun);
+    out.dcd = uint32_t(c.dcd);
+    out.rng = uint32_t(c.rng);
+    return true;
+}
+
 struct TComm::PortSession {
     int fd = -1;
     int wake = -1;                  // eventfd: both threads finish once it is signalled
@@ -112,6 +128,7 @@ struct TComm::PortSession {
     std::atomic<bool> writerEnded{false};
     std::atomic<int> quietMs{1};    // the line is quiet after this long without a byte
     std::atomic<bool> dropNulls{false};
+    std::function<bool(int, LineCounters&)> lineCounters;   // fixed while open
 
     std::mutex mutex;               // guards queue and closing
     std::condition_variable queued;
@@ -177,6 +194,7 @@ void TComm::OpenPort()
         ReleaseDevice(fd);
         throw ECommsError(NoEvent, Reason(path, e));
     }
+    s->lineCounters = LineCounterSource;
     Session = std::move(s);
     OpenPath = path;
     ApplyTimeouts();
@@ -340,12 +358,61 @@ void TComm::PostHangup(PortSession* s)
     });
 }
 
+void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now)
+{
+    uint32_t errors = 0;
+    if (now.bufOverrun != before.bufOverrun)
+        errors |= LineErrRxOver;
+    if (now.overrun != before.overrun)
+        errors |= LineErrOverrun;
+    if (now.parity != before.parity)
+        errors |= LineErrParity;
+    if (now.frame != before.frame)
+        errors |= LineErrFrame;
+    if (now.brk != before.brk)
+        errors |= LineErrBreak;
+    uint32_t modem = 0;
+    if (now.dcd != before.dcd)
+        modem |= ModemCarrierChanged;
+    if (now.rng != before.rng)
+        modem |= ModemRing;
+    if (errors)
+        Post(s, [this, errors] {
+            if (OnReceiveError)
+                OnReceiveError(errors);
+        });
+    if (modem)
+        Post(s, [this, modem] {
+            if (OnModemStateChange)
+                OnModemStateChange(modem);
+        });
+}
+
 void TComm::ReadLoop(PortSession* s)
 {
     std::vector<uint8_t> chunk;
     chunk.reserve(MaxChunk);
     uint64_t stamp = 0;
     uint8_t buf[MaxChunk];
+
+    // Line errors and modem changes come as counters, not as poll events:
+    // look at them every LineWatchMs, and only on devices that keep them.
+    using Clock = std::chrono::steady_clock;
+    LineCounters counters;
+    bool watchLine = s->lineCounters && s->lineCounters(s->fd, counters);
+    Clock::time_point nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
+    auto lookAtLine = [&] {
+        if (!watchLine || Clock::now() < nextLook)
+            return;
+        nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
+        LineCounters now;
+        if (!s->lineCounters(s->fd, now)) {
+            watchLine = false;   // the device stopped counting; reading goes on
+            return;
+        }
+        PostLineEvents(s, counters, now);
+        counters = now;
+    };
 
     auto flush = [&] {
         if (chunk.empty())
@@ -363,7 +430,8 @@ void TComm::ReadLoop(PortSession* s)
         pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
         // Idle: sleep until a byte comes. Inside a burst: until the line
         // has been quiet for the inter-byte time-out.
-        const int r = ::poll(p, 2, chunk.empty() ? -1 : s->quietMs.load());
+        const int idle = watchLine ? LineWatchMs : -1;
+        const int r = ::poll(p, 2, chunk.empty() ? idle : s->quietMs.load());
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
@@ -373,6 +441,7 @@ void TComm::ReadLoop(PortSession* s)
         }
         if (p[1].revents)
             break;
+        lookAtLine();
         if (r == 0) {
             flush();
             continue;

@@ -26,6 +26,27 @@ inline const char* const NoWriteThread = "Unable to create write thread";
 // any other name is looked up under /dev.
 QString SerialDevicePath(const QString& commName);
 
+// What a serial driver counts of the line's events (the kernel's
+// serial_icounter_struct, the fields that matter here).
+struct LineCounters {
+    uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+    uint32_t dcd = 0, rng = 0;
+};
+// Reads the counters of the tty `fd`; false when the device keeps none, as
+// a pseudo-terminal, which then is not watched at all.
+bool ReadTtyLineCounters(int fd, LineCounters& out);
+
+// Line error flags of OnReceiveError, combined by OR.
+enum : uint32_t {
+    LineErrRxOver = 0x01,    // the driver's receive buffer overflowed
+    LineErrOverrun = 0x02,   // the UART lost a byte
+    LineErrParity = 0x04,
+    LineErrFrame = 0x08,
+    LineErrBreak = 0x10,
+};
+// Values of OnModemStateChange, combined by OR.
+enum : uint32_t { ModemRing = 4, ModemCarrierChanged = 8 };
+
 // A serial port on a tty: exclusive open, raw mode with the line settings of
 // the properties, a reader and a writer thread. Every event runs on the
 // thread that created the object, in the order the threads posted them.
@@ -98,10 +119,15 @@ public:
     uint32_t WriteTotalTimeoutConstant() const { return FWriteTotalTimeoutConstant; }
     void SetWriteTotalTimeoutConstant(uint32_t v) { SetTimeout(FWriteTotalTimeoutConstant, v); }
 
-    // A tty reports no line-error or modem events to this reader (CLOCAL is
-    // set, modem lines are not watched), so these two are never raised.
+    // Raised when the driver's counters of line errors, carrier changes or
+    // rings move. Devices without such counters (pseudo-terminals) raise
+    // neither, and their reader never wakes for them.
     std::function<void(uint32_t eventMask)> OnReceiveError;
     std::function<void(uint32_t modemEvent)> OnModemStateChange;
+    // How the reader reads the counters; taken at each open. Tests replace it.
+    std::function<bool(int fd, LineCounters& out)> LineCounterSource = ReadTtyLineCounters;
+    // How often the reader looks at the counters.
+    static constexpr int LineWatchMs = 50;
 
 private:
     struct PortSession;
@@ -131,6 +157,7 @@ private:
     // Hand a notification to the owner's thread; dropped if the session ends first.
     void Post(PortSession* s, std::function<void()> fn);
     void PostHangup(PortSession* s);
+    void PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now);
 
     std::unique_ptr<PortSession> Session;
     QString OpenPath;

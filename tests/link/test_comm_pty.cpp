@@ -15,7 +15,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <termios.h>
+#include <mutex>
 #include <thread>
+#include <fcntl.h>
+#include <atomic>
 #if VARLO_HAVE_SCALESIM
 #include "scalesim.h"
 #endif
@@ -231,6 +234,89 @@ TEST(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
     RunUntil([] { return false; }, 300);
     EXPECT_LT(CpuSeconds() - cpu, 0.1);
     EXPECT_LE(ev.Hangups, 2);   // reader, and the writer if it noticed too
+    port.ClosePort();
+}
+
+// A real UART counts line errors, carrier changes and rings; here the test
+// moves the counters as a driver would.
+TEST(SerialPort, LineErrorsAndModemChangesComeFromTheDriversCounters)
+{
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    QList<uint32_t> errors, modem;
+    port.OnReceiveError = [&](uint32_t m) { errors << m; };
+    port.OnModemStateChange = [&](uint32_t m) { modem << m; };
+    std::mutex mutex;
+    LineCounters driver;
+    driver.frame = 7;   // counts from before the open are not events
+    driver.dcd = 3;
+    port.LineCounterSource = [&](int, LineCounters& out) {
+        std::lock_guard lock(mutex);
+        out = driver;
+        return true;
+    };
+    auto move = [&](const std::function<void(LineCounters&)>& change) {
+        std::lock_guard lock(mutex);
+        change(driver);
+    };
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_TRUE(modem.isEmpty());
+
+    move([](LineCounters& c) { c.frame += 1; c.parity += 2; });
+    ASSERT_TRUE(RunUntil([&] { return !errors.isEmpty(); }));
+    EXPECT_EQ(errors, QList<uint32_t>{LineErrFrame | LineErrParity});
+    EXPECT_TRUE(modem.isEmpty());
+
+    move([](LineCounters& c) { ++c.dcd; });
+    ASSERT_TRUE(RunUntil([&] { return !modem.isEmpty(); }));
+    EXPECT_EQ(modem, QList<uint32_t>{ModemCarrierChanged});
+
+    move([](LineCounters& c) { ++c.rng; ++c.dcd; ++c.brk; ++c.overrun; ++c.bufOverrun; });
+    ASSERT_TRUE(RunUntil([&] { return errors.size() == 2 && modem.size() == 2; }));
+    EXPECT_EQ(errors[1], uint32_t(LineErrRxOver | LineErrOverrun | LineErrBreak));
+    EXPECT_EQ(modem[1], uint32_t(ModemCarrierChanged | ModemRing));
+
+    // Data still flows, and counters that stand still raise nothing.
+    pty.write("ok");
+    ASSERT_TRUE(RunUntil([&] { return ev.All() == "ok"; }));
+    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
+    EXPECT_EQ(errors.size(), 2);
+    EXPECT_EQ(modem.size(), 2);
+
+    port.ClosePort();
+    move([](LineCounters& c) { ++c.frame; });
+    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
+    EXPECT_EQ(errors.size(), 2) << "nothing is raised after the close";
+    EXPECT_EQ(ev.Hangups, 0);
+}
+
+TEST(SerialPort, APseudoTerminalKeepsNoLineCountersAndIsNotWatched)
+{
+    Pty pty;
+    const int fd = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    LineCounters c;
+    EXPECT_FALSE(ReadTtyLineCounters(fd, c));
+    ::close(fd);
+
+    // With no counters the idle reader sleeps until a byte comes.
+    TComm port;
+    Events ev(port);
+    std::atomic<int> looks{0};
+    port.LineCounterSource = [&](int fd, LineCounters& out) {
+        ++looks;
+        return ReadTtyLineCounters(fd, out);
+    };
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    RunUntil([] { return false; }, 4 * TComm::LineWatchMs);
+    EXPECT_EQ(looks.load(), 1) << "asked once at the open, never again";
     port.ClosePort();
 }
 
