@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -119,6 +120,19 @@ bool ReadTtyLineCounters(int fd, LineCounters& out)
     out.rng = uint32_t(c.rng);
     return true;
 }
+
+namespace {
+// The reader runs two steps, the writer one step above the program, so that
+// a busy window never makes the line wait. Only a privileged user may raise
+// a priority; for anyone else the threads simply keep the program's.
+void RaiseThisThread(int steps)
+{
+    errno = 0;
+    const int current = ::getpriority(PRIO_PROCESS, 0);
+    if (errno == 0)
+        ::setpriority(PRIO_PROCESS, pid_t(::gettid()), current - steps);
+}
+} // namespace
 
 struct TComm::PortSession {
     int fd = -1;
@@ -390,6 +404,7 @@ void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const Lin
 
 void TComm::ReadLoop(PortSession* s)
 {
+    RaiseThisThread(2);
     std::vector<uint8_t> chunk;
     chunk.reserve(MaxChunk);
     uint64_t stamp = 0;
@@ -477,6 +492,7 @@ void TComm::ReadLoop(PortSession* s)
 
 void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
 {
+    RaiseThisThread(1);
     bool notice = true;   // the queue starts empty: one drain notice after opening
     uint64_t last = drainedUpTo;
     for (;;) {

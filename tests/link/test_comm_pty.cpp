@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <mutex>
@@ -318,6 +319,45 @@ TEST(SerialPort, APseudoTerminalKeepsNoLineCountersAndIsNotWatched)
     RunUntil([] { return false; }, 4 * TComm::LineWatchMs);
     EXPECT_EQ(looks.load(), 1) << "asked once at the open, never again";
     port.ClosePort();
+}
+
+// Nice values of this process's threads, from /proc.
+QList<int> ThreadNiceValues()
+{
+    QList<int> values;
+    const QDir tasks("/proc/self/task");
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks.filePath(tid + "/stat"));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray stat = f.readAll();
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 16)
+            values << fields[16].toInt();   // field 19 of the line: nice
+    }
+    return values;
+}
+
+TEST(SerialPort, ReaderAndWriterRunAboveTheProgram)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only a privileged user may raise a thread's priority";
+    errno = 0;
+    const int base = ::getpriority(PRIO_PROCESS, 0);
+    ASSERT_EQ(errno, 0);
+    Pty pty;
+    TComm port;
+    Events ev(port);
+    port.SetCommName(pty.slave);
+    port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
+    const QList<int> open = ThreadNiceValues();
+    EXPECT_TRUE(open.contains(base - 2)) << "reader";
+    EXPECT_TRUE(open.contains(base - 1)) << "writer";
+    port.ClosePort();
+    const QList<int> closed = ThreadNiceValues();
+    EXPECT_FALSE(closed.contains(base - 2));
+    EXPECT_FALSE(closed.contains(base - 1));
 }
 
 TEST(SerialPort, WriterStopsAfterAHangUp)
