@@ -307,6 +307,15 @@ void PluGridView::keyPressEvent(QKeyEvent* e)
         e->accept();   // Delete edits inside a cell; it does not empty a closed one
         return;
     }
+    if (state() != EditingState && cur.isValid() &&
+        (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+        !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+        // As in any string grid, Enter opens the editor on the current cell
+        // (and, inside the editor, closes it again).
+        edit(cur);
+        e->accept();
+        return;
+    }
     if (state() != EditingState && cur.isValid() && isCharacterKey(e) &&
         !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
         // The first key opens the editor with the whole text selected, then

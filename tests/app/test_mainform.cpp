@@ -422,6 +422,22 @@ TEST_F(Window, DeleteAndTabBehaveAsEditingAndLeavingKeys)
     EXPECT_FALSE(form->StringGrid1->hasFocus());
 }
 
+TEST_F(Window, EnterOpensTheEditorAndClosesItAgain)
+{
+    open();
+    go(colName, 3);
+    EXPECT_FALSE(form->StringGrid1->IsEditing());
+    key(Qt::Key_Return);
+    EXPECT_TRUE(form->StringGrid1->IsEditing());
+    EXPECT_TRUE(form->Wb.Modified);   // opening the editor counts as an edit
+    type("Pears");
+    key(Qt::Key_Return);
+    QApplication::processEvents();   // the editor closes on the next turn of the loop
+    EXPECT_FALSE(form->StringGrid1->IsEditing());
+    EXPECT_EQ(cell(colName, 3), "Pears");
+    EXPECT_EQ(form->StringGrid1->currentIndex().row(), 2) << "Enter moves nowhere";
+}
+
 TEST_F(Window, ARefusedFirstKeyStillOpensTheEditorAndMarksTheTable)
 {
     open();
