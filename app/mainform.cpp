@@ -548,29 +548,16 @@ void TMainForm::Printkeysheet1Click()
 
 // ------------------------------------------------------------------ scale
 
-void TMainForm::DownloadItemClick()
+void TMainForm::RunScaleCommand(CommandOutcome (ScaleCommands::*command)())
 {
     if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        RunGuarded([this] { Commands->DownloadItemClick(); });
+        RunGuarded([this, command] { (Commands.get()->*command)(); });
 }
 
-void TMainForm::UploadItemClick()
-{
-    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        RunGuarded([this] { Commands->UploadItemClick(); });
-}
-
-void TMainForm::ReportItemClick()
-{
-    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        RunGuarded([this] { Commands->ReportItemClick(); });
-}
-
-void TMainForm::Salereport1Click()
-{
-    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        RunGuarded([this] { Commands->Salereport1Click(); });
-}
+void TMainForm::DownloadItemClick() { RunScaleCommand(&ScaleCommands::DownloadItemClick); }
+void TMainForm::UploadItemClick() { RunScaleCommand(&ScaleCommands::UploadItemClick); }
+void TMainForm::ReportItemClick() { RunScaleCommand(&ScaleCommands::ReportItemClick); }
+void TMainForm::Salereport1Click() { RunScaleCommand(&ScaleCommands::Salereport1Click); }
 
 void TMainForm::RefreshReportGrid()
 {

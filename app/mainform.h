@@ -17,6 +17,7 @@ class QToolButton;
 class PluGridModel;
 class PluGridView;
 class ScaleCommands;
+struct CommandOutcome;
 class TitleHeader;
 class TKYRBusComm;
 class TProgressForm;
@@ -111,6 +112,8 @@ private:
     void BuildToolbar();
     void BuildClientArea();
     void RunGuarded(const std::function<void()>& command);
+    // A scale command, only while the link is open.
+    void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());
     QPrinter& printer();
     void RefreshReportGrid();
     bool Shown = false;
