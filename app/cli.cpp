@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "interruptiblebus.h"
 #include "comm.h"
 #include "errors.h"
 #include "exedir.h"
@@ -200,21 +201,29 @@ int RunCli(int argc, char** argv)
     bus.TraceEnabled = -1;
     TVemraencode codec;
     TerminalProgress progress;
-    ScaleCommands commands(bus, progress, wb, codec);
-    commands.AppendMemoLine = [](const QString&) {};
 
-    // SIGINT acts as Cancel: the request in progress fails at once.
+    // SIGINT acts as Cancel: the request in progress fails at once, and
+    // none is sent after it.
     bool interrupted = false;
     if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return 2;
-    QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+    auto takeInterrupt = [&] {
         char c;
-        while (read(SignalPipe[0], &c, 1) > 0) {}
-        interrupted = true;
-        progress.Interrupt();
-        bus.Cancel();
-    });
+        bool came = false;
+        while (read(SignalPipe[0], &c, 1) > 0)
+            came = true;
+        if (came && !interrupted) {
+            interrupted = true;
+            progress.Interrupt();
+            bus.Cancel();
+        }
+        return interrupted;
+    };
+    QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, takeInterrupt);
+    InterruptibleBus guardedBus(bus, takeInterrupt);
+    ScaleCommands commands(guardedBus, progress, wb, codec);
+    commands.AppendMemoLine = [](const QString&) {};
     // A job a shell started in the background has SIGINT ignored: the
     // terminal's Ctrl-C is not meant for it, so it stays ignored.
     struct sigaction previous = {};
