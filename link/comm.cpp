@@ -105,7 +105,6 @@ QString SerialDevicePath(const QString& commName)
     return "/dev/" + name;
 }
 
-// What the window thread shares with the reader and the writer of one open.
 bool ReadTtyLineCounters(int fd, LineCounters& out)
 {
     serial_icounter_struct c = {};
@@ -134,6 +133,7 @@ void RaiseThisThread(int steps)
 }
 } // namespace
 
+// What the window thread shares with the reader and the writer of one open.
 struct TComm::PortSession {
     int fd = -1;
     int wake = -1;                  // eventfd: both threads finish once it is signalled
