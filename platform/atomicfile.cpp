@@ -40,11 +40,14 @@ void SetAtomicWriteFailure(int nthWrite, int err)
 
 void WriteFileAtomically(const QString& path, const QByteArray& data)
 {
-    // Write through a symbolic link to its target, as an in-place save would.
+    // Write through a symbolic link to its target, as an in-place save would;
+    // a link whose target is missing creates the target and stays a link.
     QString target = path;
-    const QFileInfo info(path);
-    if (info.isSymLink() && info.exists())
-        target = info.canonicalFilePath();
+    for (int hops = 0; QFileInfo(target).isSymLink(); ++hops) {
+        if (hops == 40)
+            fail("Cannot create file ", path, ELOOP);
+        target = QFileInfo(target).symLinkTarget();
+    }
     const QByteArray dest = QFile::encodeName(target);
     const QFileInfo destInfo(target);
     const QByteArray dir = QFile::encodeName(destInfo.absolutePath());
@@ -52,6 +55,12 @@ void WriteFileAtomically(const QString& path, const QByteArray& data)
 
     struct stat old {};
     const bool hadOld = ::stat(dest.constData(), &old) == 0;
+    // The rename would put a plain file in the place of a directory, a device
+    // such as /dev/null, or a pipe: only plain files are replaced.
+    if (hadOld && S_ISDIR(old.st_mode))
+        fail("Cannot create file ", path, EISDIR);
+    if (hadOld && !S_ISREG(old.st_mode))
+        throw EInOutError(QStringLiteral("Cannot create file ") + path, QStringLiteral("not a regular file"));
     // Replacing needs only the directory; a file we may not write stays as it is.
     if (hadOld && ::access(dest.constData(), W_OK) != 0)
         fail("Cannot create file ", path, errno);

@@ -5,7 +5,9 @@
 // Replace `path` with `data` atomically: write a temporary file beside it,
 // flush it to disk, rename it over the old file. On any failure the old file
 // is left whole and EInOutError is thrown with the system's reason as detail.
-// An existing file that may not be written is refused, as in place.
+// An existing file that may not be written is refused, as in place, and so is
+// anything but a plain file (a directory, a device, a pipe). A symbolic link
+// is written through, also when its target does not exist yet.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
 
 // Test hook: the nth write(2) from now fails with errno `err` (a full disk

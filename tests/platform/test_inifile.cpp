@@ -8,10 +8,16 @@
 #include <QFile>
 #include <QProcess>
 #include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+using namespace std::chrono_literals;
 
 QByteArray readFile(const QString& path)
 {
@@ -129,6 +135,44 @@ TEST(Ini, MissingFileIsEmpty)
     EXPECT_FALSE(ini.exists());
     EXPECT_EQ(ini.readString("s", "k", "def"), "def");
     EXPECT_EQ(ini.readInt("s", "k", 5), 5);
+}
+
+// A settings file that is a pipe (or a device) reads as missing and is not
+// written: opening it would wait for a writer that never comes.
+TEST(Ini, PipeReadsAsMissingAndIsNotWritten)
+{
+    ScopedHome home;
+    const QByteArray fifo = QFile::encodeName(home.file("KYR.CFG"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
+    auto reading = std::async(std::launch::async, [&] {
+        const IniFile ini(home.file("KYR.CFG"));
+        return ini.readInt("COMM", "Port", 2);
+    });
+    auto writing = std::async(std::launch::async, [&] {
+        try {
+            IniFile::writeString(home.file("KYR.CFG"), "COMM", "Port", "3");
+        } catch (const EIniError& e) {
+            return e.Message + "|" + e.Detail;
+        }
+        return QString("no error");
+    });
+    const bool readEnded = reading.wait_for(5s) == std::future_status::ready;
+    const bool writeEnded = writing.wait_for(5s) == std::future_status::ready;
+    // A blocked open ends once the pipe's other side has come and gone.
+    for (int i = 0; i < 4 && !(reading.wait_for(0s) == std::future_status::ready
+                               && writing.wait_for(0s) == std::future_status::ready); ++i) {
+        const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(readEnded) << "reading a pipe waited for a writer";
+    EXPECT_TRUE(writeEnded) << "writing a pipe waited for the other side";
+    EXPECT_EQ(reading.get(), 2);
+    EXPECT_EQ(writing.get(), "Unable to write to " + home.file("KYR.CFG") + "|not a regular file");
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(IniWrite, DefaultFileFromNothing)
@@ -271,6 +315,49 @@ TEST(AtomicWrite, WritesThroughASymbolicLink)
     WriteFileAtomically(home.file("link.txt"), "new");
     EXPECT_TRUE(QFileInfo(home.file("link.txt")).isSymLink());
     EXPECT_EQ(home.read("real.txt"), "new");
+}
+
+TEST(AtomicWrite, LinkToAMissingFileCreatesTheFileAndKeepsTheLink)
+{
+    ScopedHome home;
+    ASSERT_TRUE(QDir().mkpath(home.file("sub")));
+    ASSERT_TRUE(QFile::link("sub/real.txt", home.file("link.txt")));   // relative, dangling
+    WriteFileAtomically(home.file("link.txt"), "new");
+    EXPECT_TRUE(QFileInfo(home.file("link.txt")).isSymLink());
+    EXPECT_EQ(home.read("sub/real.txt"), "new");
+
+    ASSERT_TRUE(QFile::link(home.file("loop2"), home.file("loop1")));
+    ASSERT_TRUE(QFile::link(home.file("loop1"), home.file("loop2")));
+    EXPECT_THROW(WriteFileAtomically(home.file("loop1"), "x"), EInOutError);
+    EXPECT_TRUE(QFileInfo(home.file("loop1")).isSymLink());
+}
+
+// A save onto a pipe or a device (directly or through a link, as with
+// /dev/null) must not put a plain file in its place.
+TEST(AtomicWrite, OnlyPlainFilesAreReplaced)
+{
+    ScopedHome home;
+    const QByteArray fifo = QFile::encodeName(home.file("pipe.KYR"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
+    ASSERT_TRUE(QFile::link(home.file("pipe.KYR"), home.file("link.KYR")));
+    ASSERT_TRUE(QDir().mkpath(home.file("dir.KYR")));
+    for (const char* name : {"pipe.KYR", "link.KYR", "dir.KYR"}) {
+        const QString path = home.file(name);
+        try {
+            WriteFileAtomically(path, "new");
+            ADD_FAILURE() << name << ": no error";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Message, "Cannot create file " + path);
+            EXPECT_FALSE(e.Detail.isEmpty()) << name;
+        }
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(QFileInfo(home.file("link.KYR")).isSymLink());
+    EXPECT_TRUE(QFileInfo(home.file("dir.KYR")).isDir());
+    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{"link.KYR", "pipe.KYR"}));
 }
 
 // The directory refuses new files but the file itself is writable: an
