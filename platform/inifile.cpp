@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "regional.h"
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 
@@ -111,6 +112,10 @@ QByteArray storedValue(QByteArray v)
 // first one is read).
 IniFile::IniFile(const QString& path) : Path(path)
 {
+    // Plain files only: opening a pipe waits for a writer, and a device such
+    // as /dev/zero never ends. Anything else reads as a missing file.
+    if (!QFileInfo(path).isFile())
+        return;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return;
@@ -168,6 +173,10 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
     const QString failure = QStringLiteral("Unable to write to ") + path;
     QByteArray data;
     {
+        const QFileInfo info(path);
+        if (info.exists() && !info.isFile())
+            throw EIniError(failure, info.isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                                                  : QStringLiteral("not a regular file"));
         QFile f(path);
         if (f.open(QIODevice::ReadOnly))
             data = f.readAll();
