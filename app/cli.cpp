@@ -13,11 +13,15 @@
 #include "vemraencode.h"
 #include "workbook.h"
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -92,13 +96,33 @@ void onSigint(int)
     [[maybe_unused]] ssize_t n = write(SignalPipe[1], &c, 1);
 }
 
+const char UsageText[] = "usage: varlo-manager {download FILE.KYR | upload FILE.KYR | report | values} "
+                        "[--port NAME] [--baud N] [--home DIR]";
+
 int usage(const QString& why)
 {
     if (!why.isEmpty())
         err(why);
-    err("usage: varlo-manager {download FILE.KYR | upload FILE.KYR | report | values} "
-        "[--port NAME] [--baud N] [--home DIR]");
+    err(UsageText);
     return 2;
+}
+
+// Every command ends by writing DEBUG.LOG into the program directory, and
+// reads its settings from there: a directory that is missing or may not be
+// written would let the command run with default settings (another port,
+// another price mode) and fail only after the scale has been written.
+QString ProgramDirectoryProblem(const QString& dir)
+{
+    const QByteArray path = QFile::encodeName(dir);
+    struct stat st {};
+    int err = 0;
+    if (::stat(path.constData(), &st) != 0)
+        err = errno;
+    else if (!S_ISDIR(st.st_mode))
+        err = ENOTDIR;
+    else if (::access(path.constData(), W_OK | X_OK) != 0)
+        err = errno;
+    return err ? QString::fromLocal8Bit(std::strerror(err)) : QString();
 }
 
 } // namespace
@@ -134,10 +158,21 @@ int RunCli(int argc, char** argv)
     const QStringList args = app.arguments();
     QString command, file, port, home;
     int baud = 0;
+    // --help wins over everything else, wherever it stands.
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--port" || args[i] == "--baud" || args[i] == "--home")
+            ++i;
+        else if (args[i] == "--help") {
+            out(UsageText);
+            return 0;
+        }
+    }
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
+        // An empty value (a script's unset variable) would silently mean
+        // the configured port or the default directory.
         auto value = [&](QString* into) {
-            if (i + 1 >= args.size())
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
                 return false;
             *into = args[++i];
             return true;
@@ -156,7 +191,7 @@ int RunCli(int argc, char** argv)
             baud = b.toInt(&ok);
             if (!ok || (baud != 2400 && baud != 9600))
                 return usage("--baud must be 2400 or 9600");
-        } else if (a.startsWith("--")) {
+        } else if (a.startsWith("-") && a != "-") {
             return usage("unknown option " + a);
         } else if (command.isEmpty()) {
             command = a;
@@ -175,6 +210,11 @@ int RunCli(int argc, char** argv)
         return usage(command + " takes no file");
 
     SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
+    const QString dirProblem = ProgramDirectoryProblem(ExeDir());
+    if (!dirProblem.isEmpty()) {
+        err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);
+        return 2;
+    }
     SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
     // The window's language file speaks for the command line too.
     LoadLanguage({});

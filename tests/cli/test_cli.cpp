@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -70,13 +71,13 @@ void Collect(QProcess& p, Result* r)
     r->status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-// Runs varlo-manager with `args` and --home `home` to its end.
-Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
+// Runs `program` with `args` in `env` to its end.
+Result RunProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env,
+                  int limitMs = 60000)
 {
     QProcess p;
-    p.setProcessEnvironment(ScriptEnvironment());
-    args << "--home" << home;
-    p.start(ManagerPath(), args);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
     Result r;
     if (!p.waitForStarted(10000)) {
         r.err = "cannot start " + ManagerPath().toLocal8Bit();
@@ -93,6 +94,12 @@ Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
     }
     Collect(p, &r);
     return r;
+}
+
+// Runs varlo-manager with `args` and --home `home` to its end.
+Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
+{
+    return RunProgram(ManagerPath(), args << "--home" << home, ScriptEnvironment(), limitMs);
 }
 
 // ------------------------------------------------------------ varlo-scale-sim
@@ -617,6 +624,118 @@ TEST_F(Cli, BadUsageEndsWithTwoAndTouchesNothing)
         EXPECT_TRUE(r.err.contains("usage: varlo-manager")) << S(args.join(' ')) << "\n" << S(r.err);
     }
     EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "no link was opened";
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
+// A script's unset variable gives an empty value: it must not quietly
+// mean the configured port or the default program directory, which here
+// both lead to a working scale.
+TEST_F(Cli, EmptyOptionValuesAndSingleDashWordsAreBadUsage)
+{
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=2\r\n[Devices]\r\nCOM2=" + sim->Path.toLocal8Bit() + "\r\n");
+    QProcessEnvironment env = ScriptEnvironment();
+    env.insert("VARLO_HOME", Home.path());
+    const struct {
+        QStringList args;
+        const char* why;
+    } cases[] = {
+        {{"values", "--port", ""}, "--port needs a value"},
+        {{"values", "--port", "", "--home", Home.path()}, "--port needs a value"},
+        {{"values", "--home", ""}, "--home needs a value"},
+        {{"values", "--baud", ""}, "--baud needs a value"},
+        {{"values", "-x"}, "unknown option -x"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunProgram(ManagerPath(), c.args, env, 10000);
+        const std::string what = S(c.args.join(' '));
+        EXPECT_EQ(r.status, 2) << what << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "") << what;
+        EXPECT_TRUE(r.err.startsWith(QByteArray(c.why) + "\nusage: varlo-manager")) << what << "\n" << S(r.err);
+    }
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
+// --help wherever it stands: the usage on stdout, status 0, nothing sent.
+TEST_F(Cli, HelpPrintsTheUsageAndRunsNothing)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const QList<QStringList> cases{
+        {"download", "--help"},
+        {"--help", "values"},
+        {"download", File("PRICES.KYR"), "--port", sim->Path, "--help"},
+        {"report", "--baud", "9600", "--help", "--port", sim->Path},
+    };
+    for (const QStringList& args : cases) {
+        const Result r = Run(args, 10000);
+        EXPECT_EQ(r.status, 0) << S(args.join(' ')) << "\n" << S(r.err);
+        EXPECT_TRUE(r.out.startsWith("usage: varlo-manager")) << S(args.join(' ')) << "\n" << S(r.out);
+        EXPECT_EQ(S(r.err), "") << S(args.join(' '));
+    }
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG")));
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
+// Every command ends by writing DEBUG.LOG into the program directory. One
+// that is missing, a file, or not writable ends the command before the link
+// opens, instead of after the scale has been written with default settings.
+TEST_F(Cli, ProgramDirectoryThatCannotBeUsedEndsWithTwoBeforeTheLinkOpens)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    WriteFile(File("plain-file"), "x");
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const QByteArray device = sim->Path.toLocal8Bit();
+
+    // Root may write anywhere: the read-only case runs as "nobody", who
+    // needs the way to the directory and the device.
+    QTemporaryDir outer;
+    ASSERT_TRUE(outer.isValid());
+    const QString locked = outer.path() + "/locked";
+    ASSERT_TRUE(QDir().mkpath(locked));
+    ASSERT_EQ(::chmod(QFile::encodeName(outer.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
+    ASSERT_EQ(::chmod(device.constData(), 0666), 0);
+    QStringList asNobody;
+    if (::geteuid() == 0)
+        asNobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", ManagerPath()};
+
+    struct Case {
+        QString program;
+        QStringList args;
+        QString home;          // the directory named in the message
+        QString environmentHome;
+        const char* reason;
+    };
+    const QString missing = Home.path() + "no-such-dir";
+    const QList<Case> cases{
+        {ManagerPath(), {"download", File("PRICES.KYR"), "--home", missing}, missing, {}, "No such file or directory"},
+        {ManagerPath(), {"values", "--home", File("plain-file")}, File("plain-file"), {}, "Not a directory"},
+        {ManagerPath(), {"report"}, missing, missing, "No such file or directory"},
+        {asNobody.isEmpty() ? ManagerPath() : "setpriv", asNobody + QStringList{"values", "--home", locked},
+         locked, {}, "Permission denied"},
+    };
+    for (const Case& c : cases) {
+        QProcessEnvironment env = ScriptEnvironment();
+        if (!c.environmentHome.isEmpty())
+            env.insert("VARLO_HOME", c.environmentHome);
+        const Result r = RunProgram(c.program, c.args + QStringList{"--port", sim->Path}, env, 20000);
+        const std::string what = S(c.args.join(' '));
+        EXPECT_EQ(r.status, 2) << what << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "") << what;
+        EXPECT_EQ(S(r.err), S("Cannot use the program directory " + c.home + "/\n" + c.reason + "\n")) << what;
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_TRUE(QDir(locked).isEmpty());
     const Dump d = sim->Stop();
     ASSERT_TRUE(d.ok) << d.error;
     EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
