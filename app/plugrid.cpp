@@ -188,6 +188,133 @@ void PluGridDelegate::initStyleOption(QStyleOptionViewItem* option, const QModel
     option->textElideMode = Qt::ElideNone;
 }
 
+namespace {
+// A text the style would lay out in more than one piece: line breaks and
+// other control characters.
+bool plainText(const QString& text)
+{
+    for (QChar c : text)
+        if (c.unicode() < 32 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return false;
+    return true;
+}
+} // namespace
+
+void PluGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    // The style's item drawing asks the model for every role and lays the
+    // text out through a text layout, cell by cell; the grid's cells need
+    // a background, one line of text and, when selected, the highlight.
+    // Word wrap changes nothing for a text that fits on one line, the only
+    // kind drawn here.
+    const QStyle::State state = option.state;
+    if ((state & (QStyle::State_HasFocus | QStyle::State_Editing)) ||
+        (option.features & (QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration)) ||
+        option.direction != Qt::LeftToRight) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    const QVariant display = index.data(Qt::DisplayRole);
+    if (display.isValid() && display.userType() != QMetaType::QString) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    const QString text = display.toString();
+    if (!plainText(text) || index.data(Qt::FontRole).isValid() || index.data(Qt::DecorationRole).isValid() ||
+        index.data(Qt::CheckStateRole).isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect textRect = option.rect.adjusted(margin, 0, -margin, 0);
+    const QStaticText* laidOut = text.isEmpty() ? nullptr : &LaidOut(text, option.font);
+    const qreal textWidth = laidOut ? laidOut->size().width() : 0;
+    if (textWidth > textRect.width()) {
+        QStyledItemDelegate::paint(painter, option, index);   // elided or clipped by the style
+        return;
+    }
+
+    QPalette::ColorGroup group = (widget ? widget->isEnabled() : bool(state & QStyle::State_Enabled))
+                                     ? QPalette::Normal : QPalette::Disabled;
+    if (group == QPalette::Normal && !(state & QStyle::State_Active))
+        group = QPalette::Inactive;
+    const bool selected = state & QStyle::State_Selected;
+    if (selected) {
+        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+    } else {
+        const QVariant background = index.data(Qt::BackgroundRole);
+        if (background.isValid()) {
+            const QBrush brush = qvariant_cast<QBrush>(background);
+            if (brush.style() != Qt::NoBrush) {
+                const QPointF origin = painter->brushOrigin();
+                painter->setBrushOrigin(option.rect.topLeft());
+                painter->fillRect(option.rect, brush);
+                painter->setBrushOrigin(origin);
+            }
+        }
+    }
+    if (!laidOut)
+        return;
+
+    QPalette::ColorGroup textGroup = (state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
+    if (textGroup == QPalette::Normal && !(state & QStyle::State_Active))
+        textGroup = QPalette::Inactive;
+    QColor pen;
+    if (selected) {
+        pen = option.palette.color(textGroup, QPalette::HighlightedText);
+    } else {
+        const QVariant foreground = index.data(Qt::ForegroundRole);
+        pen = foreground.isValid() ? qvariant_cast<QBrush>(foreground).color()
+                                   : option.palette.color(textGroup, QPalette::Text);
+    }
+
+    Qt::Alignment align = option.displayAlignment;
+    const QVariant alignment = index.data(Qt::TextAlignmentRole);
+    if (alignment.isValid())
+        align = Qt::Alignment(alignment.toInt());
+    // A key label drawn here fits its cell, so it stays centred as the
+    // model asks (initStyleOption's rule for labels that do not fit).
+
+    // The position the style's one-line layout gives the text.
+    qreal x = textRect.x();
+    if (align & Qt::AlignHCenter)
+        x += (textRect.width() - textWidth) / 2;
+    else if (align & Qt::AlignRight)
+        x += textRect.width() - textWidth;
+    const int layoutHeight = int(laidOut->size().height());
+    int top = textRect.y();
+    if (align & Qt::AlignVCenter)
+        top += (textRect.height() - layoutHeight) / 2;
+    else if (align & Qt::AlignBottom)
+        top += textRect.height() - layoutHeight;
+
+    painter->save();
+    painter->setClipRect(option.rect);
+    painter->setFont(option.font);
+    painter->setPen(pen);
+    painter->drawStaticText(QPointF(x, top), *laidOut);
+    painter->restore();
+}
+
+const QStaticText& PluGridDelegate::LaidOut(const QString& text, const QFont& font) const
+{
+    if (font != TextCacheFont || TextCache.size() > 1024) {
+        TextCache.clear();
+        TextCacheFont = font;
+    }
+    auto it = TextCache.find(text);
+    if (it == TextCache.end()) {
+        QStaticText laidOut(text);
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.prepare(QTransform(), font);
+        it = TextCache.insert(text, laidOut);
+    }
+    return *it;
+}
+
 void PluGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
 {
     model->setData(index, static_cast<QLineEdit*>(editor)->text(), Qt::EditRole);
