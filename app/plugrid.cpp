@@ -284,7 +284,9 @@ void PluGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         x += (textRect.width() - textWidth) / 2;
     else if (align & Qt::AlignRight)
         x += textRect.width() - textWidth;
-    const int layoutHeight = int(laidOut->size().height());
+    // The style centres the layout's rounded height: one line, ascent and
+    // descent.
+    const int layoutHeight = qRound(QFontMetricsF(option.font).height());
     int top = textRect.y();
     if (align & Qt::AlignVCenter)
         top += (textRect.height() - layoutHeight) / 2;
