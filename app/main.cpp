@@ -68,7 +68,6 @@ int main(int argc, char** argv)
     IniOptions = &options;
 
     QApplication app(argc, argv);
-    QApplication::setStyle(new TWindowStyle(QApplication::style()));
     SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
     // The language file is named after the program, however it was installed.
     SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());

@@ -17,9 +17,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QHeaderView>
-#include <QIconEngine>
-#include <QImageReader>
-#include <QPainter>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -42,74 +39,6 @@ QIcon smallIcon(QStyle* style, QStyle::StandardPixmap which)
 {
     return QIcon(style->standardPixmap(which, nullptr, nullptr));
 }
-
-// The pictures of the style's that the window and the progress dialog
-// show, as named among the images built into the widget library.
-const char* builtInImage(QStyle::StandardPixmap which)
-{
-    switch (which) {
-    case QStyle::SP_FileIcon: return "file";
-    case QStyle::SP_DialogOpenButton: return "standardbutton-open";
-    case QStyle::SP_DialogSaveButton: return "standardbutton-save";
-    case QStyle::SP_ArrowDown: return "down";
-    case QStyle::SP_ArrowUp: return "up";
-    case QStyle::SP_FileDialogDetailedView: return "viewdetailed";
-    case QStyle::SP_DialogCloseButton: return "standardbutton-close";
-    case QStyle::SP_DialogOkButton: return "standardbutton-ok";
-    case QStyle::SP_DialogCancelButton: return "standardbutton-cancel";
-    default: return nullptr;
-    }
-}
-
-// A picture of the style's, made when first needed.
-class DeferredStyleIcon : public QIconEngine {
-public:
-    DeferredStyleIcon(QStyle* style, QStyle::StandardPixmap which, const QStyleOption* option)
-        : Style(style), Which(which), HasOption(option)
-    {
-        if (option)
-            Option = *option;   // what the picture depends on: direction, state
-    }
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
-    {
-        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
-    }
-    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return icon().actualSize(size, mode, state);
-    }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return icon().pixmap(size, mode, state);
-    }
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
-    {
-        return icon().pixmap(size, scale, mode, state);
-    }
-    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
-    {
-        return icon().availableSizes(mode, state);
-    }
-    QString key() const override { return QStringLiteral("DeferredStyleIcon"); }
-    QIconEngine* clone() const override { return new DeferredStyleIcon(*this); }
-
-private:
-    const QIcon& icon()
-    {
-        if (!Made) {
-            Made = true;
-            if (Style)
-                Icon = Style->standardIcon(Which, HasOption ? &Option : nullptr);
-        }
-        return Icon;
-    }
-    QPointer<QStyle> Style;
-    QStyle::StandardPixmap Which;
-    bool HasOption;
-    QStyleOption Option;
-    bool Made = false;
-    QIcon Icon;
-};
 
 QToolButton* toolButton(QToolBar* bar, const char* name, const QIcon& icon, const QString& hint)
 {
@@ -158,42 +87,6 @@ private:
     QWidget* Owner;
 };
 } // namespace
-
-// ------------------------------------------------------------------ style
-
-TWindowStyle::TWindowStyle(QStyle* base) : QProxyStyle(base) {}
-
-QString TWindowStyle::BuiltInImage(StandardPixmap which)
-{
-    const char* name = builtInImage(which);
-    if (!name)
-        return {};
-    return QLatin1String(":/qt-project.org/styles/commonstyle/images/") + QLatin1String(name) +
-           QLatin1String("-16.png");
-}
-
-QPixmap TWindowStyle::standardPixmap(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const
-{
-    // Without an icon theme these pictures are PNG images built into the
-    // widget library. Read as PNG from the start: an image read that has to
-    // find out the format first loads every image format plugin to ask it.
-    const QString image = BuiltInImage(which);
-    if (!image.isEmpty() && QIcon::themeName().isEmpty() && baseStyle()->name() == QLatin1String("fusion")) {
-        QImageReader reader(image, "png");
-        reader.setAutoDetectImageFormat(false);
-        const QImage picture = reader.read();
-        if (!picture.isNull())
-            return QPixmap::fromImage(picture);
-    }
-    return QProxyStyle::standardPixmap(which, option, widget);
-}
-
-QIcon TWindowStyle::standardIcon(StandardPixmap which, const QStyleOption* option, const QWidget* widget) const
-{
-    if (which == SP_ToolBarHorizontalExtensionButton || which == SP_ToolBarVerticalExtensionButton)
-        return QIcon(new DeferredStyleIcon(baseStyle(), which, option));
-    return QProxyStyle::standardIcon(which, option, widget);
-}
 
 // ------------------------------------------------------------------ about
 

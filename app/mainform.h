@@ -4,8 +4,6 @@
 #include <QDialog>
 #include <QFont>
 #include <QMainWindow>
-#include <QPointer>
-#include <QProxyStyle>
 #include <memory>
 
 class QAction;
@@ -24,24 +22,6 @@ class TitleHeader;
 class TKYRBusComm;
 class TProgressForm;
 class TVemraencode;
-
-// The program's style: the application's own, except that the pictures of
-// the menu bar's and toolbar's extension buttons are made when first
-// drawn (those buttons only show when the window is too narrow for its
-// menus or buttons; making their pictures at start-up reads six images),
-// and that the built-in pictures of the toolbar and the progress dialog
-// are read without asking every image format plugin about them.
-class TWindowStyle : public QProxyStyle {
-    Q_OBJECT
-public:
-    explicit TWindowStyle(QStyle* base);
-    QPixmap standardPixmap(StandardPixmap which, const QStyleOption* option = nullptr,
-                           const QWidget* widget = nullptr) const override;
-    QIcon standardIcon(StandardPixmap which, const QStyleOption* option = nullptr,
-                       const QWidget* widget = nullptr) const override;
-    // Where the picture is built in, or empty for those read the usual way.
-    static QString BuiltInImage(StandardPixmap which);
-};
 
 class TAboutBox : public QDialog {
     Q_OBJECT

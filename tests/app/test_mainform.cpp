@@ -13,8 +13,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QStyleFactory>
-#include <QImageReader>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTest>
@@ -612,47 +610,4 @@ TEST_F(Window, CellsLookAsTheStyleDrawsThem)
         EXPECT_EQ(ours, styles) << "column " << c.col << " row " << c.row << " state " << int(c.state)
                                 << " width " << c.width << " height " << height;
     }
-}
-
-TEST(WindowStyle, PicturesAreTheStylesOwn)
-{
-    std::unique_ptr<QStyle> reference(QStyleFactory::create("fusion"));
-    ASSERT_TRUE(reference);
-    TWindowStyle style(QStyleFactory::create("fusion"));
-    // The pictures of the toolbar and the progress dialog, read directly.
-    for (QStyle::StandardPixmap which :
-         {QStyle::SP_FileIcon, QStyle::SP_DialogOpenButton, QStyle::SP_DialogSaveButton, QStyle::SP_ArrowDown,
-          QStyle::SP_ArrowUp, QStyle::SP_FileDialogDetailedView, QStyle::SP_DialogCloseButton,
-          QStyle::SP_DialogOkButton, QStyle::SP_DialogCancelButton}) {
-        const QString path = TWindowStyle::BuiltInImage(which);
-        ASSERT_FALSE(path.isEmpty()) << which;
-        QImageReader reader(path, "png");
-        reader.setAutoDetectImageFormat(false);
-        EXPECT_FALSE(reader.read().isNull()) << qPrintable(path);
-        const QImage ours = style.standardPixmap(which).toImage();
-        EXPECT_FALSE(ours.isNull()) << which;
-        EXPECT_EQ(ours, reference->standardPixmap(which).toImage()) << which;
-    }
-    EXPECT_TRUE(TWindowStyle::BuiltInImage(QStyle::SP_TrashIcon).isEmpty());
-    EXPECT_EQ(style.standardPixmap(QStyle::SP_TrashIcon).toImage(),
-              reference->standardPixmap(QStyle::SP_TrashIcon).toImage());
-
-    // The extension buttons' pictures, made late, in each size, mode and
-    // direction.
-    for (QStyle::StandardPixmap which :
-         {QStyle::SP_ToolBarHorizontalExtensionButton, QStyle::SP_ToolBarVerticalExtensionButton})
-        for (Qt::LayoutDirection direction : {Qt::LeftToRight, Qt::RightToLeft}) {
-            QStyleOption option;
-            option.direction = direction;
-            const QIcon ours = style.standardIcon(which, &option);
-            const QIcon theirs = reference->standardIcon(which, &option);
-            EXPECT_FALSE(ours.isNull());
-            EXPECT_EQ(ours.availableSizes(), theirs.availableSizes());
-            for (int size : {8, 10, 16, 32})
-                for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
-                    EXPECT_EQ(ours.actualSize(QSize(size, size), mode), theirs.actualSize(QSize(size, size), mode));
-                    EXPECT_EQ(ours.pixmap(size, mode).toImage(), theirs.pixmap(size, mode).toImage())
-                        << which << " " << direction << " " << size << " " << mode;
-                }
-        }
 }
