@@ -1,8 +1,6 @@
 #pragma once
 #include <QAbstractTableModel>
-#include <QHash>
 #include <QHeaderView>
-#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
@@ -58,10 +56,6 @@ public:
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
-    // Plain cells are drawn here directly, with the look the style gives a
-    // text-only item; the focused or edited cell and a text that does not
-    // fit its cell (the style elides it) are left to the style.
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,11 +65,6 @@ protected:
 
 private:
     Workbook& Wb;
-    // The cell texts laid out once: most cells repeat a handful of texts
-    // ("0.00", empty names), and each layout costs a text shaping.
-    const QStaticText& LaidOut(const QString& text, const QFont& font) const;
-    mutable QHash<QString, QStaticText> TextCache;
-    mutable QFont TextCacheFont;
 };
 
 // StringGrid1: moving to another cell first asks the workbook whether the

@@ -12,7 +12,6 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTest>
@@ -534,80 +533,4 @@ TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
     EXPECT_EQ(narrow.displayAlignment, Qt::AlignLeft | Qt::AlignVCenter);
     EXPECT_EQ(narrow.textElideMode, Qt::ElideNone);
     EXPECT_EQ(probe.of(at(colNumber, 77), font, labelWidth).displayAlignment, Qt::AlignHCenter | Qt::AlignVCenter);
-}
-
-namespace {
-// One cell painted into an image of its own, by `paint`.
-template <typename Paint>
-QImage paintedCell(QWidget* grid, const QStyleOptionViewItem& option, Paint paint)
-{
-    QImage image(option.rect.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setFont(grid->font());
-    paint(&painter, option);
-    return image;
-}
-} // namespace
-
-TEST_F(Window, CellsLookAsTheStyleDrawsThem)
-{
-    open();
-    form->Wb.Table.setCell(colName, 3, "APPLES");
-    form->Wb.Table.setCell(colName, 4, "A NAME TOO LONG FOR ITS CELL AT ALL");
-    form->Wb.Table.setCell(colPrice, 5, "12345.67");
-    form->Wb.Table.setCell(colName, 6, "RED  PEAR   ");
-    auto* delegate = static_cast<PluGridDelegate*>(form->StringGrid1->itemDelegate());
-    const int widths[3] = {120, 167, 127};
-    struct Case {
-        int col, row;
-        QStyle::State state;
-        int width;
-    };
-    const QStyle::State on = QStyle::State_Enabled | QStyle::State_Active;
-    const QList<Case> cases{
-        {colPrice, 1, on, widths[1]},
-        {colPrice, 5, on | QStyle::State_Selected, widths[1]},
-        {colPrice, 5, QStyle::State_Enabled | QStyle::State_Selected, widths[1]},
-        {colPrice, 5, QStyle::State_Selected, widths[1]},
-        {colPrice, 5, on, 40},   // wider than its cell
-        {colName, 3, on, widths[2]},
-        {colName, 3, QStyle::State_Enabled, widths[2]},
-        {colName, 2, on | QStyle::State_Selected, widths[2]},
-        {colName, 4, on, widths[2]},
-        {colName, 3, on | QStyle::State_HasFocus, widths[2]},
-        {colName, 6, on, widths[2]},
-        {colName, 6, on | QStyle::State_Selected, widths[2]},
-        {colName, 6, on, 100},
-        {colNumber, 1, on, widths[0]},
-        {colNumber, 77, on, widths[0]},
-        {colNumber, 77, on, 24},
-        {colNumber, 8, QStyle::State_Active, widths[0]},
-    };
-    // The view hands a cell its row less the grid line: 18 pixels.
-    for (int height : {18, 19})
-    for (const Case& c : cases) {
-        QStyleOptionViewItem option;
-        option.initFrom(form->StringGrid1);
-        option.state = c.state;
-        option.rect = QRect(0, 0, c.width, height);
-        option.font = form->StringGrid1->font();
-        option.fontMetrics = QFontMetrics(option.font);
-        option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
-        option.textElideMode = Qt::ElideRight;
-        if (form->StringGrid1->wordWrap())
-            option.features |= QStyleOptionViewItem::WrapText;
-        option.widget = form->StringGrid1;
-        option.showDecorationSelected =
-            form->StringGrid1->style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, form->StringGrid1);
-        const QModelIndex index = at(c.col, c.row);
-        const QImage ours = paintedCell(form->StringGrid1, option, [&](QPainter* p, const QStyleOptionViewItem& o) {
-            delegate->paint(p, o, index);
-        });
-        const QImage styles = paintedCell(form->StringGrid1, option, [&](QPainter* p, const QStyleOptionViewItem& o) {
-            delegate->QStyledItemDelegate::paint(p, o, index);
-        });
-        EXPECT_EQ(ours, styles) << "column " << c.col << " row " << c.row << " state " << int(c.state)
-                                << " width " << c.width << " height " << height;
-    }
 }
