@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "interruptiblebus.h"
+#include "codepage.h"
 #include "comm.h"
 #include "errors.h"
 #include "exedir.h"
@@ -209,6 +210,11 @@ int RunCli(int argc, char** argv)
     if (!needsFile && !file.isEmpty())
         return usage(command + " takes no file");
 
+    // Names stay the bytes they are, so going on in Latin-1 loses nothing;
+    // the operator learns why texts look wrong.
+    if (const QByteArray refused = cp::refusedName(); !refused.isEmpty())
+        err("varlo-manager: code page \"" + QString::fromLatin1(refused)
+            + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
     SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
     const QString dirProblem = ProgramDirectoryProblem(ExeDir());
     if (!dirProblem.isEmpty()) {

@@ -17,9 +17,32 @@ QByteArray usable(QByteArray n)
     if (up.isEmpty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII"
         || up == "C" || up == "POSIX")
         return "ISO-8859-1";
-    if (!QStringDecoder(n.constData()).isValid() || !QStringEncoder(n.constData()).isValid())
+    QStringDecoder decoder(n.constData());
+    QStringEncoder encoder(n.constData());
+    if (!decoder.isValid() || !encoder.isValid())
+        return "ISO-8859-1";
+    // Files, settings and the scale's texts are ASCII where it matters
+    // (digits, separators, TAB, CR LF, "kg", section names): a code page that
+    // spells them otherwise (UTF-16, EBCDIC) would write NUL bytes into PLU
+    // files and read no settings.
+    static const QByteArray probe = "09 AZaz.,;=[]\t\r\n\"'kg";
+    if (QByteArray(encoder.encode(QString::fromLatin1(probe))) != probe
+        || QString(decoder.decode(probe)) != QString::fromLatin1(probe))
         return "ISO-8859-1";
     return n;
+}
+
+// usable() opens converters; names are checked once each.
+QByteArray usableCached(const QByteArray& n)
+{
+    static std::mutex cacheLock;
+    static QByteArray lastAsked, lastAnswer;
+    std::lock_guard<std::mutex> g(cacheLock);
+    if (lastAsked != n || lastAnswer.isEmpty()) {
+        lastAnswer = usable(n);
+        lastAsked = n;
+    }
+    return lastAnswer;
 }
 
 // The process locale is set by the program (QCoreApplication does
@@ -47,7 +70,7 @@ Converters& converters()
     thread_local Converters c;
     const QByteArray requested = current();
     if (c.requested != requested || !c.decoder.isValid()) {
-        const QByteArray n = usable(requested);
+        const QByteArray n = usableCached(requested);
         c.requested = requested;
         c.decoder = QStringDecoder(n.constData());
         c.encoder = QStringEncoder(n.constData());
@@ -60,7 +83,17 @@ Converters& converters()
 
 namespace cp {
 
-QByteArray name() { return usable(current()); }
+QByteArray name() { return usableCached(current()); }
+
+QByteArray refusedName()
+{
+    const QByteArray requested = current().trimmed();
+    const QByteArray up = requested.toUpper();
+    for (const char* ascii : {"", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "C", "POSIX"})
+        if (up == ascii)
+            return {};   // plain ASCII is read as Latin-1 on purpose
+    return usableCached(requested) == requested ? QByteArray() : requested;
+}
 
 void setName(const QByteArray& codePage)
 {

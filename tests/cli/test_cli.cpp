@@ -741,6 +741,29 @@ TEST_F(Cli, ProgramDirectoryThatCannotBeUsedEndsWithTwoBeforeTheLinkOpens)
     EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
 }
 
+// A code page that is no 8-bit text stands aside for Latin-1, with a word
+// on stderr; the file keeps single-byte ASCII (no "k\0g\0").
+TEST_F(Cli, CodePageThatIsNot8BitTextIsReplacedWithAWarning)
+{
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    for (const char* codePage : {"UTF-16", "no-such-code-page"}) {
+        QProcessEnvironment env = ScriptEnvironment();
+        env.insert("VARLO_CODEPAGE", codePage);
+        const QString file = File(QString("SCALE-%1.KYR").arg(codePage));
+        const Result r = RunProgram(ManagerPath(), {"upload", file, "--port", sim->Path, "--home", Home.path()}, env);
+        EXPECT_EQ(r.status, 0) << codePage << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "Upload PLU OK!\n") << codePage;
+        EXPECT_EQ(S(r.err), std::string("varlo-manager: code page \"") + codePage
+                                + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead\n");
+        const QByteArray saved = ReadFile(file);
+        EXPECT_EQ(saved.count("\r\n"), 77) << codePage;
+        EXPECT_FALSE(saved.contains('\0')) << codePage;
+        EXPECT_TRUE(saved.startsWith(PluLine("1.50", "", "kg"))) << codePage << "\n" << S(saved.left(60));
+    }
+    EXPECT_TRUE(sim->Stop().ok);
+}
+
 TEST_F(Cli, UnreadablePluFileEndsWithTwoBeforeTheLinkOpens)
 {
     QDir(Home.path()).mkdir("FOLDER.KYR");

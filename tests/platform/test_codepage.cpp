@@ -51,6 +51,26 @@ TEST_F(CodePage, UnknownNameFallsBackToLatin1)
     EXPECT_EQ(cp::name(), "ISO-8859-1");
 }
 
+// A code page that does not spell ASCII as the same single bytes would put
+// NUL bytes into PLU files ("k\0g\0") and find no INI section.
+TEST_F(CodePage, CodePagesThatAreNot8BitTextAreRefused)
+{
+    for (const char* wide : {"UTF-16", "UTF-16LE", "UTF-32", "IBM037"}) {
+        setenv("VARLO_CODEPAGE", wide, 1);
+        EXPECT_EQ(cp::name(), "ISO-8859-1") << wide;
+        EXPECT_EQ(cp::encode("kg\t0.00\r\n"), QByteArray("kg\t0.00\r\n")) << wide;
+        EXPECT_EQ(cp::refusedName(), QByteArray(wide));
+    }
+    setenv("VARLO_CODEPAGE", "no-such-code-page", 1);
+    EXPECT_EQ(cp::refusedName(), "no-such-code-page");
+    for (const char* fine : {"GBK", "CP1252", "UTF-8", "latin1", "ISO-8859-1", "ASCII"}) {
+        setenv("VARLO_CODEPAGE", fine, 1);
+        EXPECT_EQ(cp::refusedName(), "") << fine;
+    }
+    setenv("VARLO_CODEPAGE", "GBK", 1);
+    EXPECT_EQ(cp::name(), "GBK");
+}
+
 TEST_F(CodePage, CLocaleIsLatin1AndKeepsEveryByte)
 {
     std::setlocale(LC_ALL, "C");
