@@ -52,6 +52,15 @@ QList<QByteArray> splitLines(const QByteArray& data)
     return lines;
 }
 
+// Editors that save UTF-8 may put a byte-order mark before the first
+// section line, which would hide that section.
+const QByteArray Utf8Bom = QByteArrayLiteral("\xEF\xBB\xBF");
+
+QByteArray withoutBom(const QByteArray& data)
+{
+    return data.startsWith(Utf8Bom) ? data.mid(Utf8Bom.size()) : data;
+}
+
 // One parsed line.
 struct Line {
     enum Kind { Other, Section, Key } kind = Other;
@@ -121,7 +130,7 @@ IniFile::IniFile(const QString& path) : Path(path)
         return;
     Exists = true;
     bool inSection = false;
-    for (const QByteArray& raw : splitLines(f.readAll())) {
+    for (const QByteArray& raw : splitLines(withoutBom(f.readAll()))) {
         const Line l = parseLine(raw);
         if (l.kind == Line::Section) {
             Entries.append({l.name, {}, {}});
@@ -183,7 +192,8 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
         else if (f.exists())
             throw EIniError(failure, f.errorString());
     }
-    QList<QByteArray> lines = splitLines(data);
+    const bool bom = data.startsWith(Utf8Bom);
+    QList<QByteArray> lines = splitLines(withoutBom(data));
     const QByteArray s = trimBlanks(section);
 
     qsizetype header = -1;
@@ -216,7 +226,7 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
         else
             lines.insert(lastUsed + 1, line);   // blank lines before the next section stay there
     }
-    QByteArray out;
+    QByteArray out = bom ? Utf8Bom : QByteArray();
     for (const QByteArray& l : lines)
         out += l + "\r\n";
     try {

@@ -175,6 +175,18 @@ TEST(Ini, PipeReadsAsMissingAndIsNotWritten)
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
+// A settings file saved by an editor as UTF-8 with a byte-order mark: the
+// first section is still found, and a write keeps the mark and adds no
+// second section.
+TEST(Ini, ByteOrderMarkBeforeTheFirstSection)
+{
+    ScopedHome home;
+    home.write("KYR.CFG", "\xEF\xBB\xBF[COMM]\r\nPort=3\r\n");
+    EXPECT_EQ(IniFile(home.file("KYR.CFG")).readInt("COMM", "Port", 2), 3);
+    IniFile::writeString(home.file("KYR.CFG"), "COMM", "BaudRate", "2400");
+    EXPECT_EQ(home.read("KYR.CFG"), "\xEF\xBB\xBF[COMM]\r\nPort=3\r\nBaudRate=2400\r\n");
+}
+
 TEST(IniWrite, DefaultFileFromNothing)
 {
     ScopedHome home;
