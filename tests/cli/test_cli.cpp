@@ -661,6 +661,34 @@ TEST_F(Cli, EmptyOptionValuesAndSingleDashWordsAreBadUsage)
     EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
 }
 
+// A file name that is not text in the locale's character set (Latin-1
+// bytes under UTF-8) cannot be passed on unchanged: refused, rather than a
+// download that misses its file or an upload that writes another one.
+TEST_F(Cli, NamesThatAreNotTextInTheLocaleAreRefused)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    ASSERT_TRUE(QFile::copy(File("PRICES.KYR"), Home.path() + "PR\u00C9IX.KYR"));   // stored as UTF-8
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    // QProcess passes text; the shell's printf makes the raw byte C9.
+    const QString script = "cd \"$1\" && exec \"$2\" \"$3\" \"$(printf \"$4\")\" --port \"$5\" --home .";
+    const struct {
+        const char* command;
+        const char* name;
+    } cases[] = {{"download", "PR\\311IX.KYR"}, {"upload", "UP\\311.KYR"}};
+    for (const auto& c : cases) {
+        const Result r = RunProgram("/bin/sh", {"-c", script, "sh", Home.path(), ManagerPath(), c.command, c.name,
+                                                sim->Path}, ScriptEnvironment(), 20000);
+        EXPECT_EQ(r.status, 2) << c.command << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "") << c.command;
+        EXPECT_TRUE(r.err.contains("%C9")) << S(r.err);
+    }
+    EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')), S(QString("PRICES.KYR|PR\u00C9IX.KYR")));
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
 // --help wherever it stands: the usage on stdout, status 0, nothing sent.
 TEST_F(Cli, HelpPrintsTheUsageAndRunsNothing)
 {
