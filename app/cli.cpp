@@ -157,19 +157,19 @@ int RunCli(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    // Arguments are text in the locale's character set; bytes that are not
-    // (a Latin-1 file name under a UTF-8 locale) would turn into another
+    // Qt takes arguments and file names as UTF-8 whatever the locale; bytes
+    // that are not (a Latin-1 or GBK file name) would turn into another
     // name: a download would miss its file, an upload write a different one.
     for (int i = 1; i < argc; ++i) {
         const QByteArray raw(argv[i]);
         if (QFile::encodeName(QFile::decodeName(raw)) != raw)
             return usage("\"" + QString::fromLatin1(raw.toPercentEncoding("/.-_ ~"))
-                         + "\" is not text in the locale's character set");
+                         + "\" is not UTF-8 text");
     }
     const QByteArray envHome = qgetenv("VARLO_HOME");
     if (QFile::encodeName(QFile::decodeName(envHome)) != envHome) {
         err("VARLO_HOME \"" + QString::fromLatin1(envHome.toPercentEncoding("/.-_ ~"))
-            + "\" is not text in the locale's character set");
+            + "\" is not UTF-8 text");
         return 2;
     }
     QString command, file, port, home;
