@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "interruptiblebus.h"
+#include "atomicfile.h"
 #include "codepage.h"
 #include "comm.h"
 #include "errors.h"
@@ -251,6 +252,8 @@ int RunCli(int argc, char** argv)
         link.Load();
         if (command == "download")
             wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
+        else if (command == "upload")
+            CheckAtomicWrite(QFileInfo(file).absoluteFilePath());   // before the whole transfer
     } catch (const AppError& e) {
         err(e.fullText());
         return 2;

@@ -38,7 +38,16 @@ void SetAtomicWriteFailure(int nthWrite, int err)
     FailCountdown.store(nthWrite > 0 ? nthWrite : 0);
 }
 
-void WriteFileAtomically(const QString& path, const QByteArray& data)
+namespace {
+// Where a save of `path` goes, and what stands there now.
+struct Destination {
+    QByteArray dest, dir, base;
+    bool hadOld = false;
+    struct stat old {};
+};
+
+// Everything that can be known to fail before a byte is written.
+Destination resolveDestination(const QString& path)
 {
     // Write through a symbolic link to its target, as an in-place save would;
     // a link whose target is missing creates the target and stays a link.
@@ -48,22 +57,38 @@ void WriteFileAtomically(const QString& path, const QByteArray& data)
             fail("Cannot create file ", path, ELOOP);
         target = QFileInfo(target).symLinkTarget();
     }
-    const QByteArray dest = QFile::encodeName(target);
+    Destination d;
+    d.dest = QFile::encodeName(target);
     const QFileInfo destInfo(target);
-    const QByteArray dir = QFile::encodeName(destInfo.absolutePath());
-    const QByteArray base = QFile::encodeName(destInfo.fileName());
+    d.dir = QFile::encodeName(destInfo.absolutePath());
+    d.base = QFile::encodeName(destInfo.fileName());
 
-    struct stat old {};
-    const bool hadOld = ::stat(dest.constData(), &old) == 0;
+    d.hadOld = ::stat(d.dest.constData(), &d.old) == 0;
     // The rename would put a plain file in the place of a directory, a device
     // such as /dev/null, or a pipe: only plain files are replaced.
-    if (hadOld && S_ISDIR(old.st_mode))
+    if (d.hadOld && S_ISDIR(d.old.st_mode))
         fail("Cannot create file ", path, EISDIR);
-    if (hadOld && !S_ISREG(old.st_mode))
+    if (d.hadOld && !S_ISREG(d.old.st_mode))
         throw EInOutError(QStringLiteral("Cannot create file ") + path, QStringLiteral("not a regular file"));
     // Replacing needs only the directory; a file we may not write stays as it is.
-    if (hadOld && ::access(dest.constData(), W_OK) != 0)
+    if (d.hadOld && ::access(d.dest.constData(), W_OK) != 0)
         fail("Cannot create file ", path, errno);
+    if (::access(d.dir.constData(), W_OK | X_OK) != 0)
+        fail("Cannot create file ", path, errno);
+    return d;
+}
+} // namespace
+
+void CheckAtomicWrite(const QString& path) { resolveDestination(path); }
+
+void WriteFileAtomically(const QString& path, const QByteArray& data)
+{
+    const Destination d = resolveDestination(path);
+    const QByteArray& dest = d.dest;
+    const QByteArray& dir = d.dir;
+    const QByteArray& base = d.base;
+    const bool hadOld = d.hadOld;
+    const struct stat& old = d.old;
 
     // O_EXCL with mode 0666 lets the umask decide a new file's permissions.
     QByteArray tmp;

@@ -10,6 +10,11 @@
 // is written through, also when its target does not exist yet.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
 
+// Throws what WriteFileAtomically(path, ...) would throw before writing a
+// byte (missing or unwritable directory, a file that may not be replaced),
+// so a long task can refuse a destination before it starts.
+void CheckAtomicWrite(const QString& path);
+
 // Test hook: the nth write(2) from now fails with errno `err` (a full disk
 // is ENOSPC). 0 turns it off.
 void SetAtomicWriteFailure(int nthWrite, int err);

@@ -439,6 +439,36 @@ TEST_F(Cli, UploadIntoAFileThatCannotBeWrittenFailsWithTwo)
     EXPECT_TRUE(sim->Stop().ok);
 }
 
+// A destination that cannot be written is refused before the link opens:
+// no transfer whose table is then thrown away, no price mode taken over.
+TEST_F(Cli, UploadDestinationIsCheckedBeforeTheTransfer)
+{
+    QDir(Home.path()).mkdir("FOLDER.KYR");
+    const QByteArray fifo = QFile::encodeName(File("PIPE.KYR"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
+    auto sim = StartSim({"--demo", "--price-mode", "07"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const struct {
+        QString file;
+        const char* reason;
+    } cases[] = {
+        {File("no-such-dir/SCALE.KYR"), "No such file or directory"},
+        {File("FOLDER.KYR"), "Is a directory"},
+        {File("PIPE.KYR"), "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const Result r = Run({"upload", c.file, "--port", sim->Path}, 20000);
+        EXPECT_EQ(r.status, 2) << S(c.file) << "\n" << S(r.err);
+        EXPECT_EQ(S(r.out), "");
+        EXPECT_EQ(S(r.err), S("Cannot create file " + c.file + "\n" + c.reason + "\n"));
+    }
+    EXPECT_FALSE(QFile::exists(File("config.ini"))) << "the scale's price mode was taken over";
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was opened";
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+}
+
 // ------------------------------------------------------------ report
 
 struct ReportCase {
