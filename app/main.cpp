@@ -56,6 +56,18 @@ int main(int argc, char** argv)
         args << QString::fromLocal8Bit(argv[i]);
     if (IsCliCommand(args))
         return RunCli(argc, argv);
+    // A script's unset variable must not quietly mean the default directory
+    // or a scale without the fault asked for.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--home") != 0 && std::strcmp(argv[i], "--demo-fault") != 0)
+            continue;
+        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+            std::fprintf(stderr, "%s needs a value\nusage: varlo-manager [--demo [--demo-fault RULE]...] "
+                                 "[--home DIR]\n", argv[i]);
+            return 2;
+        }
+        ++i;
+    }
     if (hasFlag(argc, argv, "--help")) {
         std::printf("usage: varlo-manager [--demo [--demo-fault RULE]...] [--home DIR]\n"
                     "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"

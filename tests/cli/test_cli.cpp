@@ -720,6 +720,23 @@ TEST_F(Cli, NamesThatAreNotUtf8AreRefused)
     EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
 }
 
+// The same for the window's options: no window opens on the default
+// directory, or on a simulated scale without the fault asked for.
+TEST_F(Cli, WindowOptionsWithoutTheirValueAreBadUsage)
+{
+    QProcessEnvironment env = ScriptEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VARLO_HOME", Home.path());
+    const QList<QStringList> cases{{"--home"}, {"--home", ""}, {"--demo", "--demo-fault"}, {"--demo", "--demo-fault", ""}};
+    for (const QStringList& args : cases) {
+        const Result r = RunProgram(ManagerPath(), args, env, 10000);
+        EXPECT_EQ(r.status, 2) << S(args.join(' ')) << "\n" << S(r.err);
+        EXPECT_TRUE(r.err.startsWith(args[args[0] == "--demo" ? 1 : 0].toLocal8Bit() + " needs a value\nusage: "))
+            << S(r.err);
+    }
+    EXPECT_FALSE(QFile::exists(File("Record.txt"))) << "the window was created";
+}
+
 // --help wherever it stands: the usage on stdout, status 0, nothing sent.
 TEST_F(Cli, HelpPrintsTheUsageAndRunsNothing)
 {
