@@ -10,6 +10,7 @@
 #include "vemraencode.h"
 #include "workbook.h"
 #include <QFile>
+#include <QFileInfo>
 #include <cmath>
 #include <cstring>
 
@@ -290,6 +291,11 @@ CommandOutcome ScaleCommands::ReportItemClick()
 
     const QByteArray line = c1 + '\t' + c2 + '\t' + c3;
     const QString path = ReportFileName(Today());
+    // A pipe or device in the file's place would block or swallow the line.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw EInOutError(QStringLiteral("Cannot open file ") + path,
+                          info.isDir() ? QStringLiteral("Is a directory") : QStringLiteral("not a regular file"));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw EInOutError(QStringLiteral("Cannot open file ") + path, file.errorString());

@@ -2,6 +2,7 @@
 #include "errors.h"
 #include <QDir>
 #include <QFileInfo>
+#include <sys/stat.h>
 
 namespace {
 
@@ -174,6 +175,20 @@ TEST_F(Report, AppendFailureThrowsAfterTheRow)
     EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(Progress.Calls.last(), "Close");
+}
+
+// A pipe in the file's place: refused at once, never waited on.
+TEST_F(Report, AFifoInTheReportFilesPlaceIsRefused)
+{
+    const QByteArray fifo = QFile::encodeName(Commands.ReportFileName(Date));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    try {
+        Commands.ReportItemClick();
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_TRUE(e.fullText().contains("not a regular file")) << e.fullText().toStdString();
+    }
+    EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
 }
 
 TEST_F(Report, SettingsWriteFailureClosesTheDialog)
