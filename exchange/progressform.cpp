@@ -78,6 +78,12 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
     CancelBtn = new QPushButton(QIcon(style()->standardPixmap(QStyle::SP_DialogCancelButton, nullptr, nullptr)), "Cancel", this);
     CancelBtn->setObjectName("CancelBtn");
     CancelBtn->setGeometry(126, 172, 75, 28);
+    for (QPushButton* b : {OKBtn, CancelBtn}) {
+        b->setFont(fontOf("MS Sans Serif", 13));
+        QPalette p = b->palette();
+        p.setColor(QPalette::ButtonText, Qt::black);
+        b->setPalette(p);
+    }
     setTabOrder(OKBtn, CancelBtn);
     connect(OKBtn, &QPushButton::clicked, this, &TProgressForm::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TProgressForm::CancelBtnClick);
