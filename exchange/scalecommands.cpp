@@ -1,4 +1,5 @@
 #include "scalecommands.h"
+#include "atomicfile.h"
 #include "busmaster.h"
 #include "codepage.h"
 #include "dialogs.h"
@@ -10,7 +11,6 @@
 #include "vemraencode.h"
 #include "workbook.h"
 #include <QFile>
-#include <QFileInfo>
 #include <cmath>
 #include <cstring>
 
@@ -292,10 +292,8 @@ CommandOutcome ScaleCommands::ReportItemClick()
     const QByteArray line = c1 + '\t' + c2 + '\t' + c3;
     const QString path = ReportFileName(Today());
     // A pipe or device in the file's place would block or swallow the line.
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile())
-        throw EInOutError(QStringLiteral("Cannot open file ") + path,
-                          info.isDir() ? QStringLiteral("Is a directory") : QStringLiteral("not a regular file"));
+    if (const QString why = NotAPlainFile(path); !why.isEmpty())
+        throw EInOutError(QStringLiteral("Cannot open file ") + path, why);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
         throw EInOutError(QStringLiteral("Cannot open file ") + path, file.errorString());

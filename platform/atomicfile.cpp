@@ -81,6 +81,14 @@ Destination resolveDestination(const QString& path)
 
 void CheckAtomicWrite(const QString& path) { resolveDestination(path); }
 
+QString NotAPlainFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        return {};
+    return info.isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR)) : QStringLiteral("not a regular file");
+}
+
 void WriteFileAtomically(const QString& path, const QByteArray& data)
 {
     const Destination d = resolveDestination(path);

@@ -10,6 +10,11 @@
 // is written through, also when its target does not exist yet.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
 
+// Why `path` cannot be taken as a plain file: empty when nothing is there or
+// it is a plain file (or a link to one); else the reason (a directory, or a
+// pipe or device, which would block or never end).
+QString NotAPlainFile(const QString& path);
+
 // Throws what WriteFileAtomically(path, ...) would throw before writing a
 // byte (missing or unwritable directory, a file that may not be replaced),
 // so a long task can refuse a destination before it starts.

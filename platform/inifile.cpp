@@ -182,10 +182,8 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
     const QString failure = QStringLiteral("Unable to write to ") + path;
     QByteArray data;
     {
-        const QFileInfo info(path);
-        if (info.exists() && !info.isFile())
-            throw EIniError(failure, info.isDir() ? QString::fromLocal8Bit(std::strerror(EISDIR))
-                                                  : QStringLiteral("not a regular file"));
+        if (const QString why = NotAPlainFile(path); !why.isEmpty())
+            throw EIniError(failure, why);
         QFile f(path);
         if (f.open(QIODevice::ReadOnly))
             data = f.readAll();
