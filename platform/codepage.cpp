@@ -8,14 +8,19 @@ namespace {
 std::mutex Lock;
 QByteArray Override;   // setName(); empty: environment, then locale
 
+// Names of plain ASCII (glibc calls it "ANSI_X3.4-1968"); its bytes are read
+// as Latin-1 so that no byte is lost on display.
+bool asciiName(const QByteArray& name)
+{
+    const QByteArray up = name.trimmed().toUpper();
+    return up.isEmpty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII" || up == "C"
+           || up == "POSIX";
+}
+
 QByteArray usable(QByteArray n)
 {
     n = n.trimmed();
-    const QByteArray up = n.toUpper();
-    // glibc calls plain ASCII "ANSI_X3.4-1968"; read those bytes as Latin-1
-    // so no byte is lost on display.
-    if (up.isEmpty() || up == "ANSI_X3.4-1968" || up == "ASCII" || up == "US-ASCII"
-        || up == "C" || up == "POSIX")
+    if (asciiName(n))
         return "ISO-8859-1";
     QStringDecoder decoder(n.constData());
     QStringEncoder encoder(n.constData());
@@ -88,10 +93,8 @@ QByteArray name() { return usableCached(current()); }
 QByteArray refusedName()
 {
     const QByteArray requested = current().trimmed();
-    const QByteArray up = requested.toUpper();
-    for (const char* ascii : {"", "ANSI_X3.4-1968", "ASCII", "US-ASCII", "C", "POSIX"})
-        if (up == ascii)
-            return {};   // plain ASCII is read as Latin-1 on purpose
+    if (asciiName(requested))
+        return {};   // plain ASCII is read as Latin-1 on purpose
     return usableCached(requested) == requested ? QByteArray() : requested;
 }
 
