@@ -6,6 +6,7 @@
 #include "mainform.h"
 #include "progressform.h"
 #include "qtdialogs.h"
+#include "varlostyle.h"
 #include <QApplication>
 #include <QFileInfo>
 #include <QTimer>
@@ -80,6 +81,7 @@ int main(int argc, char** argv)
     IniOptions = &options;
 
     QApplication app(argc, argv);
+    QApplication::setStyle(new VarloStyle);
     SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
     // The language file is named after the program, however it was installed.
     SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());

@@ -113,12 +113,16 @@ void TitleHeader::paintSection(QPainter* painter, const QRect& rect, int logical
     if (!rect.isValid())
         return;
     painter->save();
-    QStyleOptionHeader opt;
-    initStyleOption(&opt);
-    opt.rect = rect;
-    opt.section = logicalIndex;
-    opt.text.clear();
-    style()->drawControl(QStyle::CE_HeaderSection, &opt, painter, this);
+    // A fixed cell like the key labels': the button face with a light top
+    // and left edge and a dark bottom and right edge, drawn as filled
+    // rectangles (lines along a whole title row would be handed to Qt's
+    // painting threads, see VarloStyle).
+    const QPalette& pal = palette();
+    painter->fillRect(rect, pal.button());
+    painter->fillRect(QRect(rect.left(), rect.top(), rect.width(), 1), pal.light());
+    painter->fillRect(QRect(rect.left(), rect.top(), 1, rect.height()), pal.light());
+    painter->fillRect(QRect(rect.left(), rect.bottom(), rect.width(), 1), pal.mid());
+    painter->fillRect(QRect(rect.right(), rect.top(), 1, rect.height()), pal.mid());
 
     const QString text = Title(logicalIndex);
     const bool fits = fontMetrics().horizontalAdvance(text) <= rect.width();
