@@ -182,14 +182,54 @@ void PluGridDelegate::setEditorData(QWidget* editor, const QModelIndex& index) c
     le->selectAll();
 }
 
-void PluGridDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+void PluGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QStyledItemDelegate::initStyleOption(option, index);
-    if (index.column() != colNumber)
-        return;
-    const bool fits = option->fontMetrics.horizontalAdvance(option->text) <= option->rect.width();
-    option->displayAlignment = Qt::AlignVCenter | (fits ? Qt::AlignHCenter : Qt::AlignLeft);
-    option->textElideMode = Qt::ElideNone;
+    // The cells hold one line of plain text each: paint it directly rather
+    // than through the style's item painting, which lays every cell out for
+    // icons, check boxes and eliding the grid never shows.
+    const QStyle::State state = option.state;
+    const QPalette::ColorGroup group = !(state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (state & QStyle::State_Active) ? QPalette::Active
+                                                                        : QPalette::Inactive;
+    const bool label = index.column() == colNumber;
+    const bool selected = !label && (state & QStyle::State_Selected);
+    if (label)
+        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Button));
+    else if (selected)
+        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (!text.isEmpty()) {
+        const QWidget* view = option.widget;
+        const QStyle* style = view ? view->style() : QApplication::style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+        const QRect area = option.rect.adjusted(margin, 0, -margin, 0);
+        const QFontMetrics& fm = option.fontMetrics;
+        const int width = fm.horizontalAdvance(text);
+        const bool fits = width <= area.width();
+        // Key labels are centred when they fit; everything that does not fit
+        // is left-aligned and clipped at the cell's edge, never shortened.
+        const int x = label && fits ? area.left() + (area.width() - width) / 2 : area.left();
+        const int baseline = area.top() + (area.height() - fm.height() + 1) / 2 + fm.ascent();
+        painter->save();
+        if (!fits)
+            painter->setClipRect(area, Qt::IntersectClip);
+        painter->setFont(option.font);
+        painter->setPen(label      ? Navy
+                        : selected ? option.palette.color(group, QPalette::HighlightedText)
+                                   : option.palette.color(group, QPalette::Text));
+        painter->drawText(QPoint(x, baseline), text);
+        painter->restore();
+    }
+
+    if ((state & QStyle::State_HasFocus) && !label) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(option);
+        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+        focus.backgroundColor = option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+        const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, option.widget);
+    }
 }
 
 void PluGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const

@@ -56,12 +56,13 @@ public:
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
+    // Key labels: centred when they fit their cell, otherwise left-aligned
+    // and clipped, as the titles are; no cell text is shortened with an
+    // ellipsis.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Key labels: centred when they fit their cell, otherwise left-aligned
-    // and clipped, as the titles are; never shortened with an ellipsis.
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
 private:
     Workbook& Wb;

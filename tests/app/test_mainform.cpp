@@ -12,6 +12,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTest>
@@ -487,18 +488,32 @@ int leftmostNavy(const QImage& image, const QRect& r)
     return -1;
 }
 
-struct LabelOption : PluGridDelegate {
-    using PluGridDelegate::PluGridDelegate;
-    QStyleOptionViewItem of(const QModelIndex& index, const QFont& font, int width) const
-    {
-        QStyleOptionViewItem o;
-        o.font = font;
-        o.fontMetrics = QFontMetrics(font);
-        o.rect = QRect(0, 0, width, 19);
-        initStyleOption(&o, index);
-        return o;
-    }
-};
+// One cell painted by the grid's delegate alone, on white.
+QImage paintedCell(const PluGridDelegate& delegate, const QModelIndex& index, const QFont& font, int width)
+{
+    QImage image(width, 19, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QStyleOptionViewItem o;
+    o.font = font;
+    o.fontMetrics = QFontMetrics(font);
+    o.rect = image.rect();
+    o.state = QStyle::State_Enabled | QStyle::State_Active;
+    QPainter p(&image);
+    delegate.paint(&p, o, index);
+    return image;
+}
+
+// Rightmost column holding a navy pixel, or -1.
+int rightmostNavy(const QImage& image)
+{
+    for (int x = image.width() - 1; x >= 0; --x)
+        for (int y = 0; y < image.height(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() > c.red() + 60 && c.blue() > c.green() + 60)
+                return x;
+        }
+    return -1;
+}
 } // namespace
 
 TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
@@ -523,14 +538,33 @@ TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
     MessageTexts.resetToBuiltIn();
 
     // Key labels follow the same rule and are never cut short with an ellipsis.
-    LabelOption probe(form->Wb, nullptr);
+    PluGridDelegate delegate(form->Wb, nullptr);
     const QFont font = form->StringGrid1->font();
-    const QStyleOptionViewItem wide = probe.of(at(colNumber, 77), font, 120);
-    EXPECT_EQ(wide.text, "U70");
-    EXPECT_EQ(wide.displayAlignment, Qt::AlignHCenter | Qt::AlignVCenter);
+    const QModelIndex u70 = at(colNumber, 77);
+    const QImage wide = paintedCell(delegate, u70, font, 120);
     const int labelWidth = QFontMetrics(font).horizontalAdvance("U70");
-    const QStyleOptionViewItem narrow = probe.of(at(colNumber, 77), font, labelWidth - 1);
-    EXPECT_EQ(narrow.displayAlignment, Qt::AlignLeft | Qt::AlignVCenter);
-    EXPECT_EQ(narrow.textElideMode, Qt::ElideNone);
-    EXPECT_EQ(probe.of(at(colNumber, 77), font, labelWidth).displayAlignment, Qt::AlignHCenter | Qt::AlignVCenter);
+    const int wideLeft = leftmostNavy(wide, wide.rect());
+    EXPECT_NEAR(wideLeft, (120 - labelWidth) / 2, 3);
+    EXPECT_NEAR(120 - 1 - rightmostNavy(wide), (120 - labelWidth) / 2, 4);
+
+    // A cell two pixels narrower than the label: it starts at the left edge
+    // (after the text margin) and runs into the cell's right edge, clipped;
+    // an ellipsis would have stopped short of it.
+    const int narrowWidth = labelWidth + 4;
+    const QImage narrow = paintedCell(delegate, u70, font, narrowWidth);
+    EXPECT_LE(leftmostNavy(narrow, narrow.rect()), 5);
+    EXPECT_GE(rightmostNavy(narrow), narrowWidth - 4);
+    // ...showing the label's own glyphs up to the clip: column for column
+    // the same pixels as the whole label in the wide cell.
+    const int from = leftmostNavy(narrow, narrow.rect());
+    int differing = 0;
+    for (int x = 0; from + x < narrowWidth - 3; ++x)
+        for (int y = 0; y < 19; ++y)
+            differing += narrow.pixel(from + x, y) != wide.pixel(wideLeft + x, y);
+    EXPECT_EQ(differing, 0);
+    const QImage narrowCentredIfFit = paintedCell(delegate, u70, font, labelWidth + 40);
+    EXPECT_NEAR(leftmostNavy(narrowCentredIfFit, narrowCentredIfFit.rect()), 20, 3);
+    EXPECT_EQ(paintedCell(delegate, at(colNumber, 1), font, 120).pixelColor(60, 0),
+              QApplication::palette().color(QPalette::Active, QPalette::Button))
+        << "key labels sit on the fixed cells' button face";
 }
