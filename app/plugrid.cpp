@@ -21,6 +21,20 @@ bool isCharacterKey(const QKeyEvent* e)
 }
 
 int gridRow(const QModelIndex& index) { return index.row() + 1; }
+
+// Width of a cell's text. Shaping a string is the dearest step of painting
+// a cell; printable ASCII in the grid's face needs none, its width is the
+// sum of its characters' advances.
+int cellTextWidth(const QFontMetrics& fm, const QString& text)
+{
+    int width = 0;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return fm.horizontalAdvance(text);
+        width += fm.horizontalAdvance(c);
+    }
+    return width;
+}
 } // namespace
 
 // ---------------------------------------------------------------- model
@@ -186,26 +200,33 @@ void PluGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 {
     // The cells hold one line of plain text each: paint it directly rather
     // than through the style's item painting, which lays every cell out for
-    // icons, check boxes and eliding the grid never shows.
+    // icons, check boxes and eliding the grid never shows. The grid lines
+    // are the cell's right and bottom pixel, filled here: the view's own
+    // lines run the height of the grid a pixel at a time.
+    const QWidget* view = option.widget;
+    const QStyle* style = view ? view->style() : QApplication::style();
     const QStyle::State state = option.state;
     const QPalette::ColorGroup group = !(state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (state & QStyle::State_Active) ? QPalette::Active
                                                                         : QPalette::Inactive;
+    const QRect cell = CellRect(option.rect);
     const bool label = index.column() == colNumber;
     const bool selected = !label && (state & QStyle::State_Selected);
     if (label)
-        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Button));
+        painter->fillRect(cell, option.palette.brush(group, QPalette::Button));
     else if (selected)
-        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        painter->fillRect(cell, option.palette.brush(group, QPalette::Highlight));
+    const QColor line = QColor::fromRgba(
+        static_cast<QRgb>(style->styleHint(QStyle::SH_Table_GridLineColor, &option, view)));
+    painter->fillRect(QRect(option.rect.right(), option.rect.top(), 1, option.rect.height()), line);
+    painter->fillRect(QRect(option.rect.left(), option.rect.bottom(), option.rect.width() - 1, 1), line);
 
     const QString text = index.data(Qt::DisplayRole).toString();
     if (!text.isEmpty()) {
-        const QWidget* view = option.widget;
-        const QStyle* style = view ? view->style() : QApplication::style();
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
-        const QRect area = option.rect.adjusted(margin, 0, -margin, 0);
+        const QRect area = cell.adjusted(margin, 0, -margin, 0);
         const QFontMetrics& fm = option.fontMetrics;
-        const int width = fm.horizontalAdvance(text);
+        const int width = cellTextWidth(fm, text);
         const bool fits = width <= area.width();
         // Key labels are centred when they fit; everything that does not fit
         // is left-aligned and clipped at the cell's edge, never shortened.
@@ -225,11 +246,19 @@ void PluGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     if ((state & QStyle::State_HasFocus) && !label) {
         QStyleOptionFocusRect focus;
         focus.QStyleOption::operator=(option);
+        focus.rect = cell;
         focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
         focus.backgroundColor = option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
-        const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
-        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, option.widget);
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, view);
     }
+}
+
+QRect PluGridDelegate::CellRect(const QRect& withLines) { return withLines.adjusted(0, 0, -1, -1); }
+
+void PluGridDelegate::updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                                           const QModelIndex&) const
+{
+    editor->setGeometry(CellRect(option.rect));   // inside the grid lines
 }
 
 void PluGridDelegate::setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const
@@ -273,7 +302,7 @@ PluGridView::PluGridView(Workbook& wb, QWidget* parent) : QTableView(parent), Wb
                     QAbstractItemView::EditKeyPressed);
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
-    setShowGrid(true);
+    setShowGrid(false);   // PluGridDelegate paints the lines
     setItemDelegate(new PluGridDelegate(wb, this));
 }
 

@@ -60,6 +60,11 @@ public:
     // and clipped, as the titles are; no cell text is shortened with an
     // ellipsis.
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const override;
+    // A cell's own area: its rectangle in the view less the grid lines at
+    // its right and bottom edge.
+    static QRect CellRect(const QRect& withLines);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

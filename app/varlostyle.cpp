@@ -180,10 +180,15 @@ QIcon VarloStyle::standardIcon(StandardPixmap which, const QStyleOption* option,
 void VarloStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                              const QWidget* widget) const
 {
-    if (element == CE_ToolBar)
-        paintInStrips(painter, option->rect,
-                      [&] { QProxyStyle::drawControl(element, option, painter, widget); });
-    else
+    if (element == CE_ToolBar) {
+        // A flat bar between a light and a dark edge, as the toolbars of
+        // the shop's other programs: three filled rectangles.
+        const QRect r = option->rect;
+        const QPalette& pal = option->palette;
+        painter->fillRect(r, pal.window());
+        painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), pal.light());
+        painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), pal.mid());
+    } else
         QProxyStyle::drawControl(element, option, painter, widget);
 }
 

@@ -8,16 +8,17 @@
 //   toolbar, the progress dialog's OK and Cancel) are drawn here. The
 //   style's own are image files, and the first one read makes Qt load and
 //   probe every image-format plug-in on the machine.
-// - The toolbar and the scroll bars are painted in short strips. Qt's raster
-//   painter hands any fill of more than about a hundred spans (a long
-//   one-pixel line is a span per pixel) to a pool of helper threads, started
-//   by the first such paint and then waited for piece by piece; on a small
-//   machine those hand-overs cost more than the painting.
+// - The toolbar is drawn flat from filled rectangles, and the scroll bars
+//   are painted in short strips. Qt's raster painter hands any fill of 96
+//   spans or more (a long one-pixel line is a span per pixel) to a pool of
+//   helper threads, started by the first such paint and then waited for
+//   piece by piece; on a small machine those hand-overs cost more than the
+//   painting.
 class VarloStyle : public QProxyStyle {
 public:
     VarloStyle();
-    // Side of the square pieces painted at a time; below Qt's hand-over size.
-    static constexpr int StripLength = 64;
+    // Length of the pieces painted at a time; below Qt's hand-over size.
+    static constexpr int StripLength = 90;
 
     QPixmap standardPixmap(StandardPixmap which, const QStyleOption* option,
                            const QWidget* widget) const override;

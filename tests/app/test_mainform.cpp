@@ -547,18 +547,18 @@ TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
     EXPECT_NEAR(wideLeft, (120 - labelWidth) / 2, 3);
     EXPECT_NEAR(120 - 1 - rightmostNavy(wide), (120 - labelWidth) / 2, 4);
 
-    // A cell two pixels narrower than the label: it starts at the left edge
-    // (after the text margin) and runs into the cell's right edge, clipped;
-    // an ellipsis would have stopped short of it.
+    // A cell three pixels narrower than the label (text margins of 3 and the
+    // grid line): it starts at the left edge and runs into the cell's right
+    // margin, clipped; an ellipsis would have stopped short of it.
     const int narrowWidth = labelWidth + 4;
     const QImage narrow = paintedCell(delegate, u70, font, narrowWidth);
     EXPECT_LE(leftmostNavy(narrow, narrow.rect()), 5);
-    EXPECT_GE(rightmostNavy(narrow), narrowWidth - 4);
+    EXPECT_GE(rightmostNavy(narrow), narrowWidth - 5);
     // ...showing the label's own glyphs up to the clip: column for column
     // the same pixels as the whole label in the wide cell.
     const int from = leftmostNavy(narrow, narrow.rect());
     int differing = 0;
-    for (int x = 0; from + x < narrowWidth - 3; ++x)
+    for (int x = 0; from + x < narrowWidth - 4; ++x)
         for (int y = 0; y < 19; ++y)
             differing += narrow.pixel(from + x, y) != wide.pixel(wideLeft + x, y);
     EXPECT_EQ(differing, 0);
@@ -567,4 +567,31 @@ TEST_F(Window, TitlesAndKeyLabelsAreCentredOnlyWhenTheyFit)
     EXPECT_EQ(paintedCell(delegate, at(colNumber, 1), font, 120).pixelColor(60, 0),
               QApplication::palette().color(QPalette::Active, QPalette::Button))
         << "key labels sit on the fixed cells' button face";
+}
+
+TEST_F(Window, EveryCellDrawsItsGridLinesAndTheEditorStaysInsideThem)
+{
+    open();
+    PluGridDelegate delegate(form->Wb, nullptr);
+    const QImage price = paintedCell(delegate, at(colPrice, 5), form->StringGrid1->font(), 60);
+    QStyleOption withPalette;
+    withPalette.palette = QApplication::palette();
+    const QColor line = QColor::fromRgba(static_cast<QRgb>(
+        QApplication::style()->styleHint(QStyle::SH_Table_GridLineColor, &withPalette, nullptr)));
+    ASSERT_NE(line, QColor(Qt::white));
+    for (int y = 0; y < 19; ++y)
+        EXPECT_EQ(price.pixelColor(59, y), line) << "right edge, y " << y;
+    for (int x = 0; x < 59; ++x)
+        EXPECT_EQ(price.pixelColor(x, 18), line) << "bottom edge, x " << x;
+    EXPECT_EQ(price.pixelColor(58, 1), QColor(Qt::white)) << "a line one pixel wide";
+
+    // The view no longer reserves a pixel for its own lines: the delegate's
+    // are the only ones, and the in-place editor covers the cell inside them.
+    EXPECT_FALSE(form->StringGrid1->showGrid());
+    go(colPrice, 3);
+    key(Qt::Key_Return);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    ASSERT_NE(editor, nullptr);
+    const QRect cell = form->StringGrid1->visualRect(at(colPrice, 3));
+    EXPECT_EQ(editor->geometry(), cell.adjusted(0, 0, -1, -1));
 }
