@@ -325,7 +325,7 @@ void TMainForm::BuildClientArea()
     QFont gridFont;
     gridFont.setFamily(GridFamily());
     gridFont.setStyleHint(QFont::TypeWriter);
-    gridFont.setHintingPreference(QFont::PreferFullHinting);
+    gridFont.setHintingPreference(QFont::PreferNoHinting);
     gridFont.setPixelSize(14);
     StringGrid1->setFont(gridFont);
     StringGrid1->setModel(GridModel);

@@ -7,29 +7,6 @@
 
 namespace {
 
-// Calls `paint` once per strip of `area` (along its longer side), with the
-// painter clipped to the strip, so that no single fill or line is long.
-template <class Paint>
-void paintInStrips(QPainter* p, const QRect& area, Paint paint)
-{
-    const int n = VarloStyle::StripLength;
-    const bool across = area.width() >= area.height();
-    const int length = across ? area.width() : area.height();
-    if (length <= n) {
-        paint();
-        return;
-    }
-    for (int at = 0; at < length; at += n) {
-        const int piece = qMin(n, length - at);
-        const QRect strip = across ? QRect(area.x() + at, area.y(), piece, area.height())
-                                   : QRect(area.x(), area.y() + at, area.width(), piece);
-        p->save();
-        p->setClipRect(strip, Qt::IntersectClip);
-        paint();
-        p->restore();
-    }
-}
-
 const QColor Outline(64, 64, 64);
 
 void page(QPainter& p, const QColor& paper)
@@ -195,9 +172,61 @@ void VarloStyle::drawControl(ControlElement element, const QStyleOption* option,
 void VarloStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                                     QPainter* painter, const QWidget* widget) const
 {
-    if (control == CC_ScrollBar)
-        paintInStrips(painter, option->rect,
-                      [&] { QProxyStyle::drawComplexControl(control, option, painter, widget); });
+    const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+    if (control == CC_ScrollBar && bar)
+        drawScrollBar(*bar, painter, widget);
     else
         QProxyStyle::drawComplexControl(control, option, painter, widget);
+}
+
+// A flat scroll bar on the platform style's geometry (so that clicks land
+// where they always did): the track, the thumb and the two arrow buttons
+// as filled rectangles, the arrows as small triangles.
+void VarloStyle::drawScrollBar(const QStyleOptionSlider& bar, QPainter* painter, const QWidget* widget) const
+{
+    const QPalette& pal = bar.palette;
+    const bool enabled = bar.state & State_Enabled;
+    const bool horizontal = bar.orientation == Qt::Horizontal;
+    const auto part = [&](SubControl sc) { return proxy()->subControlRect(CC_ScrollBar, &bar, sc, widget); };
+    const auto pressed = [&](SubControl sc) {
+        return (bar.activeSubControls & sc) && (bar.state & State_Sunken);
+    };
+    const QColor outline = pal.color(QPalette::Mid);
+    const auto panel = [&](const QRect& r, bool down) {
+        if (!r.isValid())
+            return;
+        painter->fillRect(r, down ? pal.button().color().darker(112) : pal.button().color());
+        painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), outline);
+        painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), outline);
+        painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), outline);
+        painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), outline);
+    };
+    const auto arrow = [&](const QRect& r, bool towardsEnd) {
+        if (!r.isValid())
+            return;
+        panel(r, pressed(towardsEnd ? SC_ScrollBarAddLine : SC_ScrollBarSubLine));
+        const QPointF c = QRectF(r).center();
+        const qreal h = qMax<qreal>(2, qMin(r.width(), r.height()) / 5.0);
+        QPolygonF tip;
+        if (horizontal)
+            tip << QPointF(c.x() + (towardsEnd ? h : -h), c.y()) << QPointF(c.x() + (towardsEnd ? -h : h), c.y() - 2 * h)
+                << QPointF(c.x() + (towardsEnd ? -h : h), c.y() + 2 * h);
+        else
+            tip << QPointF(c.x(), c.y() + (towardsEnd ? h : -h)) << QPointF(c.x() - 2 * h, c.y() + (towardsEnd ? -h : h))
+                << QPointF(c.x() + 2 * h, c.y() + (towardsEnd ? -h : h));
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(enabled ? pal.color(QPalette::ButtonText) : outline);
+        painter->drawPolygon(tip);
+        painter->restore();
+    };
+
+    painter->fillRect(bar.rect, pal.window().color().darker(106));
+    if (bar.subControls & SC_ScrollBarSubLine)
+        arrow(part(SC_ScrollBarSubLine), false);
+    if (bar.subControls & SC_ScrollBarAddLine)
+        arrow(part(SC_ScrollBarAddLine), true);
+    if ((bar.subControls & SC_ScrollBarSlider) && enabled && bar.maximum > bar.minimum)
+        panel(part(SC_ScrollBarSlider), pressed(SC_ScrollBarSlider));
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <QProxyStyle>
 
+class QStyleOptionSlider;
+
 // The window's look: the platform's own style, with two changes that keep
 // the first paint quick and look the same to the operator.
 //
@@ -8,18 +10,15 @@
 //   toolbar, the progress dialog's OK and Cancel) are drawn here. The
 //   style's own are image files, and the first one read makes Qt load and
 //   probe every image-format plug-in on the machine.
-// - The toolbar is drawn flat from filled rectangles, and the scroll bars
-//   are painted in short strips. Qt's raster painter hands any fill of 96
-//   spans or more (a long one-pixel line is a span per pixel) to a pool of
-//   helper threads, started by the first such paint and then waited for
-//   piece by piece; on a small machine those hand-overs cost more than the
-//   painting.
+// - The toolbar and the scroll bars are drawn flat, from filled rectangles.
+//   Qt's raster painter hands any fill of 96 spans or more (a long
+//   one-pixel line is a span per pixel, a tall gradient a span per row) to
+//   a pool of helper threads, started by the first such paint and then
+//   waited for piece by piece; on a small machine those hand-overs cost
+//   more than the painting.
 class VarloStyle : public QProxyStyle {
 public:
     VarloStyle();
-    // Length of the pieces painted at a time; below Qt's hand-over size.
-    static constexpr int StripLength = 90;
-
     QPixmap standardPixmap(StandardPixmap which, const QStyleOption* option,
                            const QWidget* widget) const override;
     QIcon standardIcon(StandardPixmap which, const QStyleOption* option,
@@ -32,4 +31,7 @@ public:
     // The picture for `which` at `side` device-independent pixels, or a null
     // pixmap when this style leaves it to the platform's.
     static QPixmap Picture(StandardPixmap which, int side, qreal devicePixelRatio);
+
+private:
+    void drawScrollBar(const QStyleOptionSlider& bar, QPainter* painter, const QWidget* widget) const;
 };
