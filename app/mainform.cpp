@@ -8,15 +8,13 @@
 #include "messagetexts.h"
 #include "plugrid.h"
 #include "printing.h"
+#include "printloader.h"
 #include "progressform.h"
 #include "scalecommands.h"
 #include "vemraencode.h"
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
-#include <QFontDialog>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -78,27 +76,6 @@ QAction* menuItem(QMenu* menu, QObject* owner, const char* name, const QString& 
     menu->addAction(a);
     return a;
 }
-class QtPrintDialogs : public PrintDialogs {
-public:
-    explicit QtPrintDialogs(QWidget* owner) : Owner(owner) {}
-    bool printDialog(QPrinter& printer) override
-    {
-        QPrintDialog d(&printer, Owner);
-        d.setObjectName("dlgPnt1");
-        return d.exec() == QDialog::Accepted;
-    }
-    bool fontDialog(QFont& font) override
-    {
-        bool ok = false;
-        const QFont chosen = QFontDialog::getFont(&ok, font, Owner);
-        if (ok)
-            font = chosen;
-        return ok;
-    }
-
-private:
-    QWidget* Owner;
-};
 } // namespace
 
 // ------------------------------------------------------------------ about
@@ -527,14 +504,11 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 // ------------------------------------------------------------------ printing
 
-QPrinter& TMainForm::printer()
+PrintDevice& TMainForm::printDevice()
 {
-    // Made on first use: the print system is slow to start and most runs
-    // never print.
-    if (!Printer) {
-        Printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        PrintDlgs = std::make_unique<QtPrintDialogs>(this);
-    }
+    // Made on first use, with the print module: most runs never print.
+    if (!Printer)
+        Printer = LoadPrintDevice(PrintModuleDirs(), this);
     return *Printer;
 }
 
@@ -544,7 +518,7 @@ void TMainForm::Print1Click()
         QList<PriceListRow> rows;
         for (int r = 1; r <= PluCount; ++r)
             rows.append({Wb.Table.cell(colPrice, r), Wb.Table.cell(colName, r)});
-        ::Print1Click(printer(), *PrintDlgs, rows, StringGrid1->font());
+        ::Print1Click(printDevice(), rows, StringGrid1->font());
     });
 }
 
@@ -554,7 +528,7 @@ void TMainForm::Printkeysheet1Click()
         QList<QByteArray> names{QByteArray()};
         for (int r = 1; r <= 70; ++r)
             names.append(Wb.Table.cell(colName, r));
-        ::Printkeysheet1Click(printer(), *PrintDlgs, names, FontDialog1Font);
+        ::Printkeysheet1Click(printDevice(), names, FontDialog1Font);
     });
 }
 

@@ -7,8 +7,7 @@
 #include <memory>
 
 class QAction;
-class QPrinter;
-struct PrintDialogs;
+class PrintDevice;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -70,8 +69,7 @@ public:
     QAction* Pricedecimal[6];
 
     // One printer for the whole run: the key sheet's switch to landscape stays.
-    std::unique_ptr<QPrinter> Printer;
-    std::unique_ptr<PrintDialogs> PrintDlgs;   // Qt's print and font dialogs
+    std::unique_ptr<PrintDevice> Printer;
     QFont FontDialog1Font;
 
     // Port names that lead somewhere else (the demo's simulated scale).
@@ -114,7 +112,7 @@ private:
     void RunGuarded(const std::function<void()>& command);
     // A scale command, only while the link is open.
     void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());
-    QPrinter& printer();
+    PrintDevice& printDevice();
     void RefreshReportGrid();
     bool Shown = false;
     bool PortOpen = false;   // the scale commands are enabled

@@ -3,11 +3,9 @@
 #include <QFont>
 #include <QList>
 #include <QPageLayout>
-#include <QPainter>
 #include <QSize>
 #include <QString>
-
-class QPrinter;
+#include <memory>
 
 // A rectangle in device pixels; Right and Bottom lie just outside it.
 struct TRect {
@@ -57,36 +55,6 @@ public:
     virtual void drawText(const QString& text, const TRect& r, unsigned flags) = 0;
 };
 
-// The real printer (or its PDF output).
-class PrinterCanvas : public PrintCanvas {
-public:
-    explicit PrinterCanvas(QPrinter& printer);
-    ~PrinterCanvas() override;
-
-    QSize pageSize() const override;
-    int dpiX() const override;
-    int dpiY() const override;
-    QPageLayout::Orientation orientation() const override;
-    void setOrientation(QPageLayout::Orientation o) override;
-    bool beginDoc() override;
-    bool newPage() override;
-    bool endDoc() override;
-    QString errorDetail() const override;
-    void setFont(const QFont& font) override;
-    void setBrushClear() override;
-    void fillRect(const TRect& r) override;
-    void drawLine(int x1, int y1, int x2, int y2) override;
-    void drawRectOutline(const TRect& r) override;
-    int textWidth(const QString& text) override;
-    int textHeight(const QString& text) override;
-    int measureText(const QString& text, const TRect& r, unsigned flags) override;
-    void drawText(const QString& text, const TRect& r, unsigned flags) override;
-
-private:
-    QPrinter& Printer;
-    QPainter Painter;
-};
-
 // ---- price list
 
 // One PLU row as the table holds it: the bytes of the price and name cells.
@@ -117,22 +85,26 @@ void PrintKeySheet(PrintCanvas& canvas, const QList<QByteArray>& names, const QF
 
 // ---- commands
 
-// The print and font dialogs; the window supplies Qt's, tests a fake.
-struct PrintDialogs {
-    virtual ~PrintDialogs() = default;
-    virtual bool printDialog(QPrinter& printer) = 0;   // false: cancelled
-    virtual bool fontDialog(QFont& font) = 0;          // false: cancelled
+// The run's one printer and the dialogs that go with it. The window's is
+// made by the print module, which brings Qt's print support with it on the
+// first print (loading it at start-up costs every run that never prints);
+// tests give one that writes PDF files.
+class PrintDevice {
+public:
+    virtual ~PrintDevice() = default;
+    virtual bool printDialog() = 0;             // false: cancelled
+    virtual bool fontDialog(QFont& font) = 0;   // false: cancelled
+    // Draws on the chosen printer, one document at a time.
+    virtual std::unique_ptr<PrintCanvas> canvas() = 0;
 };
 
 // The font dialog's design font ("黑体", 11 pixels).
 QFont KeySheetDesignFont();
 
 // Asks for the printer, then prints the price list; nothing when cancelled.
-void PrintPriceList(QPrinter& printer, PrintDialogs& dlg, const QList<PriceListRow>& rows,
-                    const QFont& tableFont, int columns);
-void Print1Click(QPrinter& printer, PrintDialogs& dlg, const QList<PriceListRow>& rows,
-                 const QFont& tableFont);
+void PrintPriceList(PrintDevice& printer, const QList<PriceListRow>& rows, const QFont& tableFont,
+                    int columns);
+void Print1Click(PrintDevice& printer, const QList<PriceListRow>& rows, const QFont& tableFont);
 // Asks for a font (starting from and updating `fontDialogFont`, which the
 // window keeps between runs) and for confirmation; only Ok prints.
-void Printkeysheet1Click(QPrinter& printer, PrintDialogs& dlg, const QList<QByteArray>& names,
-                         QFont& fontDialogFont);
+void Printkeysheet1Click(PrintDevice& printer, const QList<QByteArray>& names, QFont& fontDialogFont);

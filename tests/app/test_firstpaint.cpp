@@ -1,6 +1,6 @@
 // The first paint of the main window under the program's own style: no
-// image-format plug-in loaded, no painting thread started, every picture
-// drawn. A process of its own: plug-ins and threads, once there, stay.
+// image-format plug-in or print support loaded, no painting thread started,
+// every picture drawn. A process of its own: plug-ins and threads, once there, stay.
 #include "inioptions.h"
 #include "mainform.h"
 #include "messagetexts.h"
@@ -23,11 +23,13 @@ namespace {
 
 int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
 
-bool imagePluginLoaded()
+bool mapped(const char* path)
 {
     QFile maps("/proc/self/maps");
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/imageformats/");
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(path);
 }
+
+bool imagePluginLoaded() { return mapped("/imageformats/"); }
 
 // Shows the window and lets it paint, through the platform's exposure and
 // once more into a pixmap.
@@ -68,6 +70,7 @@ TEST(FirstPaint, LoadsNoImagePluginAndStartsNoPaintingThread)
         paintOnce(form);
         EXPECT_FALSE(imagePluginLoaded());
         EXPECT_EQ(threadCount(), threadsBefore);
+        EXPECT_FALSE(mapped("libQt6PrintSupport")) << "print support comes with the first print";
         form.Wb.Modified = false;
     }
 

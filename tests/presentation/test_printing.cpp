@@ -1,6 +1,7 @@
 #include "codepage.h"
 #include "errors.h"
 #include "messagetexts.h"
+#include "printercanvas.h"
 #include "printing.h"
 #include "recordingcanvas.h"
 #include "scripteddialogs.h"
@@ -296,12 +297,15 @@ TEST_F(KeySheet, ShortListAndFailuresAreSafe)
 
 // ------------------------------------------------------------ commands on a real printer
 
-struct FakePrintDialogs : PrintDialogs {
+// A PDF printer whose dialogs answer as the test says.
+struct FakePrintDevice : PrintDevice {
+    explicit FakePrintDevice(QPrinter& printer) : Printer(printer) {}
+    QPrinter& Printer;
     bool PrintAnswer = true, FontAnswer = true;
     int PrintAsked = 0, FontAsked = 0;
     QFont FontSeen;
     QFont FontChosen{"DejaVu Sans", 10};
-    bool printDialog(QPrinter&) override
+    bool printDialog() override
     {
         ++PrintAsked;
         return PrintAnswer;
@@ -314,6 +318,7 @@ struct FakePrintDialogs : PrintDialogs {
             f = FontChosen;
         return FontAnswer;
     }
+    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<PrinterCanvas>(Printer); }
 };
 
 class Commands : public ::testing::Test {
@@ -357,7 +362,7 @@ protected:
     QTemporaryDir Tmp;
     QString Out;
     QPrinter Printer{QPrinter::HighResolution};
-    FakePrintDialogs Dlg;
+    FakePrintDevice Dlg{Printer};
     ScriptedDialogs Boxes;
     QList<PriceListRow> Rows;
     QList<QByteArray> Names;
@@ -367,13 +372,13 @@ TEST_F(Commands, PriceListOnlyAfterThePrintDialog)
 {
     const QString cancelled = pdf("cancelled.pdf");
     Dlg.PrintAnswer = false;
-    Print1Click(Printer, Dlg, Rows, QFont("DejaVu Sans Mono", 10));
+    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
     EXPECT_EQ(Dlg.PrintAsked, 1);
     EXPECT_FALSE(QFile::exists(cancelled));
 
     const QString path = pdf("pricelist.pdf");
     Dlg.PrintAnswer = true;
-    Print1Click(Printer, Dlg, Rows, QFont("DejaVu Sans Mono", 10));
+    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
     EXPECT_EQ(head(path), "%PDF-");
 }
 
@@ -383,7 +388,7 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
     const QString path = pdf("keysheet.pdf");
 
     Dlg.FontAnswer = false;
-    Printkeysheet1Click(Printer, Dlg, Names, font);
+    Printkeysheet1Click(Dlg, Names, font);
     EXPECT_EQ(Dlg.FontSeen.family(), QString::fromUtf8("黑体"));
     EXPECT_EQ(Dlg.FontSeen.pixelSize(), 11);
     EXPECT_TRUE(Boxes.Boxes.isEmpty());
@@ -391,7 +396,7 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
 
     Dlg.FontAnswer = true;
     Boxes.Answers = {MsgResult::Cancel};
-    Printkeysheet1Click(Printer, Dlg, Names, font);
+    Printkeysheet1Click(Dlg, Names, font);
     ASSERT_EQ(Boxes.Boxes.size(), 1);
     EXPECT_EQ(Boxes.Boxes[0].text, "Print ?");
     EXPECT_EQ(Boxes.Boxes[0].caption, "Information");
@@ -402,14 +407,14 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
 
     MessageTexts.set(mtPrintMsg, "Imprimir ?");
     Boxes.Answers = {MsgResult::Ok};
-    Printkeysheet1Click(Printer, Dlg, Names, font);
+    Printkeysheet1Click(Dlg, Names, font);
     EXPECT_EQ(Boxes.Boxes.value(1).text, "Imprimir ?");
     EXPECT_EQ(head(path), "%PDF-");
     EXPECT_EQ(Printer.pageLayout().orientation(), QPageLayout::Landscape);
 
     // The price list that follows prints landscape too.
     const QString list = pdf("pricelist-landscape.pdf");
-    Print1Click(Printer, Dlg, Rows, QFont("DejaVu Sans Mono", 10));
+    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
     EXPECT_EQ(head(list), "%PDF-");
     PrinterCanvas after(Printer);
     EXPECT_GT(after.pageSize().width(), after.pageSize().height());
@@ -439,7 +444,7 @@ TEST_F(Commands, PrinterThatCannotStartIsAnError)
 {
     Printer.setOutputFileName(Out + "/no such dir/x.pdf");
     try {
-        Print1Click(Printer, Dlg, Rows, QFont());
+        Print1Click(Dlg, Rows, QFont());
         FAIL() << "no error";
     } catch (const AppError& e) {
         EXPECT_EQ(e.Message, "Unable to print");
