@@ -158,8 +158,7 @@ void VarloStyle::drawControl(ControlElement element, const QStyleOption* option,
                              const QWidget* widget) const
 {
     if (element == CE_ToolBar) {
-        // A flat bar between a light and a dark edge, as the toolbars of
-        // the shop's other programs: three filled rectangles.
+        // A flat bar between a light and a dark edge.
         const QRect r = option->rect;
         const QPalette& pal = option->palette;
         painter->fillRect(r, pal.window());
