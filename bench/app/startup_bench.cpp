@@ -29,8 +29,9 @@ protected:
     {
         QMainWindow::paintEvent(e);
         QTimer::singleShot(0, qApp, [] {
-            const int fd = qEnvironmentVariableIntValue("VARLO_FIRST_PAINT_FD");
-            if (write(fd, "p", 1) != 1)
+            bool ok = false;
+            const int fd = qEnvironmentVariableIntValue("VARLO_FIRST_PAINT_FD", &ok);
+            if (ok && write(fd, "p", 1) != 1)
                 std::perror("VARLO_FIRST_PAINT_FD");
             QApplication::quit();
         });
