@@ -1,6 +1,7 @@
 #include "plugrid.h"
 #include "codepage.h"
 #include "messagetexts.h"
+#include "varlostyle.h"
 #include "workbook.h"
 #include <QApplication>
 #include <QKeyEvent>
@@ -133,10 +134,7 @@ void TitleHeader::paintSection(QPainter* painter, const QRect& rect, int logical
     // painting threads, see VarloStyle).
     const QPalette& pal = palette();
     painter->fillRect(rect, pal.button());
-    painter->fillRect(QRect(rect.left(), rect.top(), rect.width(), 1), pal.light());
-    painter->fillRect(QRect(rect.left(), rect.top(), 1, rect.height()), pal.light());
-    painter->fillRect(QRect(rect.left(), rect.bottom(), rect.width(), 1), pal.mid());
-    painter->fillRect(QRect(rect.right(), rect.top(), 1, rect.height()), pal.mid());
+    VarloStyle::FillEdges(painter, rect, pal.color(QPalette::Light), pal.color(QPalette::Mid));
 
     const QString text = Title(logicalIndex);
     const bool fits = fontMetrics().horizontalAdvance(text) <= rect.width();

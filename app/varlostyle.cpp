@@ -140,6 +140,15 @@ QPixmap VarloStyle::Picture(StandardPixmap which, int side, qreal devicePixelRat
     return pixmap;
 }
 
+void VarloStyle::FillEdges(QPainter* painter, const QRect& r, const QColor& topLeft,
+                           const QColor& bottomRight)
+{
+    painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), topLeft);
+    painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), topLeft);
+    painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), bottomRight);
+    painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), bottomRight);
+}
+
 QPixmap VarloStyle::standardPixmap(StandardPixmap which, const QStyleOption* option,
                                    const QWidget* widget) const
 {
@@ -195,10 +204,7 @@ void VarloStyle::drawScrollBar(const QStyleOptionSlider& bar, QPainter* painter,
         if (!r.isValid())
             return;
         painter->fillRect(r, down ? pal.button().color().darker(112) : pal.button().color());
-        painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), outline);
-        painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), outline);
-        painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), outline);
-        painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), outline);
+        FillEdges(painter, r, outline, outline);
     };
     const auto arrow = [&](const QRect& r, bool towardsEnd) {
         if (!r.isValid())

@@ -31,6 +31,10 @@ public:
     // The picture for `which` at `side` device-independent pixels, or a null
     // pixmap when this style leaves it to the platform's.
     static QPixmap Picture(StandardPixmap which, int side, qreal devicePixelRatio);
+    // One-pixel edges of `r` as filled rectangles: top and left in one
+    // colour, bottom and right in the other.
+    static void FillEdges(QPainter* painter, const QRect& r, const QColor& topLeft,
+                          const QColor& bottomRight);
 
 private:
     void drawScrollBar(const QStyleOptionSlider& bar, QPainter* painter, const QWidget* widget) const;
