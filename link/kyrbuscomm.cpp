@@ -3,6 +3,7 @@
 #include "comm.h"
 #include "exedir.h"
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -43,6 +44,12 @@ void TQtWaitClock::ProcessEvents()
     Loop->processEvents(QEventLoop::WaitForMoreEvents);
 }
 
+int64_t TQtWaitClock::NowMs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 // ------------------------------------------------------------------ engine
 
 TKYRBusComm::TKYRBusComm(QObject* parent)
@@ -79,9 +86,15 @@ void TKYRBusComm::Init()
     // a stamp below FrameSeq means "older than this frame". Such a chunk is
     // traced and dropped. A fast reply read before the drain notice carries
     // the frame's own number and counts as usual.
+    //
+    // Bytes that no request waits for (between requests, or while the line
+    // is being let fall quiet) are counted and dropped, never kept: a device
+    // that talks without pause must not fill the memory or the trace.
     PortRef->OnReceiveData = [this](const uint8_t* data, int count, uint64_t writesStarted) {
-        if (writesStarted < FrameSeq) {
-            TraceBytes(ReceiveHeader, data, count);
+        if (Quieting)
+            QuietBroken = true;
+        if (writesStarted < FrameSeq || !Waiting || Quieting) {
+            TraceIdleBytes(data, count);
             return;
         }
         CommReceiveData(data, count);
@@ -124,18 +137,53 @@ void TKYRBusComm::SetActive(bool value)
         Active = true;
         HungUp = false;
         Trace.clear();
+        TraceLinesDropped = 0;
+        IdleBytesDropped = 0;
+        SpellTraced = SpellUntraced = 0;
         return;
     }
     PortRef->SetDtrControl(DtrDisable);   // DTR drops before the close
     Active = false;
     PortRef->ClosePort();
+    CloseIdleSpell();
+    TrimTrace(0);
     QByteArray log;
+    if (TraceLinesDropped > 0)
+        log += QStringLiteral("(%1 earlier lines of this trace were dropped: it keeps the last %2)\r\n")
+                   .arg(TraceLinesDropped)
+                   .arg(TraceMaxLines)
+                   .toLatin1();
     for (const QString& line : std::as_const(Trace))
         log += line.toLatin1() + "\r\n";
     WriteFileAtomically(ExeDir() + "DEBUG.LOG", log);
 }
 
 int TKYRBusComm::Retries() const { return std::clamp(RetryCount, 0, 10); }
+
+namespace {
+
+// What a failed attempt saw, for the cause of the request's failure.
+QString AttemptCause(int outcome, bool checksumError, uint8_t firstByte, int wrongReplies,
+                     const uint8_t* header, int attempts, int intervalMs)
+{
+    if (checksumError)
+        return QStringLiteral("the scale's reply failed its checksum");
+    if (outcome == TKYRBusComm::ReplyAA)
+        return QStringLiteral("the scale refused the request (0xAA)");
+    if (outcome == TKYRBusComm::ReplyOther && firstByte == 0)
+        return QStringLiteral("the scale gave a wrong reply");
+    if (wrongReplies > 0)
+        return QStringLiteral("the scale's replies did not start with the request's header "
+                              "(02 %1); a scale whose replies never echo it cannot be read")
+            .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(header), 5)
+                                         .toHex(' ')
+                                         .toUpper()));
+    return QStringLiteral("no reply from the scale after %1 attempts (%2 ms each)")
+        .arg(attempts)
+        .arg(intervalMs);
+}
+
+} // namespace
 
 bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
 {
@@ -144,6 +192,7 @@ bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, u
     if (command != 0x44 && command != 0x05) {
         if (length > MaxWriteLength) {   // would run past the frame and Buffer
             Aborted = true;
+            NoteFailure(QStringLiteral("the request is too long (%1 data bytes)").arg(length));
             return false;
         }
         CommandFrame[1] = bank;
@@ -154,6 +203,7 @@ bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, u
         CommandFrame[length + 5] = Checksum(CommandFrame, length + 5);
         frameLength = length + 6;
     }
+    WrongReplies = 0;
     for (int n = 0;; ++n) {
         std::memcpy(ReceiveBuffer, CommandFrame, size_t(frameLength));
         if (n > 0)
@@ -162,16 +212,27 @@ bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, u
         const int outcome = WaitReply(0, RetryInterval);
         if (ReplyState == 2) {
             Aborted = true;
+            NoteFailure(QStringLiteral("the scale's frame was shorter than 20 bytes"));
             return false;
         }
-        if (Aborted)
+        if (Aborted) {
+            NoteFailure({});
             return false;
-        if (outcome == ReplySTX)
-            return true;
+        }
+        if (outcome == ReplySTX) {
+            // The acknowledgement may have been the late one of an earlier
+            // attempt; this attempt's own must not answer the next request.
+            if (n > 0)
+                WaitForQuiet();
+            NoteFailure({});
+            return !Aborted;
+        }
         if (n >= Retries()) {
             Aborted = true;
+            NoteFailure(AttemptCause(outcome, false, FirstByte, 0, CommandFrame, n + 1, RetryInterval));
             return false;
         }
+        WaitForQuiet();
     }
 }
 
@@ -179,8 +240,10 @@ bool TKYRBusComm::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uin
 {
     if (length > MaxReadLength) {   // the reply could not be stored whole
         Aborted = true;
+        NoteFailure(QStringLiteral("the request is too long (%1 data bytes)").arg(length));
         return false;
     }
+    WrongReplies = 0;
     for (int n = 0;; ++n) {
         ChecksumError = false;
         if (n > 0)
@@ -189,14 +252,67 @@ bool TKYRBusComm::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uin
         const int outcome = WaitReply((length + 6) % 256, RetryInterval);
         if (outcome == ReplyOther) {
             CheckReply(ExpectedLength);
-            if (!ChecksumError)
-                return true;
+            if (!ChecksumError) {
+                if (n > 0)
+                    WaitForQuiet();
+                NoteFailure({});
+                return !Aborted;
+            }
         }
         if (Aborted || n >= Retries()) {
+            const bool cancelled = Aborted;
             Aborted = true;
+            NoteFailure(cancelled ? QString()
+                                  : AttemptCause(outcome, ChecksumError, 1, WrongReplies, ReadHeader,
+                                                 n + 1, RetryInterval));
             return false;
         }
+        WaitForQuiet();
     }
+}
+
+void TKYRBusComm::NoteFailure(const QString& cause)
+{
+    if (!cause.isEmpty())
+        FailureCause = cause;
+    else if (HungUp)
+        FailureCause = QStringLiteral("the line hung up");
+    else if (Aborted)
+        FailureCause = QStringLiteral("cancelled");
+    else
+        FailureCause.clear();
+}
+
+int TKYRBusComm::QuietGapMs() const
+{
+    const uint32_t baud = std::max<uint32_t>(FBaudRate, 1);
+    const int chars = int((uint64_t(QuietChars) * 10 * 1000 + baud - 1) / baud);
+    return std::max(QuietMinMs, chars);
+}
+
+void TKYRBusComm::WaitForQuiet()
+{
+    if (Aborted || HungUp)
+        return;
+    const int gap = QuietGapMs();
+    const int bound = RetryInterval > 0 ? RetryInterval : gap;
+    const int64_t end = Clock->NowMs() + bound;
+    Quieting = true;
+    for (;;) {
+        const int64_t left = end - Clock->NowMs();
+        if (left <= 0)
+            break;
+        TimedOut = 0;
+        QuietBroken = false;
+        Clock->StartTimer(int(std::min<int64_t>(gap, left)));
+        while (TimedOut == 0 && !QuietBroken && !Aborted)
+            Clock->ProcessEvents();
+        Clock->StopTimer();
+        if (Aborted || (TimedOut != 0 && !QuietBroken))
+            break;
+    }
+    Quieting = false;
+    TimedOut = 0;
 }
 
 void TKYRBusComm::SendReadRequest(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
@@ -207,13 +323,25 @@ void TKYRBusComm::SendReadRequest(uint8_t command, uint8_t bank, uint16_t addres
     ReceiveBuffer[3] = uint8_t(address);
     ReceiveBuffer[4] = length;
     ReceiveBuffer[5] = Checksum(ReceiveBuffer, 5);
+    std::memcpy(ReadHeader, ReceiveBuffer, sizeof ReadHeader);
     SendFrame(ReceiveBuffer, command == 0x05 ? 1 : 6);
+}
+
+void TKYRBusComm::ExpectReadReply(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+{
+    ReadHeader[0] = command;
+    ReadHeader[1] = bank;
+    ReadHeader[2] = uint8_t(address >> 8);
+    ReadHeader[3] = uint8_t(address);
+    ReadHeader[4] = length;
+    ExpectedLength = (length + 6) % 256;
 }
 
 void TKYRBusComm::Cancel() { Aborted = true; }
 
 void TKYRBusComm::SendFrame(const uint8_t* bytes, int count)
 {
+    CloseIdleSpell();
     SendEmpty = false;
     if (PortRef->WriteData(bytes, uint16_t(count)))
         FrameSeq = PortRef->WriteSequence();
@@ -234,6 +362,7 @@ int TKYRBusComm::WaitReply(int expectedLength, int interval)
     ExpectedLength = expectedLength;
     if (HungUp)
         Aborted = true;   // nothing can come from a port that is gone
+    Waiting = true;
     while (!SendEmpty && !Aborted)
         Clock->ProcessEvents();
     TimedOut = 0;
@@ -241,6 +370,7 @@ int TKYRBusComm::WaitReply(int expectedLength, int interval)
         Clock->StartTimer(interval);
     while (TimedOut == 0 && !Aborted && ReplyState <= 0)
         Clock->ProcessEvents();
+    Waiting = false;
 
     int outcome = ReplyOther;
     if (Aborted)
@@ -258,41 +388,82 @@ int TKYRBusComm::WaitReply(int expectedLength, int interval)
 void TKYRBusComm::CommReceiveData(const uint8_t* data, int count)
 {
     count = std::max(count, 0);
-    TraceBytes(ReceiveHeader, data, count);
+    TraceReceived(data, count);
     if (count == 0)
         return;
-    const int stored = std::min(count, 64 - ReceiveCount);
-    if (stored > 0) {
-        std::memcpy(ReceiveBuffer + ReceiveCount, data, size_t(stored));
-        ReceiveCount += stored;
-    }
-    if (ExpectedLength == 0 && ReplyState == -1) {
-        if (FrameMode) {
-            if (ReceiveBuffer[0] == 0x02) {
-                FirstByte = 0x02;
-                if (ReceiveBuffer[ReceiveCount - 1] != 0x03)
-                    return;   // the frame goes on
-                if (ReceiveCount >= 20) {
-                    ReplyState = 1;
-                } else {
-                    FrameError = true;
-                    ReplyState = 2;
-                }
-                ReceiveCount = 0;
-                return;
-            }
-        } else if (ReceiveBuffer[0] == 0x02 || ReceiveBuffer[0] == 0xAA) {
-            FirstByte = ReceiveBuffer[0];
-            ReplyState = 1;
-            ReceiveCount = 0;
-            return;
+    const bool dataReply = ExpectedLength > 0 && ReplyState != 1;
+    for (int i = 0; i < count && ReceiveCount < 64; ++i) {
+        ReceiveBuffer[ReceiveCount++] = data[i];
+        // A byte that cannot start this reply (line noise, a reply to some
+        // other request) is dropped so that it cannot shift the real one.
+        if (dataReply) {
+            ResyncDataReply();
+            if (ReceiveCount > ExpectedLength)
+                break;
         }
     }
+    if (ExpectedLength == 0 && ReplyState == -1 && CommandReplyDecided())
+        return;
     ReplyState = 0;
     if (ReceiveCount > ExpectedLength) {
         ReplyState = 1;
         ReceiveCount = 32;
     }
+}
+
+// The rules by the first byte of a command reply; false: the generic rule
+// (any other first byte completes it as some other reply).
+bool TKYRBusComm::CommandReplyDecided()
+{
+    if (!FrameMode) {
+        if (ReceiveBuffer[0] != 0x02 && ReceiveBuffer[0] != 0xAA)
+            return false;
+        FirstByte = ReceiveBuffer[0];
+        ReplyState = 1;
+        ReceiveCount = 0;
+        return true;
+    }
+    if (ReceiveBuffer[0] != 0x02)
+        return false;
+    FirstByte = 0x02;
+    if (ReceiveBuffer[ReceiveCount - 1] != 0x03) {
+        if (ReceiveCount == 64) {   // a frame that never ends is a wrong reply
+            FirstByte = 0;
+            ReplyState = 1;
+        }
+        return true;   // the frame goes on
+    }
+    if (ReceiveCount >= 20) {
+        ReplyState = 1;
+    } else {
+        FrameError = true;
+        ReplyState = 2;
+    }
+    ReceiveCount = 0;
+    return true;
+}
+
+// A data reply starts with 0x02 and echoes the request's five header bytes.
+bool TKYRBusComm::HeaderMatchesAt(int start) const
+{
+    if (ReceiveBuffer[start] != 0x02)
+        return false;
+    for (int k = 1; k <= 5 && start + k < ReceiveCount; ++k)
+        if (ReceiveBuffer[start + k] != ReadHeader[k - 1])
+            return false;
+    return true;
+}
+
+void TKYRBusComm::ResyncDataReply()
+{
+    int start = 0;
+    while (start < ReceiveCount && !HeaderMatchesAt(start))
+        ++start;
+    if (start == 0)
+        return;
+    WrongReplies += start;   // bytes that came but could not start this reply
+    std::memmove(ReceiveBuffer, ReceiveBuffer + start, size_t(ReceiveCount - start));
+    ReceiveCount -= start;
 }
 
 void TKYRBusComm::CommSendDataEmpty() { SendEmpty = true; }
@@ -331,18 +502,55 @@ void TKYRBusComm::TraceBytes(const char* header, const uint8_t* data, int count)
 {
     if (TraceEnabled == 0)
         return;
+    static const char digits[] = "0123456789ABCDEF";
     Trace << QString::fromLatin1(header);
-    QString line;
+    char line[16 * 3];
+    int used = 0;
     for (int i = 0; i < count; ++i) {
-        line += QString::asprintf("%2.2X ", data[i]);
-        if (i % 16 == 15) {
-            Trace << line;
-            line.clear();
+        line[used++] = digits[data[i] >> 4];
+        line[used++] = digits[data[i] & 15];
+        line[used++] = ' ';
+        if (i % 16 == 15 || i == count - 1) {
+            Trace << QString::fromLatin1(line, used);
+            used = 0;
         }
     }
-    if (!line.isEmpty())
-        Trace << line;
     Trace << QString();
+    TrimTrace();
+}
+
+void TKYRBusComm::TraceReceived(const uint8_t* data, int count)
+{
+    const int64_t room = std::max<int64_t>(SpellTraceBytes - SpellTraced, 0);
+    const int traced = int(std::min<int64_t>(room, count));
+    if (traced > 0)
+        TraceBytes(ReceiveHeader, data, traced);
+    SpellTraced += traced;
+    SpellUntraced += count - traced;
+}
+
+void TKYRBusComm::TraceIdleBytes(const uint8_t* data, int count)
+{
+    IdleBytesDropped += uint64_t(std::max(count, 0));
+    TraceReceived(data, count);
+}
+
+void TKYRBusComm::CloseIdleSpell()
+{
+    if (SpellUntraced > 0 && TraceEnabled != 0) {
+        Trace << QStringLiteral("(%1 more bytes received were not traced)").arg(SpellUntraced) << QString();
+        TrimTrace();
+    }
+    SpellTraced = SpellUntraced = 0;
+}
+
+void TKYRBusComm::TrimTrace(int slack)
+{
+    if (Trace.size() <= TraceMaxLines + slack)
+        return;
+    const qsizetype cut = Trace.size() - TraceMaxLines;
+    Trace.remove(0, cut);
+    TraceLinesDropped += cut;
 }
 
 void TKYRBusComm::TraceRetry(int attempt)

@@ -22,6 +22,8 @@ public:
     // One turn of the nested loop: sleep until at least one event has been
     // handled (received data, the drain notice, the timer, user input).
     virtual void ProcessEvents() = 0;
+    // Milliseconds on a monotonic clock.
+    virtual int64_t NowMs() const = 0;
 
     std::function<void()> OnTimer;
 };
@@ -33,6 +35,7 @@ public:
     void StartTimer(int ms) override;
     void StopTimer() override;
     void ProcessEvents() override;
+    int64_t NowMs() const override;
 
     QTimer RetryTimer;
 
@@ -61,6 +64,16 @@ public:
 
     static constexpr int MaxWriteLength = 59;   // 6 + 59 = 65 bytes of frame
     static constexpr int MaxReadLength = 57;    // length + 7 reply bytes within 64
+    // The line counts as quiet after this long without a byte: 50 ms, or 20
+    // characters of 10 bits at slow speeds (83 ms at 2400 bit/s).
+    static constexpr int QuietMinMs = 50;
+    static constexpr int QuietChars = 20;
+    // The trace keeps the newest lines; DEBUG.LOG then opens with a line
+    // that says how many went.
+    static constexpr int TraceMaxLines = 65536;
+    // Received bytes are traced up to this many between two frames, then
+    // only counted (a reply is at most 64 bytes).
+    static constexpr int SpellTraceBytes = 4096;
 
     bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
     bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
@@ -92,6 +105,13 @@ public:
     // The port hung up (device gone): requests fail at once until the link
     // is opened again.
     bool HungUp = false;
+    // Why the last failed request failed, in the operator's words; empty
+    // after a success.
+    QString FailureCause;
+    // Bytes dropped because no request waited for them, since the link opened.
+    uint64_t IdleBytesDropped = 0;
+    // Trace lines dropped from the front to keep TraceMaxLines.
+    int64_t TraceLinesDropped = 0;
 
     IPort* Port() const { return PortRef; }
 
@@ -106,11 +126,28 @@ public:
     void ResetReply();
     void SendFrame(const uint8_t* bytes, int count);
     void SendReadRequest(uint8_t command, uint8_t bank, uint16_t address, uint8_t length);
+    // The next data reply must be 0x02 and echo these five header bytes; its
+    // whole length is length + 7 (ExpectedLength = length + 6).
+    void ExpectReadReply(uint8_t command, uint8_t bank, uint16_t address, uint8_t length);
+    // Discards what arrives until no byte came for QuietGapMs(), at most
+    // RetryInterval in all, so that a late reply to an earlier attempt cannot
+    // complete a later request.
+    void WaitForQuiet();
+    int QuietGapMs() const;
 
 private:
     void Init();
     void TraceBytes(const char* header, const uint8_t* data, int count);
     void TraceRetry(int attempt);
+    void TraceIdleBytes(const uint8_t* data, int count);
+    void TraceReceived(const uint8_t* data, int count);
+    void CloseIdleSpell();
+    // Cuts in steps of an eighth by default, so that trimming costs little per line.
+    void TrimTrace(int slack = TraceMaxLines / 8);
+    void ResyncDataReply();
+    bool CommandReplyDecided();
+    bool HeaderMatchesAt(int start) const;
+    void NoteFailure(const QString& cause);
     int Retries() const;
 
     std::unique_ptr<TComm> OwnedComm;
@@ -120,4 +157,11 @@ private:
     bool Active = false;
     uint32_t FBaudRate = 2400;
     uint64_t FrameSeq = 0;   // port block number of the frame last sent
+    bool Waiting = false;    // a request is between its frame and its outcome
+    bool Quieting = false;   // WaitForQuiet is discarding what comes
+    bool QuietBroken = false;
+    uint8_t ReadHeader[5] = {};   // what a data reply must echo after its 0x02
+    int WrongReplies = 0;    // bytes dropped for not starting this request's data reply
+    int64_t SpellTraced = 0;     // received bytes traced since the last frame
+    int64_t SpellUntraced = 0;   // ... and those only counted
 };

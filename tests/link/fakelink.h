@@ -33,6 +33,7 @@ public:
         Started << ms;
     }
     void StopTimer() override { Armed = false; }
+    int64_t NowMs() const override { return Now; }
     void ProcessEvents() override
     {
         if (++Turns > MaxTurns)
@@ -159,6 +160,15 @@ public:
             if (Open && OnReceiveData)
                 OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()),
                               int(bytes.size()), writesStarted);
+        });
+    }
+    // Bytes read whenever they come, as a late reply is: stamped with the
+    // last block written by then, which may be a later frame than theirs.
+    void Arrive(const QByteArray& bytes, int64_t delayMs)
+    {
+        Clock.At(delayMs, [this, bytes] {
+            if (Open && OnReceiveData)
+                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), Seq);
         });
     }
     void HangUp(int64_t delayMs = 0)

@@ -6,16 +6,25 @@
 #include "kyrbuscomm.h"
 #include "testdirs.h"
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include "exedir.h"
 #include <gtest/gtest.h>
+
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+QT_END_NAMESPACE
 
 namespace {
 
 QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
 
-// A data reply: leading byte, five header bytes, data, checksum over bytes 1..end.
-QByteArray DataReply(const QByteArray& data, uint8_t lead = 0x02)
+// A data reply: leading byte, the request's header echoed (command, bank,
+// address, length), data, checksum over bytes 1..end.
+QByteArray DataReply(const QByteArray& data, const QByteArray& request = Hex("55 F4 00 00"),
+                     uint8_t lead = 0x02)
 {
-    QByteArray r = char(lead) + Hex("55 F4 00 00") + char(data.size()) + data;
+    QByteArray r = char(lead) + request.left(4) + char(data.size()) + data;
     uint8_t sum = 0;
     for (int i = 1; i < r.size(); ++i)
         sum = uint8_t(sum + uint8_t(r[i]));
@@ -103,7 +112,7 @@ TEST_F(Engine, RequestFramesOnTheWire)
         {"read", [](TKYRBusComm& b) { return b.ReadBlock(0x55, 0x83, 3, 1); }, Hex("55 83 00 03 01 24")},
     };
     Port.Scale = [this](const QByteArray& f, int) {
-        Port.Reply(f[0] == char(0x55) ? DataReply(Hex("A5")) : Hex("02"), 5);
+        Port.Reply(f[0] == char(0x55) ? DataReply(Hex("A5"), f) : Hex("02"), 5);
     };
     for (const Case& c : cases) {
         Port.Frames.clear();
@@ -148,8 +157,10 @@ TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
     EXPECT_EQ(Port.Frames.size(), 7);
     EXPECT_TRUE(Bus.Aborted);
-    EXPECT_EQ(Clock.Started, QList<int>(7, 800));
-    EXPECT_EQ(Clock.Now, 7 * 800);
+    // Between attempts the line is let fall quiet: 20 characters at 2400 bit/s.
+    EXPECT_EQ(Clock.Started, QList<int>({800, 84, 800, 84, 800, 84, 800, 84, 800, 84, 800, 84, 800}));
+    EXPECT_EQ(Clock.Now, 7 * 800 + 6 * 84);
+    EXPECT_EQ(Bus.FailureCause, "no reply from the scale after 7 attempts (800 ms each)");
 
     QStringList retries;
     for (int i = 0; i < Bus.Trace.size(); ++i)
@@ -214,7 +225,7 @@ TEST_F(Engine, ReadOneByteShortTimesOutAndRetries)
     EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF4, 0, 11));
     EXPECT_EQ(Port.Frames.size(), 2);
     EXPECT_EQ(Payload().left(11), data);
-    EXPECT_EQ(Clock.Started, QList<int>({800, 800}));
+    EXPECT_EQ(Clock.Started, QList<int>({800, 84, 800, 84}));   // quiet after the retry too
     EXPECT_TRUE(Bus.Trace.contains("Retry:1"));
     // 18 received bytes in one chunk: 16 to a line, then the rest.
     const int at = int(Bus.Trace.lastIndexOf(">>>>>>Receive data<<<<<<<<"));
@@ -223,34 +234,47 @@ TEST_F(Engine, ReadOneByteShortTimesOutAndRetries)
                                                   ""}));
 }
 
-TEST_F(Engine, BadChecksumLeavesBufferAndRetries)
+TEST_F(Engine, DataRepliesThatAreNotTakenLeaveBufferAndAreRetried)
 {
     const QByteArray data = Hex("5A");
-    QByteArray bad = DataReply(data);
-    bad[bad.size() - 1] = char(bad[bad.size() - 1] + 1);
-    // Header byte changed instead of the checksum: covered too.
-    QByteArray badHeader = DataReply(data);
-    badHeader[3] = char(0x01);
-    // Byte 0 is not covered: any leading byte is fine.
-    const QByteArray goodOtherLead = DataReply(data, 0x99);
-
+    const QByteArray request = Hex("55 83 00 03");
+    QByteArray badSum = DataReply(data, request);
+    badSum[badSum.size() - 1] = char(badSum[badSum.size() - 1] + 1);
+    struct Case {
+        const char* name;
+        QByteArray reply;
+        bool checksumError;
+        QString cause;
+    };
+    const QString noEcho = "the scale's replies did not start with the request's header (02 55 83 00 "
+                           "03 01); a scale whose replies never echo it cannot be read";
+    const QList<Case> cases{
+        {"bad checksum", badSum, true, "the scale's reply failed its checksum"},
+        {"another bank", DataReply(data, Hex("55 84 00 03")), false, noEcho},
+        {"another address", DataReply(data, Hex("55 83 00 07")), false, noEcho},
+        {"another command", DataReply(data, Hex("77 83 00 03")), false, noEcho},
+        {"lead byte not 0x02", DataReply(data, request, 0x99), false, noEcho},
+    };
     Bus.RetryCount = 0;
-    for (const QByteArray& r : {bad, badHeader}) {
+    for (const Case& c : cases) {
         std::memset(Bus.Buffer, 0xEE, 64);
-        Answer({r});
-        EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << r.toHex().constData();
-        EXPECT_TRUE(Bus.ChecksumError);
-        EXPECT_TRUE(Bus.Aborted);
-        EXPECT_EQ(Payload(), QByteArray(64, char(0xEE)));
+        Answer({c.reply});
+        EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << c.name;
+        EXPECT_EQ(Bus.ChecksumError, c.checksumError) << c.name;
+        EXPECT_TRUE(Bus.Aborted) << c.name;
+        EXPECT_EQ(Payload(), QByteArray(64, char(0xEE))) << c.name;
+        EXPECT_EQ(Bus.FailureCause, c.cause) << c.name;
     }
 
     Bus.RetryCount = 6;
-    Port.Frames.clear();
-    Answer({bad, goodOtherLead});
-    EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
-    EXPECT_FALSE(Bus.ChecksumError);
-    EXPECT_EQ(Port.Frames.size(), 2);
-    EXPECT_EQ(Bus.Buffer[0], 0x5A);
+    for (const Case& c : cases) {
+        Answer({c.reply, DataReply(data, request)});
+        EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << c.name;
+        EXPECT_FALSE(Bus.ChecksumError) << c.name;
+        EXPECT_EQ(Port.Frames.size(), 2) << c.name;
+        EXPECT_EQ(Bus.Buffer[0], 0x5A) << c.name;
+        EXPECT_TRUE(Bus.FailureCause.isEmpty()) << c.name;
+    }
 }
 
 TEST_F(Engine, FrameModeReplies)
@@ -394,7 +418,7 @@ TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
     EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
 
     // A stale half of a data reply does not shift the real one.
-    const QByteArray reply = DataReply(Hex("77"));
+    const QByteArray reply = DataReply(Hex("77"), Hex("55 83 00 03"));
     Port.Frames.clear();
     Port.Reply(reply.left(4));
     Answer({reply});
@@ -466,7 +490,7 @@ TEST_F(Engine, OversizedRequestsAreRefusedUnsent)
 
     // The largest ones still go out whole.
     Port.Scale = [this](const QByteArray& f, int) {
-        Port.Reply(f[0] == char(0x55) ? DataReply(QByteArray(57, char(0x42))) : Hex("02"), 5);
+        Port.Reply(f[0] == char(0x55) ? DataReply(QByteArray(57, char(0x42)), f) : Hex("02"), 5);
     };
     EXPECT_TRUE(Bus.SendCommand(0x77, 0xF9, 0, 59));
     EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF9, 0, 57));
@@ -478,7 +502,7 @@ TEST_F(Engine, ReceiverFillRules)
 {
     // After a data completion further bytes land from index 32 on.
     Bus.ResetReply();
-    Bus.ExpectedLength = 7;
+    Bus.ExpectReadReply(0x55, 0xF4, 0, 1);
     const QByteArray reply = DataReply(Hex("11"));
     Bus.CommReceiveData(reinterpret_cast<const uint8_t*>(reply.constData()), int(reply.size()));
     EXPECT_EQ(Bus.ReplyState, 1);
@@ -578,3 +602,144 @@ TEST_F(Engine, DebugLogFailureComesAfterTheClose)
 }
 
 } // namespace
+
+// A reply that comes after its time-out (USB adapters and device servers
+// hold bytes back) must answer neither the retry nor the next request.
+TEST_F(Engine, LateRepliesAnswerNoLaterRequest)
+{
+    struct Case {
+        const char* name;
+        QList<std::pair<QByteArray, int>> replies;   // per frame: reply and its delay
+        int framesForSecond;
+    };
+    const QList<Case> cases{
+        // The late acknowledgement lands in the quiet spell before the retry;
+        // the second request's refusal is then seen and retried.
+        {"late within the quiet spell", {{Hex("02"), 850}, {Hex("02"), 20}, {Hex("AA"), 20}, {Hex("02"), 20}}, 2},
+        // The late one answers the retry, whose own acknowledgement comes
+        // after it: the quiet spell after a retried request swallows it.
+        {"late after the quiet spell", {{Hex("02"), 900}, {Hex("02"), 60}, {Hex("AA"), 20}, {Hex("02"), 20}}, 2},
+        {"in time", {{Hex("02"), 20}, {Hex("AA"), 20}, {Hex("02"), 20}}, 2},
+    };
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        Port.Scale = [&](const QByteArray&, int i) {
+            if (i < c.replies.size())
+                Port.Arrive(c.replies[i].first, c.replies[i].second);
+        };
+        ASSERT_TRUE(Bus.SendCommand(0x77, 0xF9, 0x00C0, 4)) << c.name;
+        const qsizetype first = Port.Frames.size();
+        EXPECT_TRUE(Bus.SendCommand(0x77, 0xF9, 0x00C4, 4)) << c.name;
+        EXPECT_EQ(Port.Frames.size() - first, c.framesForSecond) << c.name;
+        while (!Clock.Idle())
+            Clock.ProcessEvents();
+    }
+}
+
+TEST_F(Engine, NoiseBeforeADataReplyDoesNotShiftIt)
+{
+    const QByteArray request = Hex("55 83 00 03");
+    const QByteArray reply = DataReply(Hex("5A"), request);
+    const QList<QByteArray> noise{Hex("00"), Hex("02"), Hex("02 55"), Hex("AA"), Hex("FF FF FF"),
+                                  DataReply(Hex("77"), Hex("55 83 00 07")), Hex("02 55 83 00 03 02")};
+    for (const QByteArray& n : noise) {
+        for (int split : {0, 1, int(n.size())}) {
+            std::memset(Bus.Buffer, 0xEE, 64);
+            Port.Frames.clear();
+            const QByteArray all = n + reply;
+            Port.Scale = [&](const QByteArray&, int) {
+                Port.Reply(all.left(n.size() + split), 5);
+                Port.Reply(all.mid(n.size() + split), 6);
+            };
+            EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << n.toHex(' ').constData() << " split " << split;
+            EXPECT_EQ(Port.Frames.size(), 1) << n.toHex(' ').constData();
+            EXPECT_EQ(Bus.Buffer[0], 0x5A) << n.toHex(' ').constData();
+        }
+    }
+}
+
+TEST_F(Engine, FailureCauses)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> scale;
+        QString cause;
+    };
+    const QList<Case> cases{
+        {"silent", [] {}, "no reply from the scale after 7 attempts (800 ms each)"},
+        {"refused", [this] { Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("AA"), 5); }; },
+         "the scale refused the request (0xAA)"},
+        {"other byte", [this] { Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("41"), 5); }; },
+         "the scale gave a wrong reply"},
+        {"hang-up", [this] { Port.Scale = [this](const QByteArray&, int) { Port.HangUp(5); }; },
+         "the line hung up"},
+        {"cancelled",
+         [this] { Port.Scale = [this](const QByteArray&, int) { Clock.At(5, [this] { Bus.Cancel(); }); }; },
+         "cancelled"},
+    };
+    for (const Case& c : cases) {
+        Bus.SetActive(true);
+        Port.Scale = nullptr;
+        c.scale();
+        EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0)) << c.name;
+        EXPECT_EQ(Bus.FailureCause, c.cause) << c.name;
+        while (!Clock.Idle())
+            Clock.ProcessEvents();
+    }
+}
+
+// A device that never stops talking: what no request waits for is counted
+// and dropped, the trace stays bounded, and every request still ends.
+TEST_F(Engine, AFloodOfBytesIsBounded)
+{
+    const QByteArray burst(2048, char(0x55));
+    std::function<void()> flood = [&] {
+        Port.Arrive(burst, 10);
+        Clock.At(10, [&] {
+            if (Clock.Now < 20000)
+                flood();
+        });
+    };
+    flood();
+    Clock.At(1000, [] {});
+    while (Clock.Now < 1000)
+        Clock.ProcessEvents();
+    EXPECT_GE(Bus.IdleBytesDropped, 99u * 2048);
+    EXPECT_LE(Bus.Trace.size(), 2 * (2 + 2048 / 16));   // two whole chunks fill the budget
+
+    // Every attempt meets a wrong reply; the quiet spells are cut off at
+    // the retry interval, so the request ends after 7 attempts.
+    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
+    EXPECT_EQ(Port.Frames.size(), 7);
+    EXPECT_LE(Clock.Now, 1000 + 7 * 10 + 6 * 800 + 50);
+    EXPECT_TRUE(Bus.Trace.contains(QRegularExpression(R"(^\(\d+ more bytes received were not traced\)$)")));
+
+    // An all-values frame that never ends is a wrong reply at 64 bytes, not a time-out.
+    Bus.FrameMode = true;
+    Bus.RetryCount = 0;
+    Port.Scale = [&](const QByteArray&, int) { Port.Reply(Hex("02") + QByteArray(100, '7'), 5); };
+    const int64_t before = Clock.Now;
+    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_FALSE(Bus.FrameError);
+    EXPECT_LT(Clock.Now - before, 800);
+    Bus.FrameMode = false;
+}
+
+TEST_F(Engine, TraceKeepsTheNewestLinesAndSaysSo)
+{
+    Answer({});
+    Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("02"), 1); };
+    const int requests = TKYRBusComm::TraceMaxLines * 9 / 8 / 6 + 100;   // 6 lines each
+    for (int i = 0; i < requests; ++i)
+        ASSERT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
+    EXPECT_LE(Bus.Trace.size(), TKYRBusComm::TraceMaxLines + TKYRBusComm::TraceMaxLines / 8);
+    Bus.SetActive(false);
+    QFile log(ExeDir() + "DEBUG.LOG");
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    EXPECT_TRUE(lines.first().startsWith("(")) << lines.first().constData();
+    EXPECT_TRUE(lines.first().contains("earlier lines of this trace were dropped: it keeps the last 65536"));
+    EXPECT_EQ(Bus.Trace.size(), TKYRBusComm::TraceMaxLines);
+    EXPECT_EQ(lines.size() - 2, Bus.Trace.size());   // the note, the lines, the empty tail
+    EXPECT_EQ(lines.value(lines.size() - 2), "\r");
+}
