@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <deque>
 #include <fcntl.h>
+#include <latch>
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
@@ -26,6 +27,10 @@
 namespace {
 
 constexpr size_t MaxChunk = 2048;
+// Received bytes the owner has not taken yet; beyond this the newest are
+// dropped, so a device that never stops talking cannot fill the memory
+// while the owner's thread is busy.
+constexpr size_t MaxPending = 64 * 1024;
 
 QString Reason(const QString& path, int err)
 {
@@ -152,6 +157,12 @@ struct TComm::PortSession {
     std::mutex doneMutex;
     std::condition_variable doneCv;
     int running = 0;
+    std::latch started{2};          // both threads run at their priority
+
+    std::mutex rxMutex;             // guards the received bytes not yet taken
+    std::deque<std::pair<uint64_t, QByteArray>> rxPending;
+    size_t rxPendingBytes = 0;
+    bool rxPosted = false;          // a notice to take them is on its way
 
     std::thread reader, writer;
 
@@ -233,6 +244,7 @@ void TComm::OpenPort()
         StopSession();
         throw ECommsError(NoWriteThread, path + ": " + QString::fromLocal8Bit(e.what()));
     }
+    ses->started.wait();
 }
 
 void TComm::ClosePort()
@@ -402,9 +414,49 @@ void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const Lin
         });
 }
 
+// Queues a chunk for the owner; true when the owner must be told.
+bool TComm::QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp)
+{
+    std::lock_guard lock(s->rxMutex);
+    const size_t room = MaxPending - s->rxPendingBytes;
+    const size_t kept = std::min(room, chunk.size());
+    Dropped.fetch_add(chunk.size() - kept);
+    if (kept > 0) {
+        const QByteArray bytes(reinterpret_cast<const char*>(chunk.data()), qsizetype(kept));
+        if (!s->rxPending.empty() && s->rxPending.back().first == stamp &&
+            size_t(s->rxPending.back().second.size()) + kept <= MaxChunk)
+            s->rxPending.back().second += bytes;
+        else
+            s->rxPending.emplace_back(stamp, bytes);
+        s->rxPendingBytes += kept;
+    }
+    if (s->rxPosted || s->rxPending.empty())
+        return false;
+    s->rxPosted = true;
+    return true;
+}
+
+void TComm::DeliverReceived()
+{
+    std::deque<std::pair<uint64_t, QByteArray>> taken;
+    {
+        std::lock_guard lock(Session->rxMutex);
+        taken.swap(Session->rxPending);
+        Session->rxPendingBytes = 0;
+        Session->rxPosted = false;
+    }
+    const uint64_t gen = Session->generation;
+    for (const auto& [seen, bytes] : taken) {
+        if (!Session || Session->generation != gen || !OnReceiveData)
+            return;   // closed by a handler: the rest is not for anyone
+        OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), seen);
+    }
+}
+
 void TComm::ReadLoop(PortSession* s)
 {
     RaiseThisThread(2);
+    s->started.count_down();
     std::vector<uint8_t> chunk;
     chunk.reserve(MaxChunk);
     uint64_t stamp = 0;
@@ -432,13 +484,9 @@ void TComm::ReadLoop(PortSession* s)
     auto flush = [&] {
         if (chunk.empty())
             return;
-        QByteArray bytes(reinterpret_cast<const char*>(chunk.data()), qsizetype(chunk.size()));
+        if (QueueReceived(s, chunk, stamp))
+            Post(s, [this] { DeliverReceived(); });
         chunk.clear();
-        Post(s, [this, bytes, seen = stamp] {
-            if (OnReceiveData)
-                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                              int(bytes.size()), seen);
-        });
     };
 
     for (;;) {
@@ -493,6 +541,7 @@ void TComm::ReadLoop(PortSession* s)
 void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
 {
     RaiseThisThread(1);
+    s->started.count_down();
     bool notice = true;   // the queue starts empty: one drain notice after opening
     uint64_t last = drainedUpTo;
     for (;;) {

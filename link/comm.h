@@ -4,6 +4,7 @@
 #include <QObject>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 // Failure to open the serial port. Message is one of the fixed texts below;
 // Detail names the device and the system's reason.
@@ -63,6 +64,9 @@ public:
     uint64_t WriteSequence() const override { return WriteSeq; }
     // The device path in use while open.
     QString DevicePath() const { return OpenPath; }
+    // Received bytes dropped because the owner had not taken the bytes
+    // before them (a device that talks faster than they are handled).
+    uint64_t DroppedBytes() const { return Dropped.load(); }
 
     // Properties. A setter stores a changed value and, while the port is
     // open, applies it at once (CommName takes effect at the next open).
@@ -157,6 +161,8 @@ private:
     // Hand a notification to the owner's thread; dropped if the session ends first.
     void Post(PortSession* s, std::function<void()> fn);
     void PostHangup(PortSession* s);
+    bool QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp);
+    void DeliverReceived();
     void PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now);
 
     std::unique_ptr<PortSession> Session;
@@ -164,6 +170,7 @@ private:
     uint64_t Generation = 0;   // numbers the sessions; stale notifications are dropped
     uint64_t WriteSeq = 0;     // last block number WriteData handed out
     std::atomic<uint64_t> WritesStarted{0};
+    std::atomic<uint64_t> Dropped{0};
 
     QString FCommName = QStringLiteral("COM2");
     uint32_t FBaudRate = 9600;
