@@ -38,6 +38,11 @@ TEST(FaultRuleSyntax, AcceptedForms)
     EXPECT_EQ(parseFaultRule("badsum@cmd=55").kind, FaultKind::BadChecksum);
     EXPECT_EQ(parseFaultRule("state:N").kind, FaultKind::StateN);
     EXPECT_EQ(parseFaultRule("silence@count=3").count, 3);
+    EXPECT_EQ(parseFaultRule("flip:17").param, 17);
+    EXPECT_EQ(parseFaultRule("garble").kind, FaultKind::Garble);
+    EXPECT_EQ(parseFaultRule("split:40").param, 40);
+    EXPECT_EQ(parseFaultRule("ackonly@addr=00C4").kind, FaultKind::AckOnly);
+    EXPECT_EQ(parseFaultRule("flood:0x7E").param, 0x7E);
 }
 
 TEST(FaultRuleSyntax, RejectedForms)
@@ -45,7 +50,8 @@ TEST(FaultRuleSyntax, RejectedForms)
     for (const char* ruleText : {"", "bogus", "late:", "late:abc", "aa:3", "silence@cmd=777",
                              "silence@addr=10000", "silence@n=0", "silence@seq=0", "silence@cmd",
                              "silence@colour=1", "state:X", "state", "short:1", "short:22",
-                             "badsum@cmd=77", "state:I@cmd=44", "stray:100", "aa@n=-1"}) {
+                             "badsum@cmd=77", "state:I@cmd=44", "stray:100", "aa@n=-1",
+                             "ackonly@cmd=55", "flood:100", "flip:x", "ackonly:3"}) {
         EXPECT_THROW(parseFaultRule(ruleText), std::invalid_argument) << '"' << ruleText << '"';
     }
 }

@@ -66,6 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"stray", kReadMode, "00 02 55 83 00 03 01 03 21", kModeReply},
         ReplyCase{"trunc:2", kReadMode, "02 55 83 00 03 01", kModeReply},
         ReplyCase{"trunc", "44", "", "02"},
+        ReplyCase{"flip:1", "44", "00", "02"},
+        ReplyCase{"flip:9", kReadMode, "02 57 83 00 03 01 03 21", kModeReply},
+        ReplyCase{"garble:3", kReadMode, "AA", kModeReply},
+        ReplyCase{"split:20", kReadMode, kModeReply, kModeReply},
         ReplyCase{"short", "05", "02 20 30 30 30 30 30 20 30 30 30 03",
                   "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"},
         ReplyCase{"state:I", "05",
@@ -111,6 +115,33 @@ TEST(Faults, RefusedWriteStoresNothingButALostReplyDoes)
     EXPECT_EQ(run.sim->plu(1), (PluRecord{}));
     EXPECT_EQ(run.client->exchange("77 F9 00 C8 04 00 00 00 05 BF", 1, 200ms), "");
     EXPECT_EQ(run.sim->plu(2), (PluRecord{0, 5}));
+}
+
+TEST(Faults, AcknowledgedWriteThatIsNotStored)
+{
+    SimRun run({"ackonly@addr=00C4"});
+    EXPECT_EQ(run.client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
+    EXPECT_EQ(run.sim->plu(1), (PluRecord{}));
+    EXPECT_EQ(run.client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
+    EXPECT_EQ(run.sim->plu(1), (PluRecord{0, 1234}));
+}
+
+TEST(Faults, SplitReplyComesInTwoHalves)
+{
+    SimRun run({"split:150"});
+    run.client->send(kReadMode);
+    EXPECT_EQ(hex(run.client->receive(8, 100ms)), "02 55 83 00");
+    EXPECT_EQ(hex(run.client->receive(4, 500ms)), "03 01 03 21");
+}
+
+TEST(Faults, FloodNeverStopsUntilTheScaleDoes)
+{
+    SimRun run({"flood:5A"});
+    EXPECT_EQ(run.client->exchange("44", 1), "02");
+    const Bytes more = run.client->receive(64 * 40, 2000ms);
+    ASSERT_EQ(more.size(), 64u * 40);
+    EXPECT_TRUE(std::all_of(more.begin(), more.end(), [](std::uint8_t b) { return b == 0x5A; }));
+    run.sim->stop();
 }
 
 TEST(Faults, FilterOnCommandBankAndAddress)

@@ -19,7 +19,9 @@ constexpr KindName kKinds[] = {
     {"trunc", FaultKind::Truncate},    {"late", FaultKind::Late},
     {"short", FaultKind::ShortFrame},  {"state:I", FaultKind::StateI},
     {"state:N", FaultKind::StateN},    {"state:S", FaultKind::StateS},
-    {"hangup", FaultKind::HangUp},
+    {"hangup", FaultKind::HangUp},     {"flip", FaultKind::FlipBit},
+    {"garble", FaultKind::Garble},     {"split", FaultKind::Split},
+    {"ackonly", FaultKind::AckOnly},   {"flood", FaultKind::Flood},
 };
 
 [[noreturn]] void fail(std::string_view ruleText, std::string_view why)
@@ -79,7 +81,11 @@ FaultRule parseFaultRule(std::string_view ruleText)
             switch (rule.kind) {
             case FaultKind::StrayByte: rule.param = static_cast<int>(number(ruleText, param, 16, 0xFF)); break;
             case FaultKind::Truncate: rule.param = static_cast<int>(number(ruleText, param, 10, 0xFFFF)); break;
-            case FaultKind::Late: rule.param = static_cast<int>(number(ruleText, param, 10, 3600000)); break;
+            case FaultKind::Late:
+            case FaultKind::Split: rule.param = static_cast<int>(number(ruleText, param, 10, 3600000)); break;
+            case FaultKind::FlipBit:
+            case FaultKind::Garble: rule.param = static_cast<int>(number(ruleText, param, 10, 1 << 20)); break;
+            case FaultKind::Flood: rule.param = static_cast<int>(number(ruleText, param, 16, 0xFF)); break;
             case FaultKind::ShortFrame:
                 rule.param = static_cast<int>(number(ruleText, param, 10, 21));
                 if (rule.param < 2)
@@ -123,6 +129,7 @@ FaultRule parseFaultRule(std::string_view ruleText)
     };
     switch (rule.kind) {
     case FaultKind::BadChecksum: implied(kCmdRead); break;
+    case FaultKind::AckOnly: implied(kCmdWrite); break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:

@@ -48,6 +48,11 @@ Fault RULE:  KIND[:PARAM][@KEY=VALUE[,KEY=VALUE...]]
         state:I|N|S    state frame: unstable, plate lifted, overflow (command 05 only)
         hangup         close the pty instead of replying; the client sees
                        POLLHUP/EIO, the device disappears and the program exits
+        flip[:BIT]     flip bit BIT (default 0) of the reply, line noise
+        garble[:BIT]   flip bit BIT (default 0) of the request before answering it
+        split[:MS]     send the reply's second half MS ms (default 100) later
+        ackonly        acknowledge a write but keep the old bytes (command 77 only)
+        flood[:HEX]    after the reply, send byte HEX (default 55) without pause
   KEY   cmd=HEX bank=HEX addr=HEX   the request must match (bank and addr
                                     never match the single bytes 44 and 05)
         seq=N          only requests from the Nth since start (1-based)

@@ -48,6 +48,10 @@ bool applies(const FaultRule& r, const Bytes& frame)
         if (cmd != kCmdRead)
             return false;
         break;
+    case FaultKind::AckOnly:
+        if (cmd != kCmdWrite)
+            return false;
+        break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:
@@ -293,6 +297,9 @@ void ScaleSim::run()
                     queue_.pop_front(); // no reader: the bytes are lost on the line
                     written = 0;
                 } else if (n > 0 && (written += static_cast<std::size_t>(n)) == item.bytes.size()) {
+                    if (item.flood) // the next block follows when this one has crossed the line
+                        queue_.push_back({Clock::now() + byteTime * static_cast<long long>(item.bytes.size()),
+                                          item.bytes, false, true});
                     queue_.pop_front();
                     written = 0;
                 }
@@ -402,13 +409,21 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         return fallback;
     };
 
+    Bytes heard = frame;
+    if (has(FaultKind::Garble)) {
+        const std::size_t bit = static_cast<std::size_t>(param(FaultKind::Garble, 0)) % (heard.size() * 8);
+        heard[bit / 8] = static_cast<std::uint8_t>(heard[bit / 8] ^ (1u << (bit % 8)));
+    }
     Bytes reply;
     if (has(FaultKind::ReplyNak)) {
         // Refused: nothing is stored.
-        rec.checksumOk = frame.size() == 1 || checksumFor(frame) == 0;
+        rec.checksumOk = heard.size() == 1 || checksumFor(heard) == 0;
         reply = {kNak};
+    } else if (has(FaultKind::AckOnly)) {
+        rec.checksumOk = checksumFor(heard) == 0;
+        reply = {kAck};
     } else {
-        reply = answer(frame, &rec.checksumOk);
+        reply = answer(heard, &rec.checksumOk);
     }
     if (has(FaultKind::BadChecksum) && reply.size() >= 7)
         reply.back() = static_cast<std::uint8_t>(reply.back() + 1);
@@ -433,6 +448,10 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
     }
     if (has(FaultKind::StrayByte))
         reply.insert(reply.begin(), static_cast<std::uint8_t>(param(FaultKind::StrayByte, 0x00)));
+    if (has(FaultKind::FlipBit) && !reply.empty()) {
+        const std::size_t bit = static_cast<std::size_t>(param(FaultKind::FlipBit, 0)) % (reply.size() * 8);
+        reply[bit / 8] = static_cast<std::uint8_t>(reply[bit / 8] ^ (1u << (bit % 8)));
+    }
     if (has(FaultKind::Silence) || has(FaultKind::HangUp))
         reply.clear();
 
@@ -445,6 +464,8 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         delay += std::chrono::milliseconds(param(FaultKind::Late, 1000));
 
     const bool hangUp = has(FaultKind::HangUp);
+    const int splitMs = has(FaultKind::Split) ? param(FaultKind::Split, 100) : -1;
+    const int floodByte = has(FaultKind::Flood) ? param(FaultKind::Flood, 0x55) : -1;
     rec.reply = reply;
     log_.push_back(std::move(rec));
     changed_.notify_all();
@@ -458,6 +479,23 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         queue_.push_back({startAt, {}, true});
         return;
     }
+    if (splitMs >= 0 && reply.size() >= 2) {
+        const auto half = reply.begin() + static_cast<std::ptrdiff_t>(reply.size() / 2);
+        enqueue(Bytes(reply.begin(), half), startAt);
+        enqueue(Bytes(half, reply.end()), txWireFree_ + std::chrono::milliseconds(splitMs));
+    } else {
+        enqueue(std::move(reply), startAt);
+    }
+    if (floodByte >= 0) {
+        Pending p{std::max(startAt, txWireFree_), Bytes(64, static_cast<std::uint8_t>(floodByte)), false, true};
+        queue_.push_back(std::move(p));
+    }
+}
+
+// Queues reply bytes from `startAt` on; paced, in chunks of about 2 ms, each
+// due when its last byte has crossed the line.
+void ScaleSim::enqueue(Bytes reply, Clock::time_point startAt)
+{
     if (reply.empty())
         return;
     if (options_.baud == 0) {
@@ -465,8 +503,6 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         txWireFree_ = startAt;
         return;
     }
-    // A chunk becomes visible when its last byte has crossed the line;
-    // chunks of about 2 ms keep the wake-ups few at high rates.
     const nanoseconds byteTime(10'000'000'000LL / options_.baud);
     const std::size_t perChunk = std::max<std::size_t>(1, static_cast<std::size_t>(2ms / byteTime));
     std::size_t sent = 0;

@@ -89,6 +89,11 @@ enum class FaultKind {
     StateN,
     StateS,
     HangUp,      // close the master: the client sees POLLHUP / EIO; serving ends
+    FlipBit,     // flip bit param (default 0) of the reply, counted from its first byte
+    Garble,      // flip bit param (default 0) of the request before it is answered
+    Split,       // send the reply's second half param ms (default 100) after its first
+    AckOnly,     // acknowledge a write without storing it
+    Flood,       // from this reply on, send byte param (default 55) without pause
 };
 
 // One rule. A request passes the filter when it matches every set field
@@ -114,7 +119,8 @@ struct FaultRule {
 // Textual form, as the program's --fault takes it:
 //   KIND[:PARAM][@KEY=VALUE[,KEY=VALUE...]]
 //   KIND   silence | aa | badsum | stray[:HEX] | trunc[:K] | late:MS |
-//          short[:LEN] | state:I|N|S | hangup
+//          short[:LEN] | state:I|N|S | hangup | flip[:BIT] | garble[:BIT] |
+//          split[:MS] | ackonly | flood[:HEX]
 //   KEY    cmd=HEX bank=HEX addr=HEX seq=N n=N count=N|always
 // Examples: silence@cmd=77,bank=F9,addr=00D0   aa@n=4   late:1200@n=2
 // Throws std::invalid_argument with the reason.
@@ -223,7 +229,9 @@ private:
         Clock::time_point due;
         Bytes bytes;
         bool hangUp = false;
+        bool flood = false; // queued again as soon as it is written
     };
+    void enqueue(Bytes bytes, Clock::time_point startAt);
     void run();
     void process(const Bytes& frame, Clock::time_point at, Clock::time_point wireDone);
     Bytes answer(const Bytes& frame, bool* checksumOk);
