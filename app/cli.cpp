@@ -354,6 +354,9 @@ int RunCli(int argc, char** argv)
         return 130;
     default:
         err(outcome.text);
+        // The fixed text stays the first line; the second says why.
+        if (!bus.FailureCause.isEmpty())
+            err(bus.FailureCause);
         return 1;
     }
 }

@@ -168,7 +168,7 @@ QString AttemptCause(int outcome, bool checksumError, uint8_t firstByte, int wro
 {
     if (checksumError)
         return QStringLiteral("the scale's reply failed its checksum");
-    if (outcome == TKYRBusComm::ReplyAA)
+    if (outcome == TKYRBusComm::ReplyAA || firstByte == 0xAA)
         return QStringLiteral("the scale refused the request (0xAA)");
     if (outcome == TKYRBusComm::ReplyOther && firstByte == 0)
         return QStringLiteral("the scale gave a wrong reply");
@@ -229,10 +229,17 @@ bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, u
         }
         if (n >= Retries()) {
             Aborted = true;
-            NoteFailure(AttemptCause(outcome, false, FirstByte, 0, CommandFrame, n + 1, RetryInterval));
+            NoteFailure(AttemptCause(outcome, false, ReceiveBuffer[0] == 0xAA ? 0xAA : FirstByte, 0,
+                                     CommandFrame, n + 1, RetryInterval));
             return false;
         }
+        // A Cancel while the line falls quiet must not be lost to the next
+        // attempt's wait, which starts afresh.
         WaitForQuiet();
+        if (Aborted) {
+            NoteFailure({});
+            return false;
+        }
     }
 }
 
@@ -268,6 +275,10 @@ bool TKYRBusComm::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uin
             return false;
         }
         WaitForQuiet();
+        if (Aborted) {
+            NoteFailure({});
+            return false;
+        }
     }
 }
 

@@ -554,8 +554,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValuesCase{"Unstable", "state:I@cmd=05", 0, "scale indication is unstable\n", "", 1},
         ValuesCase{"Lifted", "state:N@cmd=05", 0, "scale plate is lifted\n", "", 1},
         ValuesCase{"Overflow", "state:S@cmd=05", 0, "scale indication is in overflow\n", "", 1},
-        ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "", "Protocol...Error!\n", 1},
-        ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "", "Connect...Error!\n", 7}),
+        ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "",
+                   "Protocol...Error!\nthe scale's frame was shorter than 20 bytes\n", 1},
+        ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "",
+                   "Connect...Error!\nthe scale refused the request (0xAA)\n", 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------ scale failures
@@ -565,12 +567,14 @@ struct FailureCase {
     const char* command;
     const char* fault;
     const char* error;
+    const char* cause;       // the second line
     int requests;            // all that reached the scale
     const char* retried;     // the frame the last 7 requests repeat
     int pluWritten = -1;     // download: the PLUs written before the failure
 };
 
 class CliFailure : public Cli, public ::testing::WithParamInterface<FailureCase> {};
+const char* const Refused = "the scale refused the request (0xAA)";
 
 TEST_P(CliFailure, EndsWithOneAndSendsNothingMore)
 {
@@ -589,7 +593,7 @@ TEST_P(CliFailure, EndsWithOneAndSendsNothingMore)
     const Result r = Run(args << "--port" << sim->Path);
     EXPECT_EQ(r.status, 1) << S(r.err);
     EXPECT_EQ(S(r.out), "");
-    EXPECT_EQ(S(r.err), std::string(c.error) + "\n");
+    EXPECT_EQ(S(r.err), std::string(c.error) + "\n" + c.cause + "\n");
 
     const Dump d = sim->Stop();
     ASSERT_TRUE(d.ok) << d.error;
@@ -616,15 +620,23 @@ TEST_P(CliFailure, EndsWithOneAndSendsNothingMore)
 INSTANTIATE_TEST_SUITE_P(
     Steps, CliFailure,
     ::testing::Values(
-        FailureCase{"DownloadConnect", "download", "aa@cmd=44,count=always", "Connect...Error!", 7, "44"},
+        FailureCase{"DownloadConnect", "download", "aa@cmd=44,count=always", "Connect...Error!", Refused, 7, "44"},
         FailureCase{"DownloadPlu4", "download", "aa@cmd=77,bank=F9,addr=00D0,count=always",
-                    "Download PLU...Error!", 15, "77 F9 00 D0 04", 3},
-        FailureCase{"UploadPlu1", "upload", "badsum@bank=F9,addr=00C4,count=always", "Upload PLU...Error!", 11,
-                    "55 F9 00 C4 04"},
-        FailureCase{"ReportUnitRead", "report", "badsum@bank=F0,count=always", "Sale report...Error!", 11,
-                    "55 F0 00 00 01"},
-        FailureCase{"ReportDisconnect", "report", "aa@cmd=33,count=always", "Disconnect...Error!", 12,
-                    "33 00 00 00 00"}),
+                    "Download PLU...Error!", Refused, 15, "77 F9 00 D0 04", 3},
+        FailureCase{"UploadPlu1", "upload", "badsum@bank=F9,addr=00C4,count=always", "Upload PLU...Error!",
+                    "the scale's reply failed its checksum", 11, "55 F9 00 C4 04"},
+        FailureCase{"UploadNoEcho", "upload", "flip:20@bank=F9,addr=00C4,count=always", "Upload PLU...Error!",
+                    "the scale's replies did not start with the request's header (02 55 F9 00 C4 04); a scale "
+                    "whose replies never echo it cannot be read",
+                    11, "55 F9 00 C4 04"},
+        FailureCase{"ReportUnitRead", "report", "badsum@bank=F0,count=always", "Sale report...Error!",
+                    "the scale's reply failed its checksum", 11, "55 F0 00 00 01"},
+        FailureCase{"ReportDisconnect", "report", "aa@cmd=33,count=always", "Disconnect...Error!", Refused, 12,
+                    "33 00 00 00 00"},
+        // A device that never stops sending: every attempt meets a wrong
+        // reply, and the command still ends.
+        FailureCase{"DownloadFlood", "download", "flood@cmd=44", "Connect...Error!", "the scale gave a wrong reply",
+                    8, "11 00 00 00 00"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ------------------------------------------------------------ usage, files, ports
@@ -1019,7 +1031,8 @@ TEST_P(CliInterrupt, SigintCancelsTheWaitAndSendsNothingMore)
 INSTANTIATE_TEST_SUITE_P(
     Waits, CliInterrupt,
     ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
-                      InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1}),
+                      InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1},
+                      InterruptCase{"Flood", "download", "flood@cmd=44", 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A background job of a script has SIGINT ignored; a Ctrl-C meant for
@@ -1058,7 +1071,7 @@ TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
     ASSERT_FALSE(sim->Path.isEmpty());
     const Result failed = Run({"values", "--port", sim->Path});
     EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(S(failed.err), "Sin conexion\n");
+    EXPECT_EQ(S(failed.err), "Sin conexion\nthe scale refused the request (0xAA)\n");
     sim->Stop();
 
     auto unstable = StartSim({"--demo", "--fault", "state:I@cmd=05"});

@@ -297,16 +297,20 @@ void ScaleSim::run()
                     queue_.pop_front(); // no reader: the bytes are lost on the line
                     written = 0;
                 } else if (n > 0 && (written += static_cast<std::size_t>(n)) == item.bytes.size()) {
-                    if (item.flood) // the next block follows when this one has crossed the line
+                    const bool flood = item.flood;
+                    if (flood) // the next block follows when this one has crossed the line
                         queue_.push_back({Clock::now() + byteTime * static_cast<long long>(item.bytes.size()),
                                           item.bytes, false, true});
                     queue_.pop_front();
                     written = 0;
+                    if (flood)
+                        goto serveInput; // a flood must not keep the requests from being read
                 }
                 continue;
             }
         }
 
+    serveInput:
         Clock::duration wait = 1h;
         if (peerClosed)
             wait = 10ms; // POLLHUP stays set until the slave is reopened
