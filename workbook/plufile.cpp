@@ -194,6 +194,8 @@ PluFileCheck CheckPluFile(const QByteArray& data, int priceDecimal, double price
     PluFileCheck c;
     const QList<QByteArray> lines = SplitPluLines(data, PluCount);
     c.NotPluFile = notTextReason(data, lines);
+    if (!c.NotPluFile.isEmpty())
+        return c;   // not text: its lines say nothing about prices
     // The whole-number mode shows prices rounded, so its limits are the
     // values that round to 0 and to the largest price.
     const bool whole = priceDecimal == 0;
