@@ -273,6 +273,96 @@ int exitStatus(const CommandOutcome& outcome)
     }
 }
 
+// The scale command itself, and the upload's save; 2 when an error ends it.
+int runCommand(ScaleCommands& commands, const CliRequest& req, Workbook& wb, CommandOutcome* outcome)
+{
+    const QString& command = req.command;
+    try {
+        if (command == "download")
+            *outcome = commands.DownloadItemClick();
+        else if (command == "upload")
+            *outcome = commands.UploadItemClick();
+        else if (command == "report")
+            *outcome = commands.ReportItemClick();
+        else
+            *outcome = commands.Salereport1Click();
+        if (outcome->kind == CommandOutcome::Succeeded && command == "upload")
+            wb.SavePluFile(QFileInfo(req.file).absoluteFilePath());
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return 2;
+    }
+    return 0;
+}
+
+// Opens the link, runs the command, closes the link (DEBUG.LOG); the exit status.
+int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
+{
+    TKYRBusComm bus;
+    bus.CommName = req.port.isEmpty() ? link.PortCaption() : req.port;
+    bus.SetBaudRate(req.baud ? req.baud : link.BaudRateValue);
+    bus.TraceEnabled = -1;
+    TVemraencode codec;
+    TerminalProgress progress;
+
+    // SIGINT acts as Cancel: the request in progress fails at once, and
+    // none is sent after it.
+    bool interrupted = false;
+    if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 2;
+    auto takeInterrupt = [&] {
+        char c;
+        bool came = false;
+        while (read(SignalPipe[0], &c, 1) > 0)
+            came = true;
+        if (came && !interrupted) {
+            interrupted = true;
+            progress.Interrupt();
+            bus.Cancel();
+        }
+        return interrupted;
+    };
+    QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, takeInterrupt);
+    InterruptibleBus guardedBus(bus, takeInterrupt);
+    ScaleCommands commands(guardedBus, progress, wb, codec);
+    commands.AppendMemoLine = [](const QString&) {};
+    // A job a shell started in the background has SIGINT ignored: the
+    // terminal's Ctrl-C is not meant for it, so it stays ignored.
+    struct sigaction previous = {};
+    sigaction(SIGINT, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) {
+        struct sigaction sa = {};
+        sa.sa_handler = onSigint;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+
+    try {
+        bus.SetActive(true);
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return 2;
+    }
+
+    CommandOutcome outcome;
+    int status = runCommand(commands, req, wb, &outcome);
+
+    try {
+        bus.SetActive(false);
+    } catch (const AppError& e) {
+        err(e.fullText());
+        if (status == 0)
+            status = 2;
+    }
+
+    if (interrupted)
+        return 130;
+    if (status != 0)
+        return status;
+    return exitStatus(outcome);
+}
+
 } // namespace
 
 int RunCli(int argc, char** argv)
@@ -336,89 +426,5 @@ int RunCli(int argc, char** argv)
     if (command == "download" && !acceptLoadedFile(wb, req.force))
         return 2;
 
-    TKYRBusComm bus;
-    bus.CommName = req.port.isEmpty() ? link.PortCaption() : req.port;
-    bus.SetBaudRate(req.baud ? req.baud : link.BaudRateValue);
-    bus.TraceEnabled = -1;
-    TVemraencode codec;
-    TerminalProgress progress;
-
-    // SIGINT acts as Cancel: the request in progress fails at once, and
-    // none is sent after it.
-    bool interrupted = false;
-    if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return 2;
-    auto takeInterrupt = [&] {
-        char c;
-        bool came = false;
-        while (read(SignalPipe[0], &c, 1) > 0)
-            came = true;
-        if (came && !interrupted) {
-            interrupted = true;
-            progress.Interrupt();
-            bus.Cancel();
-        }
-        return interrupted;
-    };
-    QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, takeInterrupt);
-    InterruptibleBus guardedBus(bus, takeInterrupt);
-    ScaleCommands commands(guardedBus, progress, wb, codec);
-    commands.AppendMemoLine = [](const QString&) {};
-    // A job a shell started in the background has SIGINT ignored: the
-    // terminal's Ctrl-C is not meant for it, so it stays ignored.
-    struct sigaction previous = {};
-    sigaction(SIGINT, nullptr, &previous);
-    if (previous.sa_handler != SIG_IGN) {
-        struct sigaction sa = {};
-        sa.sa_handler = onSigint;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, nullptr);
-    }
-
-    try {
-        bus.SetActive(true);
-    } catch (const AppError& e) {
-        err(e.fullText());
-        return 2;
-    }
-
-    CommandOutcome outcome;
-    int status = 0;
-    try {
-        if (command == "download")
-            outcome = commands.DownloadItemClick();
-        else if (command == "upload")
-            outcome = commands.UploadItemClick();
-        else if (command == "report")
-            outcome = commands.ReportItemClick();
-        else
-            outcome = commands.Salereport1Click();
-    } catch (const AppError& e) {
-        err(e.fullText());
-        status = 2;
-    }
-
-    if (status == 0 && outcome.kind == CommandOutcome::Succeeded && command == "upload") {
-        try {
-            wb.SavePluFile(QFileInfo(file).absoluteFilePath());
-        } catch (const AppError& e) {
-            err(e.fullText());
-            status = 2;
-        }
-    }
-
-    try {
-        bus.SetActive(false);
-    } catch (const AppError& e) {
-        err(e.fullText());
-        if (status == 0)
-            status = 2;
-    }
-
-    if (interrupted)
-        return 130;
-    if (status != 0)
-        return status;
-    return exitStatus(outcome);
+    return runOnTheLink(req, wb, link);
 }
