@@ -98,7 +98,7 @@ void onSigint(int)
     [[maybe_unused]] ssize_t n = write(SignalPipe[1], &c, 1);
 }
 
-const char UsageText[] = "usage: varlo-manager {download FILE.KYR | upload FILE.KYR | report | values} "
+const char UsageText[] = "usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
                         "[--port NAME] [--baud N] [--home DIR]";
 
 int usage(const QString& why)
@@ -154,27 +154,18 @@ bool IsCliCommand(const QStringList& args)
     return false;
 }
 
-int RunCli(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    // Qt takes arguments and file names as UTF-8 whatever the locale; bytes
-    // that are not (a Latin-1 or GBK file name) would turn into another
-    // name: a download would miss its file, an upload write a different one.
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray raw(argv[i]);
-        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
-            return usage("\"" + QString::fromLatin1(raw.toPercentEncoding("/.-_ ~"))
-                         + "\" is not UTF-8 text");
-    }
-    const QByteArray envHome = qgetenv("VARLO_HOME");
-    if (QFile::encodeName(QFile::decodeName(envHome)) != envHome) {
-        err("VARLO_HOME \"" + QString::fromLatin1(envHome.toPercentEncoding("/.-_ ~"))
-            + "\" is not UTF-8 text");
-        return 2;
-    }
+namespace {
+
+struct CliRequest {
     QString command, file, port, home;
     int baud = 0;
+    bool force = false;   // download a file whose prices cannot all be read
+};
+
+// Fills `req` from the arguments; -1 to go on, else the exit status
+// (usage errors and --help end here).
+int parseArguments(const QStringList& args, CliRequest* req)
+{
     // --help wins over everything else, wherever it stands.
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--port" || args[i] == "--baud" || args[i] == "--home")
@@ -195,73 +186,124 @@ int RunCli(int argc, char** argv)
             return true;
         };
         if (a == "--port") {
-            if (!value(&port))
+            if (!value(&req->port))
                 return usage("--port needs a value");
         } else if (a == "--home") {
-            if (!value(&home))
+            if (!value(&req->home))
                 return usage("--home needs a value");
         } else if (a == "--baud") {
             QString b;
             if (!value(&b))
                 return usage("--baud needs a value");
             bool ok = false;
-            baud = b.toInt(&ok);
-            if (!ok || (baud != 2400 && baud != 9600))
+            req->baud = b.toInt(&ok);
+            if (!ok || (req->baud != 2400 && req->baud != 9600))
                 return usage("--baud must be 2400 or 9600");
+        } else if (a == "--force") {
+            req->force = true;
         } else if (a.startsWith("-") && a != "-") {
             return usage("unknown option " + a);
-        } else if (command.isEmpty()) {
-            command = a;
-        } else if (file.isEmpty()) {
-            file = a;
+        } else if (req->command.isEmpty()) {
+            req->command = a;
+        } else if (req->file.isEmpty()) {
+            req->file = a;
         } else {
             return usage("too many arguments");
         }
     }
-    if (!Commands.contains(command))
-        return usage("unknown command " + command);
-    const bool needsFile = command == "download" || command == "upload";
-    if (needsFile && file.isEmpty())
-        return usage(command + " needs a PLU file");
-    if (!needsFile && !file.isEmpty())
-        return usage(command + " takes no file");
+    if (!Commands.contains(req->command))
+        return usage("unknown command " + req->command);
+    const bool needsFile = req->command == "download" || req->command == "upload";
+    if (needsFile && req->file.isEmpty())
+        return usage(req->command + " needs a PLU file");
+    if (!needsFile && !req->file.isEmpty())
+        return usage(req->command + " takes no file");
+    if (req->force && req->command != "download")
+        return usage("--force belongs to download");
+    return -1;
+}
 
-    // Names stay the bytes they are, so going on in Latin-1 loses nothing;
-    // the operator learns why texts look wrong.
-    if (const QByteArray refused = cp::refusedName(); !refused.isEmpty())
-        err("varlo-manager: code page \"" + QString::fromLatin1(refused)
-            + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
-    SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
-    const QString dirProblem = ProgramDirectoryProblem(ExeDir());
-    if (!dirProblem.isEmpty()) {
-        err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);
-        return 2;
+// Start-up notes of the settings files: the window shows them in a box.
+void reportSettingsProblems(const TIniOptions& options, const LinkSettings& link)
+{
+    if (!options.ModeProblem.isEmpty())
+        err(options.ModeProblem);
+    for (const QString& p : link.Problems)
+        err(p);
+}
+
+// What the loaded file holds that the scale must not get unasked; true when
+// the download may go on.
+bool acceptLoadedFile(const Workbook& wb, bool force)
+{
+    const PluFileCheck& check = wb.LastLoadCheck;
+    if (check.clean())
+        return true;
+    const QString file = "\"" + wb.CurrentFileName + "\"";
+    if (!check.NotPluFile.isEmpty()) {
+        err(file + " is not a PLU file: " + check.NotPluFile + ".");
+    } else {
+        err(QStringLiteral("%1: %2 prices cannot be read and %3 sent as 0:")
+                .arg(file)
+                .arg(check.ResetRows.size())
+                .arg(force ? "are" : "would be"));
+        err(check.rowsText(PluCount));
     }
-    SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
-    // The window's language file speaks for the command line too.
-    LoadLanguage({});
-    ConsoleDialogs consoleDialogs;
-    setDialogs(&consoleDialogs);
+    if (!force)
+        err("Nothing was sent; correct the file, or give --force to send it as read.");
+    return force;
+}
 
-    TIniOptions options;
-    IniOptions = &options;
-    Workbook wb(options);
-    LinkSettings link;
+int exitStatus(const CommandOutcome& outcome, const QString& cause)
+{
+    switch (outcome.kind) {
+    case CommandOutcome::Succeeded:
+        if (!outcome.line.isEmpty())
+            out(outcome.line);
+        if (!outcome.text.isEmpty())
+            out(outcome.text);
+        return 0;
+    case CommandOutcome::Cancelled:
+        return 130;
+    case CommandOutcome::Refused:
+        return 2;   // its message box went to stderr
+    default:
+        err(outcome.text);
+        // The fixed text stays the first line; the second says why.
+        if (!cause.isEmpty())
+            err(cause);
+        return 1;
+    }
+}
+
+// The scale command itself, and the upload's save; 2 when an error ends it.
+int runCommand(ScaleCommands& commands, const CliRequest& req, Workbook& wb, CommandOutcome* outcome)
+{
+    const QString& command = req.command;
     try {
-        wb.Initialise();
-        link.Load();
         if (command == "download")
-            wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
+            *outcome = commands.DownloadItemClick();
         else if (command == "upload")
-            CheckAtomicWrite(QFileInfo(file).absoluteFilePath());   // before the whole transfer
+            *outcome = commands.UploadItemClick();
+        else if (command == "report")
+            *outcome = commands.ReportItemClick();
+        else
+            *outcome = commands.Salereport1Click();
+        if (outcome->kind == CommandOutcome::Succeeded && command == "upload")
+            wb.SavePluFile(QFileInfo(req.file).absoluteFilePath());
     } catch (const AppError& e) {
         err(e.fullText());
         return 2;
     }
+    return 0;
+}
 
+// Opens the link, runs the command, closes the link (DEBUG.LOG); the exit status.
+int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
+{
     TKYRBusComm bus;
-    bus.CommName = port.isEmpty() ? link.PortCaption() : port;
-    bus.SetBaudRate(baud ? baud : link.BaudRateValue);
+    bus.CommName = req.port.isEmpty() ? link.PortCaption() : req.port;
+    bus.SetBaudRate(req.baud ? req.baud : link.BaudRateValue);
     bus.TraceEnabled = -1;
     TVemraencode codec;
     TerminalProgress progress;
@@ -307,29 +349,7 @@ int RunCli(int argc, char** argv)
     }
 
     CommandOutcome outcome;
-    int status = 0;
-    try {
-        if (command == "download")
-            outcome = commands.DownloadItemClick();
-        else if (command == "upload")
-            outcome = commands.UploadItemClick();
-        else if (command == "report")
-            outcome = commands.ReportItemClick();
-        else
-            outcome = commands.Salereport1Click();
-    } catch (const AppError& e) {
-        err(e.fullText());
-        status = 2;
-    }
-
-    if (status == 0 && outcome.kind == CommandOutcome::Succeeded && command == "upload") {
-        try {
-            wb.SavePluFile(QFileInfo(file).absoluteFilePath());
-        } catch (const AppError& e) {
-            err(e.fullText());
-            status = 2;
-        }
-    }
+    int status = runCommand(commands, req, wb, &outcome);
 
     try {
         bus.SetActive(false);
@@ -343,20 +363,71 @@ int RunCli(int argc, char** argv)
         return 130;
     if (status != 0)
         return status;
-    switch (outcome.kind) {
-    case CommandOutcome::Succeeded:
-        if (!outcome.line.isEmpty())
-            out(outcome.line);
-        if (!outcome.text.isEmpty())
-            out(outcome.text);
-        return 0;
-    case CommandOutcome::Cancelled:
-        return 130;
-    default:
-        err(outcome.text);
-        // The fixed text stays the first line; the second says why.
-        if (!bus.FailureCause.isEmpty())
-            err(bus.FailureCause);
-        return 1;
+    return exitStatus(outcome, bus.FailureCause);
+}
+
+} // namespace
+
+int RunCli(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    // Qt takes arguments and file names as UTF-8 whatever the locale; bytes
+    // that are not (a Latin-1 or GBK file name) would turn into another
+    // name: a download would miss its file, an upload write a different one.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray raw(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+            return usage("\"" + QString::fromLatin1(raw.toPercentEncoding("/.-_ ~"))
+                         + "\" is not UTF-8 text");
     }
+    const QByteArray envHome = qgetenv("VARLO_HOME");
+    if (QFile::encodeName(QFile::decodeName(envHome)) != envHome) {
+        err("VARLO_HOME \"" + QString::fromLatin1(envHome.toPercentEncoding("/.-_ ~"))
+            + "\" is not UTF-8 text");
+        return 2;
+    }
+    CliRequest req;
+    if (const int status = parseArguments(args, &req); status >= 0)
+        return status;
+    const QString& command = req.command;
+    const QString& file = req.file;
+    const QString& home = req.home;
+    // Names stay the bytes they are, so going on in Latin-1 loses nothing;
+    // the operator learns why texts look wrong.
+    if (const QByteArray refused = cp::refusedName(); !refused.isEmpty())
+        err("varlo-manager: code page \"" + QString::fromLatin1(refused)
+            + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
+    SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
+    const QString dirProblem = ProgramDirectoryProblem(ExeDir());
+    if (!dirProblem.isEmpty()) {
+        err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);
+        return 2;
+    }
+    SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    // The window's language file speaks for the command line too.
+    LoadLanguage({});
+    ConsoleDialogs consoleDialogs;
+    setDialogs(&consoleDialogs);
+
+    TIniOptions options;
+    IniOptions = &options;
+    Workbook wb(options);
+    LinkSettings link;
+    try {
+        wb.Initialise();
+        link.Load();
+        reportSettingsProblems(options, link);
+        if (command == "download")
+            wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
+        else if (command == "upload")
+            CheckAtomicWrite(QFileInfo(file).absoluteFilePath());   // before the whole transfer
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return 2;
+    }
+    if (command == "download" && !acceptLoadedFile(wb, req.force))
+        return 2;
+
+    return runOnTheLink(req, wb, link);
 }

@@ -372,6 +372,7 @@ void TMainForm::FormCreate()
     BaudRateBtn->setText(Link.BaudCaption());
     KYRBusComm1->SetBaudRate(Link.BaudRateValue);
     KYRBusComm1->TraceEnabled = -1;
+    ShowSettingsProblems();
 
     connect(&Wb, &Workbook::titleChanged, this, [this](const QString& t) { setWindowTitle(t); });
     connect(&Wb, &Workbook::memoCleared, this, [this] { Memo2->clear(); });
@@ -390,6 +391,17 @@ void TMainForm::FormCreate()
     }
     UpdatePortButtons(true);
     CreateCompleted = true;
+}
+
+// Settings that were not understood or contradict each other: the program
+// runs on with what it says, and the files stay as they are.
+void TMainForm::ShowSettingsProblems()
+{
+    QStringList notes = Link.Problems;
+    if (!Wb.Options.ModeProblem.isEmpty())
+        notes.prepend(Wb.Options.ModeProblem);
+    if (!notes.isEmpty())
+        dialogs().messageBox(notes.join("\n\n"), QStringLiteral("Warning"), MsgIcon::Warning, MsgButtons::Ok);
 }
 
 void TMainForm::SetSecondaryForms(TProgressForm* progress, TAboutBox* about)

@@ -105,6 +105,7 @@ protected:
 
 private:
     void FormCreate();
+    void ShowSettingsProblems();
     void FormShow();
     void BuildMenus();
     void BuildToolbar();

@@ -68,6 +68,23 @@ private:
 
 QString Text(int index) { return MessageTexts[index]; }
 
+// The first price the scale must not get, as the operator reads it; empty
+// when every price is within 0 .. the maximum. A text that is no number goes
+// out as 0, as an empty cell does.
+QString OutOfRangePrice(const Workbook& wb)
+{
+    for (int i = 1; i <= PluCount; ++i) {
+        const QByteArray text = wb.Table.cell(colPrice, i);
+        double v = 0;
+        if (!regional::parseFloat(text, &v) || (v >= 0 && v <= wb.Options.PriceMax))
+            continue;
+        return QStringLiteral("Download PLU not started: the price of %1 is %2.\n%3\n"
+                              "Nothing was sent to the scale; correct the price and download again.")
+            .arg(PluKeyName(i), cp::decode(text.trimmed()), wb.RangeMessage());
+    }
+    return {};
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- grid
@@ -126,6 +143,10 @@ CommandOutcome ScaleCommands::ErrorEnding(int messageIndex)
 CommandOutcome ScaleCommands::DownloadItemClick()
 {
     TIniOptions& options = Wb.Options;
+    if (const QString refusal = OutOfRangePrice(Wb); !refusal.isEmpty()) {
+        dialogs().messageBox(refusal, Caption, MsgIcon::Error, MsgButtons::Ok);
+        return {CommandOutcome::Refused, refusal, {}};
+    }
     Progress.Show();
     ProgressGuard guard(Progress);
     auto fail = [&](int message) {

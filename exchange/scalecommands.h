@@ -29,7 +29,8 @@ private:
 // How a scale command ended, for the command line (the window reads the
 // progress form and the message boxes instead).
 struct CommandOutcome {
-    enum Kind { Succeeded, Failed, Cancelled, NotStarted } kind = NotStarted;
+    // Refused: the command sent nothing, because of what the program holds.
+    enum Kind { Succeeded, Failed, Cancelled, NotStarted, Refused } kind = NotStarted;
     QString text;      // success text, or the error text of the failed step
     QString line;      // report file line / Memo2 line that the command added
 };
@@ -44,6 +45,8 @@ public:
     std::function<void(const QString&)> AppendMemoLine;
     SaleReportGrid ReportGrid;
 
+    // Refuses a table with a price outside 0 .. the mode's maximum before
+    // the first frame (an error box names the key).
     CommandOutcome DownloadItemClick();
     CommandOutcome UploadItemClick();
     CommandOutcome ReportItemClick();

@@ -102,8 +102,10 @@ QString SerialDevicePath(const QString& commName)
         const int n = m.captured(1).toInt();
         const IniFile cfg(ExeDir() + "KYR.CFG");
         const QByteArray mapped = cfg.readString("Devices", "COM" + QByteArray::number(n), {});
-        if (!mapped.isEmpty())
-            return QFile::decodeName(mapped);
+        if (!mapped.isEmpty()) {
+            const QString device = QFile::decodeName(mapped);
+            return device.startsWith('/') ? device : ExeDir() + device;   // beside the settings
+        }
         if (n >= 1)
             return "/dev/ttyS" + QString::number(n - 1);
     }

@@ -23,7 +23,8 @@ inline const char* const NoWriteThread = "Unable to create write thread";
 }
 
 // The device behind a port name: "COMn" is [Devices] COMn of KYR.CFG in the
-// program directory, else /dev/ttyS<n-1>; an absolute path stands as it is;
+// program directory (a relative path there is taken from that directory),
+// else /dev/ttyS<n-1>; an absolute path stands as it is;
 // any other name is looked up under /dev.
 QString SerialDevicePath(const QString& commName);
 

@@ -4,7 +4,10 @@
 #include <QFileInfo>
 #include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +80,34 @@ Destination resolveDestination(const QString& path)
         fail("Cannot create file ", path, errno);
     return d;
 }
+
+// Temporary files of saves of `base` that a crash or a kill interrupted:
+// ".<base>.tmp<pid>.<n>" of a process that no longer runs. A running
+// process's file may be a save in progress and stays.
+void removeLeftovers(const QByteArray& dir, const QByteArray& base)
+{
+    DIR* d = ::opendir(dir.constData());
+    if (!d)
+        return;
+    const QByteArray prefix = "." + base + ".tmp";
+    while (const dirent* e = ::readdir(d)) {
+        const QByteArray name(e->d_name);
+        if (!name.startsWith(prefix))
+            continue;
+        const QByteArrayList parts = name.mid(prefix.size()).split('.');
+        bool pidOk = false, counterOk = false;
+        const long pid = parts.size() == 2 ? parts[0].toLong(&pidOk) : 0;
+        parts.value(1).toULong(&counterOk);
+        const bool gone = pidOk && counterOk && pid > 0 && pid <= INT_MAX && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+        if (!gone)
+            continue;
+        const QByteArray path = dir + "/" + name;
+        struct stat st {};
+        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path.constData());
+    }
+    ::closedir(d);
+}
 } // namespace
 
 void CheckAtomicWrite(const QString& path) { resolveDestination(path); }
@@ -97,6 +128,7 @@ void WriteFileAtomically(const QString& path, const QByteArray& data)
     const QByteArray& base = d.base;
     const bool hadOld = d.hadOld;
     const struct stat& old = d.old;
+    removeLeftovers(dir, base);
 
     // O_EXCL with mode 0666 lets the umask decide a new file's permissions.
     QByteArray tmp;

@@ -7,7 +7,8 @@
 // is left whole and EInOutError is thrown with the system's reason as detail.
 // An existing file that may not be written is refused, as in place, and so is
 // anything but a plain file (a directory, a device, a pipe). A symbolic link
-// is written through, also when its target does not exist yet.
+// is written through, also when its target does not exist yet. Temporary
+// files that interrupted saves of the same file left behind are removed.
 void WriteFileAtomically(const QString& path, const QByteArray& data);
 
 // Why `path` cannot be taken as a plain file: empty when nothing is there or

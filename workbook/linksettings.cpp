@@ -2,6 +2,7 @@
 #include "exedir.h"
 #include "iniread.h"
 #include "regional.h"
+#include <climits>
 
 namespace {
 
@@ -13,11 +14,44 @@ const QByteArray KeyBaudRate = QByteArrayLiteral("BaudRate");
 
 QString LinkSettings::FileName() { return ExeDir() + QStringLiteral("KYR.CFG"); }
 
+namespace {
+
+// A whole number, after an optional prefix (COM) or suffix (bps) that the
+// captions show; letter case and blanks do not matter.
+bool readNumber(QByteArray text, const QByteArray& prefix, const QByteArray& suffix, int* out)
+{
+    text = text.trimmed();
+    if (text.toUpper().startsWith(prefix))
+        text = text.mid(prefix.size());
+    if (text.toUpper().endsWith(suffix))
+        text.chop(suffix.size());
+    long long v = 0;
+    if (!regional::parseInt(text, &v) || v < 1 || v > INT_MAX)
+        return false;
+    *out = int(v);
+    return true;
+}
+
+} // namespace
+
 void LinkSettings::Load()
 {
     const IniFile ini(FileName());
-    PortNumber = ReadIniInt32(ini, Section, KeyPort, 2);
-    BaudRateValue = ReadIniInt32(ini, Section, KeyBaudRate, 9600);
+    PortNumber = 2;
+    BaudRateValue = 9600;
+    Problems.clear();
+    auto read = [&](const QByteArray& key, const QByteArray& prefix, const QByteArray& suffix, int* into,
+                    const QString& expected, const QString& used) {
+        bool found = false;
+        const QByteArray text = ini.readString(Section, key, {}, &found);
+        if (found && !readNumber(text, prefix, suffix, into))
+            Problems << QStringLiteral("%1 [%2] %3=%4 is not understood (%5 is expected); %6 is used.")
+                            .arg(FileName(), QString::fromLatin1(Section), QString::fromLatin1(key),
+                                 QString::fromLatin1(text), expected, used);
+    };
+    read(KeyPort, "COM", {}, &PortNumber, QStringLiteral("a port number such as 2 or COM2"),
+         PortCaption());
+    read(KeyBaudRate, {}, "BPS", &BaudRateValue, QStringLiteral("2400 or 9600"), BaudCaption());
 }
 
 void LinkSettings::ChoosePort(int port)

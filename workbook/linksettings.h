@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 // KYR.CFG, section [COMM]: the serial port number and the line speed.
 class LinkSettings {
@@ -8,8 +9,10 @@ public:
     int BaudRateValue = 9600;
 
     static QString FileName();            // ExeDir() + "KYR.CFG"
-    // Missing file or key, or a value that is not an integer: 2 and 9600.
+    // Missing file or key: 2 and 9600. Port takes "COMn" as n. A value that
+    // is not understood also gives the default, and Problems says so.
     void Load();
+    QStringList Problems;
     // Store the choice, then write that key at once (throws EIniError; the
     // value is already stored when it does).
     void ChoosePort(int port);

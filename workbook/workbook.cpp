@@ -245,32 +245,9 @@ void Workbook::LoadPluFile(const QString& fileName)
     BusyCursor busy(this);
     for (int r = 1; r <= PluCount; ++r)
         Table.PluRecords[r] = TPluRecord();
-
-    QFile f(CurrentFileName);
-    if (!f.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(CurrentFileName), f.errorString());
-    // Only the first 77 lines count: read no further than the start of the
-    // 78th, so a huge file (or a device such as /dev/zero) cannot exhaust
-    // memory. A file without 77 lines in its first 16 MiB is no PLU file.
-    constexpr qint64 chunkSize = 64 * 1024;
-    constexpr qint64 maxBytes = 16 * 1024 * 1024;
-    QByteArray data;
-    int lineEnds = 0;
-    for (;;) {
-        const QByteArray chunk = f.read(chunkSize);
-        if (f.error() != QFileDevice::NoError)
-            throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(CurrentFileName), f.errorString());
-        if (chunk.isEmpty())
-            break;
-        data += chunk;
-        lineEnds += int(chunk.count('\n') + chunk.count('\r'));
-        if (lineEnds >= PluCount && SplitPluLines(data, PluCount + 1).size() > PluCount)
-            break;
-        if (data.size() >= maxBytes)
-            throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(CurrentFileName),
-                              QStringLiteral("not a PLU file: no 77 lines in its first 16 MiB"));
-    }
-    f.close();
+    LastLoadCheck = {};
+    const QByteArray data = ReadPluFileBytes(CurrentFileName);
+    LastLoadCheck = CheckPluFile(data, Options.PriceDecimal, Options.PriceMax);
 
     const QList<QByteArray> lines = SplitPluLines(data, PluCount);
     for (int k = 1; k <= lines.size(); ++k) {
@@ -321,8 +298,27 @@ void Workbook::OpenItemClick()
     QString path;
     if (!dialogs().openFileName(&path))
         return;
+    const QString fullPath = QFileInfo(path).absoluteFilePath();
+    QString notPluFile;
+    try {
+        notPluFile = CheckPluFile(ReadPluFileBytes(fullPath), Options.PriceDecimal, Options.PriceMax).NotPluFile;
+    } catch (const AppError&) {
+        // The load below reports it, leaving the table as a failed load does.
+    }
+    if (!notPluFile.isEmpty())
+        throw EInOutError(QStringLiteral("\"%1\" is not a PLU file: %2.").arg(fullPath, notPluFile),
+                          QStringLiteral("Nothing was loaded; the table is as it was."));
     ResetTable();
     LoadPluFile(path);
+    if (LastLoadCheck.ResetRows.isEmpty())
+        return;
+    constexpr int shownRows = 20;   // a taller box would not fit the screen
+    dialogs().messageBox(QStringLiteral("%1 prices in \"%2\" cannot be read and were set to 0:\n")
+                                 .arg(LastLoadCheck.ResetRows.size())
+                                 .arg(CurrentFileName)
+                             + LastLoadCheck.rowsText(shownRows)
+                             + QStringLiteral("\nCorrect these prices before the next download."),
+                         QStringLiteral("Warning"), MsgIcon::Warning, MsgButtons::Ok);
 }
 
 bool Workbook::SaveItemClick()

@@ -1,5 +1,6 @@
 #pragma once
 #include "inioptions.h"
+#include "plufile.h"
 #include "plutable.h"
 #include <QObject>
 #include <QString>
@@ -49,9 +50,14 @@ public:
 
     // ---- files (throw AppError / EInOutError on failure)
     void SavePluFile(const QString& fileName);
+    // Loads whatever the file holds, as the file format prescribes (prices
+    // that cannot be taken become 0); LastLoadCheck says what was found.
     void LoadPluFile(const QString& fileName);
+    PluFileCheck LastLoadCheck;
     bool QuerySave();
     void NewItemClick();
+    // A file that is no PLU file is refused and the table stays as it was;
+    // prices reset by the load are listed once in a warning.
     void OpenItemClick();
     // False when the operator cancelled the save dialog (nothing saved).
     bool SaveItemClick();

@@ -209,6 +209,25 @@ TEST_F(Window, OpeningAMissingPortShowsTheErrorAndStaysClosed)
     EXPECT_FALSE(form->DownloadItem->isEnabled());
 }
 
+// Settings that contradict each other or are not understood: one warning at
+// start-up, and the window runs in the mode Price Dot names.
+TEST_F(Window, SettingsProblemsAreShownOnceAtStartUp)
+{
+    home.write("config.ini", "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n");
+    home.write("KYR.CFG", "[COMM]\r\nPort=COM3\r\nBaudRate=x\r\n");
+    open();
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Warning);
+    const QString text = dialogs.Boxes[0].text;
+    EXPECT_TRUE(text.startsWith("The price settings in \"" + home.file("config.ini") + "\"")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\n  price decimal=0 (the file has 3)\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\n\n" + home.file("KYR.CFG")
+                              + " [COMM] BaudRate=x is not understood (2400 or 9600 is expected); 9600bps is used."))
+        << text.toStdString();
+    EXPECT_EQ(form->CommBtn->text(), "COM3");
+    EXPECT_EQ(cell(colPrice, 1), "0");
+}
+
 TEST_F(Window, PortAndSpeedChoicesAreKeptKeyByKey)
 {
     open();

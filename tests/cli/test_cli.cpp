@@ -1080,3 +1080,95 @@ TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
     EXPECT_EQ(r.status, 0) << S(r.err);
     EXPECT_EQ(S(r.out), "inestable \n");
 }
+
+// ------------------------------------------------------------ files the download must not send unasked
+
+// A file that is no price table, or has prices a load resets, is refused
+// with the list on stderr, before the link opens; --force sends it as read.
+TEST_F(Cli, DownloadRefusesBadFilesUnlessForced)
+{
+    QByteArray resetFile = DownloadFixture();
+    resetFile.replace(PluLine(PriceText(1), "Item 1", "kg"), PluLine("-5", "Item 1", "kg"));
+    resetFile.replace(PluLine(PriceText(9), "Item 9", "kg"), PluLine("1e300", "Item 9", "kg"));
+    resetFile.replace(PluLine(PriceText(12), "Item 12", "kg"), PluLine("junk", "Item 12", "kg"));
+    struct Case {
+        const char* name;
+        QByteArray file;
+        QByteArray message;   // %1 is the file's path
+    } const cases[] = {
+        {"empty", "", "\"%1\" is not a PLU file: the file is empty.\n"},
+        {"UTF-16", QByteArray("1\0\t\0A\0\r\0\n\0", 10),
+         "\"%1\" is not a PLU file: it is UTF-16 text, not text in the code page UTF-8.\n"},
+        {"reset prices", resetFile,
+         "%1: 3 prices cannot be read and would be sent as 0:\n"
+         "line 1 (M1): \"-5\" is below 0\n"
+         "line 9 (U2): \"1e300\" is above the maximum 99999.99\n"
+         "line 12 (U5): \"junk\" is not a number\n"},
+    };
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(File("BAD.KYR"), c.file);
+        const Result r = Run({"download", File("BAD.KYR"), "--port", sim->Path});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(S(r.out), "");
+        const QByteArray path = File("BAD.KYR").toLocal8Bit();
+        QByteArray expected = c.message;
+        expected.replace("%1", c.name == std::string("reset prices") ? "\"" + path + "\"" : path);
+        EXPECT_EQ(S(r.err), S(expected + "Nothing was sent; correct the file, or give --force to send it as read.\n"));
+    }
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was never opened";
+
+    // Forced: the reset rows go out as 0, the list stays on stderr.
+    WriteFile(File("BAD.KYR"), resetFile);
+    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", sim->Path});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
+    EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
+    EXPECT_FALSE(r.err.contains("Nothing was sent")) << S(r.err);
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(d.requests.size(), 84) << "one download: the forced one";
+    for (int i : {1, 9, 12})
+        EXPECT_EQ(S(Hex(d.plu(i))), "00 00 00 00") << "PLU " << i;
+    EXPECT_EQ(S(Hex(d.plu(2))), S(Hex(QByteArray(1, 0) + Be24(1250))));
+}
+
+TEST_F(Cli, ForceBelongsToDownload)
+{
+    const Result r = Run({"values", "--force"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.startsWith("--force belongs to download\nusage:")) << S(r.err);
+}
+
+// Settings that contradict each other or are not understood: stderr says
+// which, the command runs in the mode Price Dot names, nothing is rewritten.
+TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
+{
+    const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
+    WriteFile(File("config.ini"), config);
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    auto sim = StartSim({"--demo", "--price-mode", "F3"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + sim->Path.toLocal8Bit() + "\r\n");
+
+    const Result r = Run({"download", File("PRICES.KYR")});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    const QString expected =
+        "The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
+        "Price Dot=0 needs:\n"
+        "  Price Max=9999999 (not in the file)\n"
+        "  price length=7 (not in the file)\n"
+        "  price decimal=0 (the file has 3)\n"
+        "Prices are handled in that mode; the file stays as it is until a price decimal mode is chosen.\n"
+        + File("KYR.CFG") + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n";
+    EXPECT_EQ(S(r.err), S(expected));
+    EXPECT_EQ(ReadFile(File("config.ini")), config);
+
+    const Dump d = sim->Stop();
+    ASSERT_TRUE(d.ok) << d.error;
+    EXPECT_EQ(S(Hex(d.memory.value("price-mode"))), "F0") << "Price Dot 0";
+    EXPECT_EQ(S(Hex(d.plu(1))), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.34 in whole numbers";
+}

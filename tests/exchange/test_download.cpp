@@ -68,7 +68,6 @@ TEST_F(Download, PriceTextsBecomeCounts)
         {'.', 3, "9999.999", "98 96 7F"},
         {'.', 3, "16777.215", "FF FF FF"},
         {'.', 2, "200000", "13 12 D0"},   // 20000000 keeps its leading six digits
-        {'.', 2, "-0.01", "FF FF FF"},
         {'.', 2, "", "00 00 00"},
         {'.', 2, "abc", "00 00 00"},
         {'.', 2, " 1.5 ", "00 00 96"},
@@ -80,11 +79,59 @@ TEST_F(Download, PriceTextsBecomeCounts)
         SCOPED_TRACE(QString::asprintf("'%s' with %d decimals, separator %c", c.text, c.decimals, c.sep).toStdString());
         regional::setDecimalSeparator(c.sep);
         Options.PriceDecimal = c.decimals;
+        Options.PriceMax = 1e31;   // the counts, not the range check, are under test
         Wb.Table.setCell(colPrice, 5, c.text);
         Bus.SetMem(0xF9, 0xD4, Hex("EE EE EE EE"));
         ASSERT_EQ(Commands.DownloadItemClick().kind, CommandOutcome::Succeeded);
         EXPECT_EQ(Plu(5), Hex("00") + Hex(c.bytes));
     }
+}
+
+// A price outside 0 .. the maximum stops the download before its first
+// frame; the message names the first such key and the range.
+TEST_F(Download, OutOfRangePriceIsRefusedBeforeTheFirstFrame)
+{
+    struct {
+        int mode;   // price decimal command
+        int row;
+        const char* text;
+        const char* message;
+    } const cases[] = {
+        {3, 1, "100000", "the price of M1 is 100000.\nRanging between 0 and 99999.99"},
+        {3, 8, "-0.01", "the price of U1 is -0.01.\nRanging between 0 and 99999.99"},
+        {3, 77, " 99999.991 ", "the price of U70 is 99999.991.\nRanging between 0 and 99999.99"},
+        {0, 7, "10000000", "the price of M7 is 10000000.\nRanging between 0 and 9999999"},
+        {5, 20, "10000", "the price of U13 is 10000.\nRanging between 0 and 9999.999"},
+        {1, 3, "1e300", "the price of M3 is 1e300.\nRanging between 0 and 999999.9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Bus.Requests.clear();
+        Dialogs.Boxes.clear();
+        Progress.Calls.clear();
+        Wb.PriceDecimalCommand(c.mode);
+        Wb.Table.setCell(colPrice, 2, "abc");   // no number: sent as 0, not refused
+        Wb.Table.setCell(colPrice, c.row, c.text);
+        if (c.row < 50)
+            Wb.Table.setCell(colPrice, 50, "-1");   // only the first is named
+        const CommandOutcome out = Commands.DownloadItemClick();
+        EXPECT_EQ(out.kind, CommandOutcome::Refused);
+        EXPECT_TRUE(Bus.Requests.isEmpty());
+        EXPECT_TRUE(Progress.Calls.isEmpty()) << Progress.Calls.join(',').toStdString();
+        ASSERT_EQ(Dialogs.Boxes.size(), 1);
+        EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::Error);
+        EXPECT_EQ(Dialogs.Boxes[0].text, out.text);
+        EXPECT_EQ(out.text.toStdString(),
+                  "Download PLU not started: " + std::string(c.message)
+                      + "\nNothing was sent to the scale; correct the price and download again.");
+        Wb.Table.setCell(colPrice, c.row, "0");
+        Wb.Table.setCell(colPrice, 50, "0");
+    }
+    // At the limits the download runs.
+    Wb.PriceDecimalCommand(3);
+    Wb.Table.setCell(colPrice, 1, "99999.99");
+    Wb.Table.setCell(colPrice, 2, "0");
+    EXPECT_EQ(Commands.DownloadItemClick().kind, CommandOutcome::Succeeded);
 }
 
 TEST_F(Download, PriceModeByteKeepsTheScalesHighNibble)

@@ -210,6 +210,11 @@ TEST(SerialPort, DeviceNames)
     home.write("KYR.CFG", "[COMM]\r\nPort=2\r\n[devices]\r\ncom2 = /dev/ttyUSB1\r\n");
     EXPECT_EQ(SerialDevicePath("COM2"), "/dev/ttyUSB1");
     EXPECT_EQ(SerialDevicePath("COM3"), "/dev/ttyS2");
+    // A relative device path is taken from the program directory, not from
+    // wherever the program was started.
+    home.write("KYR.CFG", "[Devices]\r\nCOM2=dev/scale\r\nCOM3=../scale\r\n");
+    EXPECT_EQ(SerialDevicePath("COM2"), home.file("dev/scale"));
+    EXPECT_EQ(SerialDevicePath("COM3"), home.file("../scale"));
 }
 
 TEST(SerialPort, LineSettingsFollowTheProperties)

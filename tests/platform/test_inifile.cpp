@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <future>
 #include <thread>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -485,3 +487,37 @@ TEST(AtomicWrite, ReadOnlyFileIsNotReplaced)
 }
 
 } // namespace
+
+// Temporary files of interrupted saves (their process is gone) are removed by
+// the next save of the same file; anything else stays.
+TEST(AtomicWrite, LeftoversOfInterruptedSavesAreRemoved)
+{
+    ScopedHome home;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const QByteArray dead = QByteArray::number(child), self = QByteArray::number(::getpid());
+    struct {
+        QByteArray name;
+        bool removed;
+    } const cases[] = {
+        {".a.txt.tmp" + dead + ".0", true},
+        {".a.txt.tmp" + dead + ".17", true},
+        {".a.txt.tmp" + self + ".99", false},   // a running process may be saving
+        {".a.txt.tmp1.0", false},
+        {".b.txt.tmp" + dead + ".0", false},    // another file's
+        {".a.txt.tmp" + dead, false},
+        {".a.txt.tmpx.0", false},
+        {"a.txt.tmp" + dead + ".0", false},
+    };
+    for (const auto& c : cases)
+        home.write(QString::fromLatin1(c.name), "partial");
+    ASSERT_TRUE(QDir(home.path()).mkdir(".a.txt.tmp" + dead + ".5"));   // not a plain file
+    WriteFileAtomically(home.file("a.txt"), "new");
+    EXPECT_EQ(home.read("a.txt"), "new");
+    for (const auto& c : cases)
+        EXPECT_EQ(QFile::exists(home.file(QString::fromLatin1(c.name))), !c.removed) << c.name.constData();
+    EXPECT_TRUE(QFileInfo(home.file(".a.txt.tmp" + dead + ".5")).isDir());
+}

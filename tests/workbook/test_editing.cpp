@@ -147,7 +147,9 @@ TEST_P(Editing, OtherColumnsMoveFreely)
 
 TEST_P(Editing, WholePriceModeNamesSevenNinesButChecksPriceMax)
 {
-    Bench b("[default]\r\nprice decimal=0\r\n");
+    Bench b;
+    b.wb.PriceDecimalCommand(0);
+    b.opts.PriceMax = 99999.99;   // no mode has it; only a test can set it
     EXPECT_EQ(b.wb.PriceFormat, "%d");
     EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and 9999999");
     b.paste(1, "100000");
@@ -209,7 +211,10 @@ TEST_P(Editing, RangeMessageTreatsPercentAsText)
 
 TEST_P(Editing, ModeOutsideTheTableHasNoPriceTexts)
 {
-    Bench b("[default]\r\nprice decimal=5\r\n");
+    Bench b;   // config.ini cannot give such a mode any more; only a test can
+    b.opts.PriceDecimal = 5;
+    b.wb.PriceFormat = "";
+    b.wb.ResetTable();
     EXPECT_EQ(b.wb.PriceFormat, "");
     EXPECT_EQ(b.price(1), "");
     EXPECT_EQ(b.unit(1), "kg");

@@ -21,6 +21,8 @@ TEST_P(Options, NoConfigFileGivesTheDefaultsAndCreatesNothing)
     EXPECT_FALSE(QFile::exists(b.home.file("config.ini")));
 }
 
+// Values read and the mode they form; values that form no mode give the
+// mode Price Dot names (or the default mode) and a note naming the keys.
 TEST_P(Options, ConfigVariants)
 {
     struct Case {
@@ -28,17 +30,33 @@ TEST_P(Options, ConfigVariants)
         const char* format;
         double max;
         int length, decimal, dot;
+        const char* note;   // after the line naming the file; empty: none
     } cases[] = {
-        {"[default]\r\nprice decimal=3\r\n", "%.3f", 99999.99, 8, 3, 3},
-        {"[DEFAULT]\nPRICE DECIMAL = 1\nPrice Max=999999.9\nPrice Dot=9\nprice length=8\n", "%.1f", 999999.9, 8, 1, 9},
-        {"[default]\r\nPrice Dot=267\r\n", "%.2f", 99999.99, 8, 2, 11},         // low 8 bits
-        {"[default]\r\nPrice Dot=-1\r\n", "%.2f", 99999.99, 8, 2, 255},
-        {"[default]\r\nPrice Dot=3.5\r\nprice length=x\r\nprice decimal=\r\n", "%.2f", 99999.99, 8, 2, 3},
-        {"[default]\r\nprice length=99999999999\r\n", "%.2f", 99999.99, 8, 2, 3},   // beyond 32 bits
-        {"[default]\r\nPrice Max=1e999\r\n", "%.2f", 99999.99, 8, 2, 3},
-        {"[default]\r\nPrice Max=12345.5\r\n", "%.2f", 12345.5, 8, 2, 3},
-        {"[default]\r\nprice decimal=5\r\n", "", 99999.99, 8, 5, 3},
-        {"[other]\r\nprice decimal=0\r\n", "%.2f", 99999.99, 8, 2, 3},
+        {"[DEFAULT]\nPRICE DECIMAL = 1\nPrice Max=999999.9\nPrice Dot=9\nprice length=8\n", "%.1f", 999999.9, 8, 1, 9, ""},
+        {"[default]\r\nPrice Dot=0\r\nPrice Max=9999999\r\nprice length=7\r\nprice decimal=0\r\n", "%d", 9999999, 7, 0, 0, ""},
+        {"[default]\r\nPrice Dot=267\r\n", "%.2f", 99999.99, 8, 2, 11, ""},         // low 8 bits
+        {"[default]\r\nPrice Dot=3.5\r\nprice length=x\r\nprice decimal=\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
+        {"[default]\r\nprice length=99999999999\r\n", "%.2f", 99999.99, 8, 2, 3, ""},   // beyond 32 bits
+        {"[default]\r\nPrice Max=1e999\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
+        {"[other]\r\nprice decimal=0\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
+        {"[default]\r\nprice decimal=3\r\n", "%.2f", 99999.99, 8, 2, 3,
+         "Price Dot=3 needs:\n  price decimal=2 (the file has 3)"},
+        {"[default]\r\nprice decimal=5\r\n", "%.2f", 99999.99, 8, 2, 3,
+         "Price Dot=3 needs:\n  price decimal=2 (the file has 5)"},
+        {"[default]\r\nPrice Max=12345.5\r\n", "%.2f", 99999.99, 8, 2, 3,
+         "Price Dot=3 needs:\n  Price Max=99999.99 (the file has 12345.5)"},
+        {"[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n", "%d", 9999999, 7, 0, 0,
+         "Price Dot=0 needs:\n  Price Max=9999999 (not in the file)\n  price length=7 (not in the file)\n"
+         "  price decimal=0 (the file has 3)"},
+        {"[default]\r\nPrice Dot=255\r\nprice decimal=9\r\n", "%.2f", 99999.99, 8, 2, 3,
+         "Price Dot=255 is no price mode; the default mode needs:\n  Price Dot=3 (the file has 255)\n"
+         "  price decimal=2 (the file has 9)"},
+        {"[default]\r\nPrice Dot=-1\r\n", "%.2f", 99999.99, 8, 2, 3,
+         "Price Dot=-1 is no price mode; the default mode needs:\n  Price Dot=3 (the file has -1)"},
+        {"[default]\r\nPrice Dot=9\r\nPrice Max=abc\r\nprice length=8\r\nprice decimal=1\r\n", "%.1f", 999999.9, 8, 1, 9,
+         "Price Dot=9 needs:\n  Price Max=999999.9 (the file has \"abc\", which is no number)"},
+        {"[default]\r\nPrice Dot=15\r\nPrice Max=9999.999\r\nprice length=9\r\nprice decimal=3\r\n", "%.3f", 9999.999, 8, 3, 15,
+         "Price Dot=15 needs:\n  price length=8 (the file has 9)"},
     };
     for (const Case& c : cases) {
         Bench b(n(c.ini));
@@ -47,7 +65,26 @@ TEST_P(Options, ConfigVariants)
         EXPECT_EQ(b.opts.PriceLength, c.length) << c.ini;
         EXPECT_EQ(b.opts.PriceDecimal, c.decimal) << c.ini;
         EXPECT_EQ(b.opts.PriceDot, c.dot) << c.ini;
+        const QString expected = *c.note
+            ? "The price settings in \"" + b.home.file("config.ini") + "\" do not form one price mode.\n"
+                  + QString::fromLatin1(n(c.note))
+                  + "\nPrices are handled in that mode; the file stays as it is until a price decimal mode is chosen."
+            : QString();
+        EXPECT_EQ(b.opts.ModeProblem.toStdString(), expected.toStdString()) << c.ini;
+        EXPECT_EQ(b.home.read("config.ini"), n(c.ini)) << "read only";
     }
+}
+
+// Choosing a mode writes a whole one: the next start reads it without a note.
+TEST_P(Options, ChoosingAModeEndsTheContradiction)
+{
+    Bench b("[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n");
+    EXPECT_FALSE(b.opts.ModeProblem.isEmpty());
+    b.wb.PriceDecimalCommand(3);
+    Bench again(b.home.read("config.ini"));
+    EXPECT_TRUE(again.opts.ModeProblem.isEmpty()) << again.opts.ModeProblem.toStdString();
+    EXPECT_EQ(again.opts.PriceDot, 3);
+    EXPECT_EQ(again.opts.PriceDecimal, 2);
 }
 
 TEST_P(Options, PriceMaxUnderAnotherSeparatorIsTheDefault)
@@ -80,19 +117,31 @@ TEST_P(Options, WrittenWithTheRegionalSeparator)
     EXPECT_EQ(o.PriceDot, 15);
 }
 
+// Values that are not understood give the default and a note each.
 TEST(LinkSettingsFile, DefaultsAndValues)
 {
     struct Case {
         const char* cfg;   // nullptr: no file
         int port, baud;
-        const char* portCaption;
+        QStringList notes;   // "%1" is the file's path
     } cases[] = {
-        {nullptr, 2, 9600, "COM2"},
-        {"[COMM]\r\nPort=7\r\nBaudRate=2400\r\n", 7, 2400, "COM7"},   // no range check
-        {"[comm]\r\nport=x\r\nbaudrate=96OO\r\n", 2, 9600, "COM2"},
-        {"[COMM]\r\nPort=\r\n", 2, 9600, "COM2"},
+        {nullptr, 2, 9600, {}},
+        {"[COMM]\r\nPort=7\r\nBaudRate=2400\r\n", 7, 2400, {}},   // no range check
+        {"[COMM]\r\nPort=COM1\r\nBaudRate=2400bps\r\n", 1, 2400, {}},
+        {"[COMM]\r\nPort= com12 \r\nBaudRate=\"9600 BPS\"\r\n", 12, 9600, {}},
+        {"[comm]\r\nport=x\r\nbaudrate=96OO\r\n", 2, 9600,
+         {"%1 [COMM] Port=x is not understood (a port number such as 2 or COM2 is expected); COM2 is used.",
+          "%1 [COMM] BaudRate=96OO is not understood (2400 or 9600 is expected); 9600bps is used."}},
+        {"[COMM]\r\nPort=\r\n", 2, 9600,
+         {"%1 [COMM] Port= is not understood (a port number such as 2 or COM2 is expected); COM2 is used."}},
+        {"[COMM]\r\nPort=COM\r\nBaudRate=0\r\n", 2, 9600,
+         {"%1 [COMM] Port=COM is not understood (a port number such as 2 or COM2 is expected); COM2 is used.",
+          "%1 [COMM] BaudRate=0 is not understood (2400 or 9600 is expected); 9600bps is used."}},
+        {"[COMM]\r\nPort=COM2x\r\n", 2, 9600,
+         {"%1 [COMM] Port=COM2x is not understood (a port number such as 2 or COM2 is expected); COM2 is used."}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.cfg ? c.cfg : "no file");
         ScopedHome home;
         if (c.cfg)
             home.write("KYR.CFG", c.cfg);
@@ -100,9 +149,16 @@ TEST(LinkSettingsFile, DefaultsAndValues)
         s.Load();
         EXPECT_EQ(s.PortNumber, c.port);
         EXPECT_EQ(s.BaudRateValue, c.baud);
-        EXPECT_EQ(s.PortCaption(), c.portCaption);
+        EXPECT_EQ(s.PortCaption(), "COM" + QString::number(c.port));
         EXPECT_EQ(s.BaudCaption(), QString::number(c.baud) + "bps");
+        QStringList notes;
+        for (const QString& note : c.notes)
+            notes << note.arg(home.file("KYR.CFG"));
+        EXPECT_EQ(s.Problems.join('\n').toStdString(), notes.join('\n').toStdString());
         EXPECT_EQ(QFile::exists(home.file("KYR.CFG")), c.cfg != nullptr);
+        if (c.cfg) {
+            EXPECT_EQ(home.read("KYR.CFG"), c.cfg) << "read only";
+        }
     }
 }
 

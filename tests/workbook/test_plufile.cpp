@@ -1,4 +1,5 @@
 #include "atomicfile.h"
+#include "codepage.h"
 #include "errors.h"
 #include "exedir.h"
 #include "plufile.h"
@@ -515,4 +516,157 @@ TEST_P(PluFile, OnlyTheFirstLinesAreReadFromAHugeOrEndlessFile)
         EXPECT_EQ(b.name(1), "");
         EXPECT_FALSE(b.wb.Modified);
     }
+}
+
+// ---- files that are no price table, and prices a load cannot take
+
+namespace {
+QByteArray Utf16(const QString& text, bool bigEndian, bool bom)
+{
+    QByteArray out = bom ? QByteArray(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2) : QByteArray();
+    for (QChar c : text) {
+        const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+        out += bigEndian ? QByteArray{&hi, 1} + QByteArray{&lo, 1} : QByteArray{&lo, 1} + QByteArray{&hi, 1};
+    }
+    return out;
+}
+} // namespace
+
+TEST_P(PluFile, WhatALoadCannotTakeIsReported)
+{
+    const QString utf16 = "it is UTF-16 text, not text in the code page " + QString::fromLatin1(cp::name());
+    QByteArray lines8;
+    for (int i = 1; i <= 7; ++i)
+        lines8 += "1\tA\r\n";
+    struct Case {
+        const char* name;
+        int command;   // price decimal command
+        QByteArray file;
+        QString notPluFile;
+        QStringList resetRows;
+    } const cases[] = {
+        {"empty", 3, "", "the file is empty", {}},
+        {"only Ctrl-Z", 3, "\x1A", "the file is empty", {}},
+        {"junk text", 3, "Dear customer,\r\nplease find our prices attached.\r\n", "no line has a price", {}},
+        {"junk text with TABs", 3, "name\tprice\tunit\r\n\r\nfoo\tbar\r\n", "no line has a price",
+         {"line 1 (M1): \"name\" is not a number", "line 3 (M3): \"foo\" is not a number"}},
+        {"binary", 3, "\xFF\xD8\xFF\xE0\x10JFIF\x01\x02\xC3\x28\r\n\x89\x90", "no line has a price", {}},
+        {"NUL bytes", 3, QByteArray("1\tA\tkg\r\n2\tB\0\tkg\r\n", 18), "line 2 holds NUL bytes, which no text file has", {}},
+        {"UTF-16 with BOM", 3, Utf16("1\tA\tkg\r\n2\tB\tkg\r\n", false, true), utf16, {}},
+        {"UTF-16 big-endian", 3, Utf16("1\tA\tkg\r\n2\tB\tkg\r\n", true, false), utf16, {}},
+        {"1e300", 3, "   1e300\tA\tkg\r\n    2.00\tB\tkg\r\n", {},
+         {"line 1 (M1): \"1e300\" is above the maximum 99999.99"}},
+        {"-5", 3, "      -5\tA\tkg\r\n    2.00\tB\tkg\r\n", {}, {"line 1 (M1): \"-5\" is below 0"}},
+        {"only -5", 3, "-5\tA\r\n", {}, {"line 1 (M1): \"-5\" is below 0"}},
+        {"BOM", 3, "\xEF\xBB\xBF    1.50\tApple\tkg\r\n", {}, {}},
+        {"empty price, no TAB", 3, "\tA\tkg\r\nName only\r\n3\tC\r\n", {}, {}},
+        {"key of row 8", 3, lines8 + "x\tY\r\n", {}, {"line 8 (U1): \"x\" is not a number"}},
+        {"long and control", 3, "abcdefghijklmnopqrstuvwxyz0123\tA\r\na\x01" "b\tB\r\n1\tC\r\n", {},
+         {"line 1 (M1): \"abcdefghijklmnopqrstuvwx...\" is not a number",
+          "line 2 (M2): \"a?b\" is not a number"}},
+        {"whole numbers", 0, "9999999.4\tA\r\n9999999.5\tB\r\n-0.5\tC\r\n-0.6\tD\r\n", {},
+         {"line 2 (M2): \"9999999.5\" is above the maximum 9999999", "line 4 (M4): \"-0.6\" is below 0"}},
+        {"three decimals", 5, "9999.999\tA\r\n9999.9991\tB\r\n", {},
+         {"line 2 (M2): \"9999.9991\" is above the maximum 9999.999"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b;
+        b.wb.PriceDecimalCommand(c.command);
+        QByteArray file = c.file;
+        if (GetParam() == ',')
+            file.replace('.', ',');
+        load(b, file);
+        const PluFileCheck& check = b.wb.LastLoadCheck;
+        EXPECT_EQ(check.NotPluFile.toStdString(), c.notPluFile.toStdString());
+        QStringList rows;
+        for (const QString& r : c.resetRows)
+            rows << QString(r).replace('.', QLatin1Char(GetParam())).replace(",,,", "...");
+        EXPECT_EQ(check.ResetRows.join('\n').toStdString(), rows.join('\n').toStdString());
+        // What is reported is what the table shows as 0.
+        for (const QString& r : rows) {
+            const int line = r.section(' ', 1, 1).toInt();
+            EXPECT_EQ(b.price(line), b.wb.Table.cell(colPrice, 77)) << "line " << line;
+        }
+        EXPECT_FALSE(b.wb.Modified);
+    }
+}
+
+TEST_P(PluFile, AByteOrderMarkIsNoPartOfTheFirstLine)
+{
+    Bench b;
+    load(b, "\xEF\xBB\xBF" + n("    1.50") + "\tApple\tkg\r\n" + n("2.00") + "\tPear\r\n");
+    EXPECT_TRUE(b.wb.LastLoadCheck.clean());
+    EXPECT_ROW(b, 1, n("1.50"), "Apple", "kg");
+    EXPECT_ROW(b, 2, n("2.00"), "Pear", "");
+    EXPECT_TRUE(saved(b).startsWith("    " + n("1.50") + "\tApple        \tkg\r\n"));
+}
+
+TEST_P(PluFile, ThePriceOfAnotherSeparatorIsNamed)
+{
+    Bench b;
+    QByteArray file = "12.50\tA\r\n12\tB\r\n";
+    file.replace('.', otherSep());
+    load(b, file);
+    EXPECT_EQ(b.wb.LastLoadCheck.ResetRows,
+              QStringList{"line 1 (M1): \"12" + QString(QLatin1Char(otherSep())) +
+                          "50\" is not a number with the decimal separator \"" + QLatin1Char(GetParam()) + "\""});
+}
+
+TEST_P(PluFile, OpenRefusesAFileThatIsNoPluFileAndKeepsTheTable)
+{
+    Bench b;
+    b.home.write("a.KYR", n("5") + "\tFive\tkg\r\n");
+    b.dlg.OpenAnswers = {b.home.file("a.KYR")};
+    b.wb.OpenItemClick();
+    b.home.write("notes.KYR", "Dear customer,\r\n");
+    b.dlg.OpenAnswers = {b.home.file("notes.KYR")};
+    try {
+        b.wb.OpenItemClick();
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.fullText().toStdString(),
+                  ("\"" + b.home.file("notes.KYR") + "\" is not a PLU file: no line has a price.\n"
+                   "Nothing was loaded; the table is as it was.").toStdString());
+    }
+    EXPECT_EQ(b.name(1), "Five");
+    EXPECT_EQ(b.price(1), n("5.00"));
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("a.KYR"));
+    EXPECT_EQ(b.titles, 1);
+    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+}
+
+TEST_P(PluFile, OpenListsTheResetPricesOnce)
+{
+    Bench b;
+    QByteArray file;
+    for (int i = 1; i <= 25; ++i)
+        file += "x" + QByteArray::number(i) + "\tN\r\n";
+    file += n("1.00") + "\tOK\r\n";
+    b.home.write("bad.KYR", file);
+    b.dlg.OpenAnswers = {b.home.file("bad.KYR")};
+    b.wb.OpenItemClick();
+    ASSERT_EQ(b.dlg.Boxes.size(), 1);
+    EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Warning);
+    QString expected = "25 prices in \"" + b.home.file("bad.KYR") + "\" cannot be read and were set to 0:\n";
+    for (int i = 1; i <= 20; ++i)
+        expected += QStringLiteral("line %1 (%2): \"x%1\" is not a number\n").arg(i).arg(PluKeyName(i));
+    expected += "... and 5 more\nCorrect these prices before the next download.";
+    EXPECT_EQ(b.dlg.Boxes[0].text.toStdString(), expected.toStdString());
+    EXPECT_EQ(b.price(26), n("1.00"));
+    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("bad.KYR"));
+
+    // A clean file: no box.
+    b.home.write("good.KYR", n("1.00") + "\tOK\r\n");
+    b.dlg.OpenAnswers = {b.home.file("good.KYR")};
+    b.wb.OpenItemClick();
+    EXPECT_EQ(b.dlg.Boxes.size(), 1);
+}
+
+TEST(PluFormat, KeyNames)
+{
+    EXPECT_EQ(PluKeyName(1), "M1");
+    EXPECT_EQ(PluKeyName(7), "M7");
+    EXPECT_EQ(PluKeyName(8), "U1");
+    EXPECT_EQ(PluKeyName(77), "U70");
 }
