@@ -403,6 +403,7 @@ void TMainForm::SetSecondaryForms(TProgressForm* progress, TAboutBox* about)
             activateWindow();   // so the command keys work again at once
     };
     ProgressForm->OnBeep = [] { dialogs().beep(); };
+    ProgressForm->SetOwnerWindow(this);
     Commands = std::make_unique<ScaleCommands>(*KYRBusComm1, *ProgressForm, Wb, *Codec);
     Commands->AppendMemoLine = [this](const QString& line) { Memo2->appendPlainText(line); };
     Commands->ReportGrid.OnChanged = [this] { RefreshReportGrid(); };
