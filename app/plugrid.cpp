@@ -53,10 +53,7 @@ PluGridModel::PluGridModel(Workbook& wb, QObject* parent) : QAbstractTableModel(
 int PluGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluCount; }
 int PluGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluColumns; }
 
-QString PluGridModel::KeyLabel(int row)
-{
-    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
-}
+QString PluGridModel::KeyLabel(int row) { return PluKeyLabel(row); }
 
 QVariant PluGridModel::data(const QModelIndex& index, int role) const
 {
@@ -324,6 +321,34 @@ bool PluGridView::LeaveCurrentCell()
             edit(cur);   // the operator goes on where the editor was
     }
     return ok;
+}
+
+QWidget* PluGridView::OpenEditor() const
+{
+    // A closed editor is hidden at once and deleted later.
+    for (auto* editor : viewport()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
+        if (editor->isVisible())
+            return editor;
+    return nullptr;
+}
+
+bool PluGridView::EndEdit()
+{
+    if (QWidget* editor = OpenEditor()) {
+        // The cell already follows the editor; the commit only catches up
+        // with a change that reached no text signal.
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    const int row = Wb.PendingPriceRow();
+    if (Wb.EndEdit())
+        return true;
+    const QModelIndex cell = model()->index(row - 1, colPrice);
+    if (currentIndex() != cell)
+        selectionModel()->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect);
+    setFocus();
+    edit(cell);   // the operator goes on where the price was refused
+    return false;
 }
 
 void PluGridView::GridExit()
