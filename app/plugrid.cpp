@@ -13,12 +13,13 @@ namespace {
 const QColor Navy(0, 0, 128);
 
 // A key that carries a printable character. Delete comes with the text
-// 0x7F on X11 and must stay an editing key, like Backspace.
+// 0x7F on X11 and must stay an editing key, like Backspace; a Ctrl or Alt
+// combination is a command (Ctrl+V pastes) even where it carries a letter.
 bool isCharacterKey(const QKeyEvent* e)
 {
     const QString text = e->text();
     return !text.isEmpty() && text.at(0).unicode() >= 32 && text.at(0).unicode() != 0x7F &&
-           e->key() != Qt::Key_Delete;
+           e->key() != Qt::Key_Delete && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 int gridRow(const QModelIndex& index) { return index.row() + 1; }
