@@ -763,3 +763,63 @@ TEST_F(EditorOpen, AValidPriceInTheEditorIsCheckedAndFormattedBeforeTheCommandRe
         TearDown();
     }
 }
+
+// ---------------------------------------------------------------- price mode changes from the window
+
+TEST_F(Window, PricesChangedByPasteBackspaceOrDeleteSurviveAModeChange)
+{
+    open();
+    go(colPrice, 1);
+    type("125");
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 1), "12.00");
+
+    go(colPrice, 2);
+    type("3");
+    key(Qt::Key_Down);
+    go(colPrice, 2);
+    key(Qt::Key_Return);   // the editor opens with the text selected
+    QApplication::clipboard()->setText("7.50");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 2), "7.50");
+
+    go(colPrice, 3);
+    type("456");
+    key(Qt::Key_Home);
+    key(Qt::Key_Delete);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 3), "56.00");
+
+    form->PriceDecimalClick(5);
+    EXPECT_EQ(cell(colPrice, 1), "12.000");
+    EXPECT_EQ(cell(colPrice, 2), "7.500");
+    EXPECT_EQ(cell(colPrice, 3), "56.000");
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Window, AModeChangeThatAPriceDoesNotFitNamesTheKeyAndChangesNothing)
+{
+    open();
+    form->PriceDecimalClick(0);
+    go(colPrice, 19);
+    type("999999");
+    key(Qt::Key_Down);
+    ASSERT_EQ(cell(colPrice, 19), "999999");
+    const QByteArray iniBefore = home.read("config.ini");
+
+    form->Pricedecimal[3]->trigger();   // "Price decimal (2)"
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Ranging between 0 and 99999.99\nU12: 999999");
+    EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Error);
+    EXPECT_EQ(options.PriceDecimal, 0);
+    EXPECT_EQ(home.read("config.ini"), iniBefore);
+    EXPECT_EQ(cell(colPrice, 19), "999999");
+    EXPECT_EQ(cell(colPrice, 1), "0");
+    EXPECT_EQ(cell(colPrice, 77), "0");
+    // Typing a 2 decimals key is still refused: the mode in force is 0.
+    go(colPrice, 20);
+    type("1.5");
+    EXPECT_EQ(cell(colPrice, 20), "15");
+}

@@ -255,6 +255,10 @@ TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
         {"Backspace", [](Bench& b) { b.type(5, "125"); b.backspace(5); }, Move, "12.00", "12.000"},
         {"Delete in the middle", [](Bench& b) { b.type(5, "125"); b.paste(5, "15"); }, Move, "15.00", "15.000"},
         {"pasted", [this](Bench& b) { b.paste(5, n("7.50")); }, Move, "7.50", "7.500"},
+        // An editor commit reaches the cell without a change of the editor's text.
+        {"committed", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, Move, "8.25", "8.250"},
+        {"committed, grid left", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, ExitTheGrid,
+         "8.25", "8.250"},
         {"pasted, grid left", [this](Bench& b) { b.paste(5, n("7.5")); }, ExitTheGrid, "7.50", "7.500"},
         {"refused, grid left", [](Bench& b) { b.paste(5, "999999"); }, ExitTheGrid, "0.00", "0.000"},
         {"junk, grid left", [](Bench& b) { b.paste(5, "x"); }, ExitTheGrid, "0", "0.000"},
