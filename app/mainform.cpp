@@ -415,6 +415,7 @@ void TMainForm::SetSecondaryForms(TProgressForm* progress, TAboutBox* about)
             activateWindow();   // so the command keys work again at once
     };
     ProgressForm->OnBeep = [] { dialogs().beep(); };
+    ProgressForm->SetOwnerWindow(this);
     Commands = std::make_unique<ScaleCommands>(*KYRBusComm1, *ProgressForm, Wb, *Codec);
     Commands->AppendMemoLine = [this](const QString& line) { Memo2->appendPlainText(line); };
     Commands->ReportGrid.OnChanged = [this] { RefreshReportGrid(); };
@@ -480,12 +481,21 @@ void TMainForm::RunGuarded(const std::function<void()>& command)
     }
 }
 
+void TMainForm::RunOnTable(const std::function<void()>& command)
+{
+    // A command started from a menu or a key leaves the cell editor open:
+    // its text has passed none of the checks yet.
+    if (StringGrid1->EndEdit())
+        RunGuarded(command);
+}
+
 // ------------------------------------------------------------------ files
 
-void TMainForm::NewItemClick() { RunGuarded([this] { Wb.NewItemClick(); }); }
-void TMainForm::OpenItemClick() { RunGuarded([this] { Wb.OpenItemClick(); }); }
-void TMainForm::SaveItemClick() { RunGuarded([this] { Wb.SaveItemClick(); }); }
-void TMainForm::SaveasItemClick() { RunGuarded([this] { Wb.SaveasItemClick(); }); }
+// "&New" and "&Open..." may save the table when asked to.
+void TMainForm::NewItemClick() { RunOnTable([this] { Wb.NewItemClick(); }); }
+void TMainForm::OpenItemClick() { RunOnTable([this] { Wb.OpenItemClick(); }); }
+void TMainForm::SaveItemClick() { RunOnTable([this] { Wb.SaveItemClick(); }); }
+void TMainForm::SaveasItemClick() { RunOnTable([this] { Wb.SaveasItemClick(); }); }
 
 void TMainForm::ExitItemClick() { close(); }
 
@@ -496,7 +506,7 @@ void TMainForm::closeEvent(QCloseEvent* e)
         return;
     }
     bool mayClose = false;
-    RunGuarded([&] { mayClose = Wb.QuerySave(); });
+    RunOnTable([&] { mayClose = Wb.QuerySave(); });
     if (mayClose)
         e->accept();
     else
@@ -511,7 +521,7 @@ void TMainForm::AboutItemClick()
 
 void TMainForm::PriceDecimalClick(int modeIndex)
 {
-    RunGuarded([&] { Wb.PriceDecimalCommand(modeIndex); });
+    RunOnTable([&] { Wb.PriceDecimalCommand(modeIndex); });
 }
 
 // ------------------------------------------------------------------ printing
@@ -526,7 +536,7 @@ PrintDevice& TMainForm::printDevice()
 
 void TMainForm::Print1Click()
 {
-    RunGuarded([this] {
+    RunOnTable([this] {
         QList<PriceListRow> rows;
         for (int r = 1; r <= PluCount; ++r)
             rows.append({Wb.Table.cell(colPrice, r), Wb.Table.cell(colName, r)});
@@ -536,7 +546,7 @@ void TMainForm::Print1Click()
 
 void TMainForm::Printkeysheet1Click()
 {
-    RunGuarded([this] {
+    RunOnTable([this] {
         QList<QByteArray> names{QByteArray()};
         for (int r = 1; r <= 70; ++r)
             names.append(Wb.Table.cell(colName, r));
@@ -546,16 +556,22 @@ void TMainForm::Printkeysheet1Click()
 
 // ------------------------------------------------------------------ scale
 
-void TMainForm::RunScaleCommand(CommandOutcome (ScaleCommands::*command)())
+void TMainForm::RunScaleCommand(CommandOutcome (ScaleCommands::*command)(), bool readsTable)
 {
-    if (PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        RunGuarded([this, command] { (Commands.get()->*command)(); });
+    if (!PortOpen)   // a hidden menu entry reads as disabled, whatever its state
+        return;
+    const auto run = [this, command] { (Commands.get()->*command)(); };
+    if (readsTable)
+        RunOnTable(run);
+    else
+        RunGuarded(run);
 }
 
-void TMainForm::DownloadItemClick() { RunScaleCommand(&ScaleCommands::DownloadItemClick); }
-void TMainForm::UploadItemClick() { RunScaleCommand(&ScaleCommands::UploadItemClick); }
-void TMainForm::ReportItemClick() { RunScaleCommand(&ScaleCommands::ReportItemClick); }
-void TMainForm::Salereport1Click() { RunScaleCommand(&ScaleCommands::Salereport1Click); }
+// Upload reads the table too: it may save it before it replaces it.
+void TMainForm::DownloadItemClick() { RunScaleCommand(&ScaleCommands::DownloadItemClick, true); }
+void TMainForm::UploadItemClick() { RunScaleCommand(&ScaleCommands::UploadItemClick, true); }
+void TMainForm::ReportItemClick() { RunScaleCommand(&ScaleCommands::ReportItemClick, false); }
+void TMainForm::Salereport1Click() { RunScaleCommand(&ScaleCommands::Salereport1Click, false); }
 
 void TMainForm::RefreshReportGrid()
 {

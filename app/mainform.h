@@ -111,8 +111,11 @@ private:
     void BuildToolbar();
     void BuildClientArea();
     void RunGuarded(const std::function<void()>& command);
+    // A command that reads the table: only when the price being edited
+    // passes the check of leaving its cell.
+    void RunOnTable(const std::function<void()>& command);
     // A scale command, only while the link is open.
-    void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());
+    void RunScaleCommand(CommandOutcome (ScaleCommands::*command)(), bool readsTable);
     PrintDevice& printDevice();
     void RefreshReportGrid();
     bool Shown = false;

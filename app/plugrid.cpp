@@ -13,12 +13,13 @@ namespace {
 const QColor Navy(0, 0, 128);
 
 // A key that carries a printable character. Delete comes with the text
-// 0x7F on X11 and must stay an editing key, like Backspace.
+// 0x7F on X11 and must stay an editing key, like Backspace; a Ctrl or Alt
+// combination is a command (Ctrl+V pastes) even where it carries a letter.
 bool isCharacterKey(const QKeyEvent* e)
 {
     const QString text = e->text();
     return !text.isEmpty() && text.at(0).unicode() >= 32 && text.at(0).unicode() != 0x7F &&
-           e->key() != Qt::Key_Delete;
+           e->key() != Qt::Key_Delete && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 }
 
 int gridRow(const QModelIndex& index) { return index.row() + 1; }
@@ -53,10 +54,7 @@ PluGridModel::PluGridModel(Workbook& wb, QObject* parent) : QAbstractTableModel(
 int PluGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluCount; }
 int PluGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluColumns; }
 
-QString PluGridModel::KeyLabel(int row)
-{
-    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
-}
+QString PluGridModel::KeyLabel(int row) { return PluKeyLabel(row); }
 
 QVariant PluGridModel::data(const QModelIndex& index, int role) const
 {
@@ -324,6 +322,34 @@ bool PluGridView::LeaveCurrentCell()
             edit(cur);   // the operator goes on where the editor was
     }
     return ok;
+}
+
+QWidget* PluGridView::OpenEditor() const
+{
+    // A closed editor is hidden at once and deleted later.
+    for (auto* editor : viewport()->findChildren<QLineEdit*>(Qt::FindDirectChildrenOnly))
+        if (editor->isVisible())
+            return editor;
+    return nullptr;
+}
+
+bool PluGridView::EndEdit()
+{
+    if (QWidget* editor = OpenEditor()) {
+        // The cell already follows the editor; the commit only catches up
+        // with a change that reached no text signal.
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    const int row = Wb.PendingPriceRow();
+    if (Wb.EndEdit())
+        return true;
+    const QModelIndex cell = model()->index(row - 1, colPrice);
+    if (currentIndex() != cell)
+        selectionModel()->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect);
+    setFocus();
+    edit(cell);   // the operator goes on where the price was refused
+    return false;
 }
 
 void PluGridView::GridExit()

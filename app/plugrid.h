@@ -80,6 +80,10 @@ class PluGridView : public QTableView {
 public:
     PluGridView(Workbook& wb, QWidget* parent);
     bool LeaveCurrentCell();   // SelectCell for the current cell
+    // Before a command reads the table: closes the cell editor and checks a
+    // pending price as leaving its cell would. False: refused with the range
+    // message, and the operator is back in that cell's editor.
+    bool EndEdit();
     void GridExit();           // StringGrid1Exit
     void LeaveGrid(bool forward);   // Tab: the focus moves to the next control
     bool IsEditing() const { return state() == EditingState; }
@@ -91,6 +95,7 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    QWidget* OpenEditor() const;
     Workbook& Wb;
     bool Refusing = false;
 };

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QWindow>
 
 namespace {
 QFrame* bevel(QWidget* parent, const QRect& r, QFrame::Shadow shadow)
@@ -95,10 +96,18 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
     ProgressBar1->setValue(0);
 }
 
+void TProgressForm::SetOwnerWindow(QWidget* owner) { Owner = owner; }
+
 void TProgressForm::Show()
 {
     if (QScreen* s = QGuiApplication::primaryScreen())
         move(s->availableGeometry().center() - rect().center());
+    // Without a transient parent a window manager lets a click on the
+    // disabled main window raise it over the dialog, hiding OK and Cancel.
+    if (Owner && Owner->window()->windowHandle()) {
+        create();
+        windowHandle()->setTransientParent(Owner->window()->windowHandle());
+    }
     FormShow();
     show();
     raise();

@@ -1,6 +1,7 @@
 #pragma once
 #include "progress.h"
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 
 class QFrame;
@@ -23,6 +24,9 @@ public:
     std::function<void(bool enabled)> OnMainWindowEnabled;
     // The simple beep of the error form.
     std::function<void()> OnBeep;
+    // The window the dialog stays above (transient for it). Not a parent:
+    // disabling the main window would disable the dialog with it.
+    void SetOwnerWindow(QWidget* owner);
 
     void Show() override;
     void Close() override;
@@ -56,4 +60,5 @@ private:
     void FormClose();
     int State = 0;
     bool ClosingFromCode = false;
+    QPointer<QWidget> Owner;
 };

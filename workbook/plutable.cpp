@@ -5,6 +5,11 @@ bool validRow(int row) { return row >= 0 && row < PluRows; }
 bool validCell(int col, int row) { return validRow(row) && col >= 0 && col < PluColumns; }
 } // namespace
 
+QString PluKeyLabel(int row)
+{
+    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
+}
+
 PluTable::PluTable(QObject* parent) : QObject(parent) {}
 
 QByteArray PluTable::cell(int col, int row) const

@@ -8,6 +8,9 @@ enum PluColumn { colNumber = 0, colPrice = 1, colName = 2, colUnit = 3 };
 constexpr int PluColumns = 4;     // column 3 stays in the data, never displayed
 constexpr int PluRows = PluCount + 1;
 
+// The key of table row r: "M1".."M7" for rows 1..7, "U1".."U70" after them.
+QString PluKeyLabel(int row);
+
 struct TPluRecord {
     double Price = 0;
     QByteArray Name;

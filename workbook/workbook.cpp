@@ -31,6 +31,18 @@ private:
 
 bool isControlKey(QChar key) { return key.unicode() < 32; }
 
+// Entry 31 is plain text: a '%' from a language file stays a '%'.
+QString rangeMessage(int priceDecimal, double priceMax)
+{
+    const double limit = priceDecimal == 0 ? WholePriceLimit : priceMax;
+    return MessageTexts[mtRange] + QString::fromLatin1(PriceText(limit, priceDecimal));
+}
+
+void showRangeMessage(const QString& text)
+{
+    dialogs().messageBox(text, QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok);
+}
+
 } // namespace
 
 Workbook::Workbook(TIniOptions& options, QObject* parent) : QObject(parent), Options(options) {}
@@ -104,6 +116,7 @@ void Workbook::ResetTable()
     }
     CurrentFileName.clear();
     Modified = false;
+    PendingRow = 0;
 }
 
 void Workbook::ShowRecords()
@@ -133,6 +146,7 @@ void Workbook::ShowRecords()
         Table.setCell(colName, r, rec.Name);
         Table.setCell(colUnit, r, rec.UnitText);
     }
+    PendingRow = 0;
 }
 
 // ---------------------------------------------------------------- editing rules
@@ -172,28 +186,38 @@ bool Workbook::PriceKeyAllowed(QChar key, int /*row*/, const QByteArray& editorT
 void Workbook::SetEditText(int col, int row, const QByteArray& text)
 {
     Table.setCell(col, row, text);
-    if (col == colPrice && PriceTyped) {
+    // Pasted and shortened prices too: a later price mode change must not
+    // bring back a text the operator has replaced.
+    if (col == colPrice) {
         PriceTyped = false;
         Table.setStoredPrice(row, text);
     }
 }
 
-void Workbook::GetEditText(int /*col*/, int /*row*/) { Modified = true; }
-
-QString Workbook::RangeMessage() const
+void Workbook::GetEditText(int col, int row)
 {
-    // Entry 31 is plain text: a '%' from a language file stays a '%'.
-    const double limit = Options.PriceDecimal == 0 ? WholePriceLimit : Options.PriceMax;
-    return MessageTexts[mtRange] + QString::fromLatin1(priceText(limit));
+    Modified = true;
+    if (col == colPrice)
+        PendingRow = row;
+}
+
+QString Workbook::RangeMessage() const { return rangeMessage(Options.PriceDecimal, Options.PriceMax); }
+
+void Workbook::followStore(int row, const QByteArray& accepted, double v)
+{
+    double stored = 0;
+    if (!toPrice(Table.storedPrice(row), &stored) || priceText(stored) != priceText(v))
+        Table.setStoredPrice(row, accepted);
 }
 
 bool Workbook::SelectCell(int col, int row)
 {
     if (col != colPrice)
         return true;
+    const QByteArray accepted = Table.cell(colPrice, row);
     double v = 0;
-    if (!toPrice(Table.cell(colPrice, row), &v) || !priceInRange(v)) {
-        dialogs().messageBox(RangeMessage(), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok);
+    if (!toPrice(accepted, &v) || !priceInRange(v)) {
+        showRangeMessage(RangeMessage());
         return false;
     }
     const QByteArray text = priceText(v);
@@ -201,7 +225,11 @@ bool Workbook::SelectCell(int col, int row)
     if (PriceTyped) {
         PriceTyped = false;
         Table.setStoredPrice(row, text);
+    } else {
+        followStore(row, accepted, v);
     }
+    if (PendingRow == row)
+        PendingRow = 0;
     return true;
 }
 
@@ -209,16 +237,27 @@ void Workbook::ExitGrid(int col, int row)
 {
     if (col != colPrice)
         return;
+    const QByteArray accepted = Table.cell(colPrice, row);
     double v = 0;
-    if (!toPrice(Table.cell(colPrice, row), &v)) {
+    if (!toPrice(accepted, &v)) {
         dialogs().beep();
         Table.setCell(colPrice, row, QByteArrayLiteral("0"));
+        Table.setStoredPrice(row, QByteArrayLiteral("0"));
     } else if (!priceInRange(v)) {
         dialogs().beep();
         Table.setCell(colPrice, row, zeroText());
+        Table.setStoredPrice(row, zeroText());
     } else {
         Table.setCell(colPrice, row, priceText(v));
+        followStore(row, accepted, v);
     }
+    if (PendingRow == row)
+        PendingRow = 0;
+}
+
+bool Workbook::EndEdit()
+{
+    return PendingRow == 0 || SelectCell(colPrice, PendingRow);
 }
 
 // ---------------------------------------------------------------- files
@@ -342,26 +381,31 @@ bool Workbook::SaveasItemClick()
 
 // ---------------------------------------------------------------- price decimal modes
 
-void Workbook::PriceDecimalCommand(int modeIndex)
+bool Workbook::PriceDecimalCommand(int modeIndex)
 {
     if (modeIndex < 0 || modeIndex >= int(std::size(PriceModes)))
-        return;
+        return false;
     const PriceModeRow& mode = PriceModes[modeIndex];
+    double stored[PluCount + 1] = {};
+    for (int r = 1; r <= PluCount; ++r) {
+        if (!toPrice(Table.storedPrice(r), &stored[r]))
+            stored[r] = 0;   // a text that does not convert shows as zero
+    }
+    // All or nothing: a price the new mode cannot hold keeps the old mode.
+    // The stored text is named: the cell may show it rounded into range.
+    for (int r = 1; r <= PluCount; ++r) {
+        if (stored[r] < 0 || stored[r] > mode.Max) {
+            showRangeMessage(rangeMessage(mode.Decimals, mode.Max) + QLatin1Char('\n') + PluKeyLabel(r) +
+                             QStringLiteral(": ") + QString::fromLatin1(Table.storedPrice(r).trimmed()));
+            return false;
+        }
+    }
     ApplyPriceMode(mode, Options);
     PriceFormat = mode.Format;
     Options.SaveOptions(ConfigFileName);   // EIniError: the table stays as it was
-
-    for (int r = 1; r <= PluCount; ++r) {
-        double v = 0;
-        if (!toPrice(Table.storedPrice(r), &v))
-            v = 0;
-        if (!priceInRange(v)) {
-            dialogs().beep();
-            Table.setCell(colPrice, r, zeroText());
-            break;
-        }
-        Table.setCell(colPrice, r, priceText(v));
-    }
+    for (int r = 1; r <= PluCount; ++r)
+        Table.setCell(colPrice, r, priceText(stored[r]));
+    return true;
 }
 
 bool Workbook::AdoptScalePriceMode(uint8_t code)

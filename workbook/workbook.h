@@ -36,7 +36,8 @@ public:
     // whether the editor's selection end is after its start.
     bool KeyPress(int col, int row, QChar key, const QByteArray& editorText, bool editorHasSelection);
     bool PriceKeyAllowed(QChar key, int row, const QByteArray& editorText, bool editorHasSelection) const;
-    // The editor's text changed (the cell already holds `text`).
+    // The editor's text changed (the cell already holds `text`). A price
+    // reaches the price store with every change, typed, pasted or deleted.
     void SetEditText(int col, int row, const QByteArray& text);
     // Editing of a cell begins.
     void GetEditText(int col, int row);
@@ -45,6 +46,13 @@ public:
     bool SelectCell(int col, int row);
     // The grid loses the focus while (col,row) is current.
     void ExitGrid(int col, int row);
+    // The price row whose editing began and whose text has not passed the
+    // check of leaving it since; 0 when there is none.
+    int PendingPriceRow() const { return PendingRow; }
+    // Before a command reads the table: the check of leaving the pending
+    // price cell. False: refused, the range message has been shown and the
+    // command must not run.
+    bool EndEdit();
     // The range message: entry 31 + PriceFormat of the limit.
     QString RangeMessage() const;
 
@@ -66,7 +74,9 @@ public:
 
     // ---- price decimal modes
     // Menu order: 0 "(0)", 1 "(1)", 2 "(2+No)", 3 "(2+Yes)", 4 "(3+NO)", 5 "(3+Yes)".
-    void PriceDecimalCommand(int modeIndex);
+    // False, with mode and table as they were, when a stored price does not
+    // fit the new mode (the range message names its key).
+    bool PriceDecimalCommand(int modeIndex);
     // A scale command took over price mode `code`: set the options and
     // PriceFormat and save config.ini; false (nothing changed) for codes
     // outside the table.
@@ -78,7 +88,11 @@ signals:
     void cursorBusy(bool busy);                // hourglass while reading/writing
 
 private:
+    int PendingRow = 0;
     bool toPrice(const QByteArray& text, double* v) const;
+    // The store keeps an accepted price's own text (its typed decimals),
+    // unless it no longer holds that value.
+    void followStore(int row, const QByteArray& accepted, double v);
     bool priceInRange(double v) const;
     QByteArray priceText(double v) const;
     QByteArray zeroText() const;

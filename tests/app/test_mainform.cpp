@@ -614,3 +614,231 @@ TEST_F(Window, EveryCellDrawsItsGridLinesAndTheEditorStaysInsideThem)
     const QRect cell = form->StringGrid1->visualRect(at(colPrice, 3));
     EXPECT_EQ(editor->geometry(), cell.adjusted(0, 0, -1, -1));
 }
+
+// ---------------------------------------------------------------- commands with the cell editor open
+
+#include "../presentation/recordingcanvas.h"
+#include <QClipboard>
+#include <functional>
+
+namespace {
+// The run's printer, recording what a print command asked and drew.
+class RecordingPrinter : public PrintDevice {
+public:
+    int PrintAsked = 0, FontAsked = 0;
+    QStringList Drawn;
+    bool printDialog() override { ++PrintAsked; return true; }
+    bool fontDialog(QFont&) override { ++FontAsked; return false; }
+    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<Canvas>(Drawn); }
+
+private:
+    struct Canvas : RecordingCanvas {
+        explicit Canvas(QStringList& sink) : Sink(sink) {}
+        ~Canvas() override
+        {
+            for (const Op& o : Ops)
+                if (o.kind == Text)
+                    Sink.append(o.text);
+        }
+        QStringList& Sink;
+    };
+};
+
+// One command that reads the table: how the operator starts it, whether it
+// ran, and what it read after a valid edit of row U12.
+struct TableCommand {
+    const char* name;
+    std::function<void()> run;
+    std::function<bool()> ran;
+    std::function<void()> readTheCheckedPrice;
+};
+
+constexpr int EditedRow = 19;   // U12
+
+struct EditorOpen : WindowWithScale {
+    RecordingPrinter* printer = nullptr;
+    QString savedAs;
+
+    QList<TableCommand> commands()
+    {
+        const QString asked = MessageTexts[mtSave];
+        auto questionAsked = [this, asked] {
+            return std::any_of(dialogs.Boxes.begin(), dialogs.Boxes.end(),
+                               [&](const ScriptedDialogs::Box& b) { return b.text == asked; });
+        };
+        auto savedLine = [this](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().split('\n').value(EditedRow - 1) : QByteArray();
+        };
+        return {
+            {"download (F9)", [this] { key(Qt::Key_F9); }, [this] { return !scale->requests().empty(); },
+             [this] { EXPECT_EQ(scale->plu(EditedRow), (varlo::sim::PluRecord{0, 1250})); }},
+            {"download (button)", [this] { form->DownBtn->click(); }, [this] { return !scale->requests().empty(); },
+             [this] { EXPECT_EQ(scale->plu(EditedRow), (varlo::sim::PluRecord{0, 1250})); }},
+            {"upload (F8)", [this] { key(Qt::Key_F8); }, [this] { return !scale->requests().empty(); },
+             [questionAsked] { EXPECT_TRUE(questionAsked()); }},
+            {"save (Ctrl+S)", [this] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier); },
+             [this] { return QFile::exists(home.file("current.KYR")); },
+             [this, savedLine] { EXPECT_EQ(savedLine(home.file("current.KYR")), "   12.50\t             \tkg\r"); }},
+            {"save as", [this] { form->SaveasItem->trigger(); }, [this] { return dialogs.SaveAsked > 0; },
+             [this, savedLine] { EXPECT_EQ(savedLine(savedAs), "   12.50\t             \tkg\r"); }},
+            {"print price list", [this] { form->Print1->trigger(); }, [this] { return printer->PrintAsked > 0; },
+             [this] { EXPECT_EQ(printer->Drawn.filter("U12 12.50").size(), 1) << printer->Drawn.join('|').toStdString(); }},
+            {"print key sheet", [this] { form->Printkeysheet1Click(); }, [this] { return printer->FontAsked > 0; },
+             [] {}},
+            {"price mode", [this] { form->PriceDecimalClick(5); }, [this] { return options.PriceDecimal == 3; },
+             [this] { EXPECT_EQ(cell(colPrice, EditedRow), "12.500"); }},
+            {"close window", [this] { form->close(); }, [this] { return !form->isVisible(); },
+             [questionAsked] { EXPECT_TRUE(questionAsked()); }},
+            {"new", [this] { form->NewItem->trigger(); }, questionAsked,
+             [this] { EXPECT_EQ(cell(colPrice, EditedRow), "0.00"); }},
+            {"open", [this] { form->OpenItem->trigger(); }, questionAsked, [this] { EXPECT_EQ(dialogs.OpenAsked, 1); }},
+        };
+    }
+
+    // A window with the link open, a file name for "&Save", a printer, and
+    // the operator answering No to the save question.
+    void prepare()
+    {
+        // Each case starts afresh: no files or answers from the one before.
+        for (const char* name : {"config.ini", "current.KYR", "other.KYR"})
+            QFile::remove(home.file(name));
+        dialogs.Boxes.clear();
+        dialogs.Errors.clear();
+        dialogs.SaveAsked = dialogs.OpenAsked = 0;
+        openWithScale();
+        form->Wb.CurrentFileName = home.file("current.KYR");
+        savedAs = home.file("other.KYR");
+        dialogs.SaveAnswers = {savedAs};
+        dialogs.Answers = {MsgResult::No};
+        auto p = std::make_unique<RecordingPrinter>();
+        printer = p.get();
+        form->Printer = std::move(p);
+        go(colPrice, EditedRow);
+    }
+    // Pasted over the whole text, as Ctrl+V in the editor does.
+    void paste(const QString& text)
+    {
+        key(Qt::Key_Return);   // opens the editor with the text selected
+        QApplication::clipboard()->setText(text);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    }
+};
+} // namespace
+
+TEST_F(EditorOpen, ARefusedPriceInTheEditorStopsEveryCommandThatReadsTheTable)
+{
+    struct Edit {
+        const char* what;
+        bool typed;
+        const char* text;
+    } edits[] = {{"typed over the maximum", true, "999999"}, {"pasted negative", false, "-5"},
+                 {"pasted junk", false, "1.2.3"}};
+    for (const Edit& e : edits) {
+        const int count = int(commands().size());
+        for (int i = 0; i < count; ++i) {
+            prepare();
+            const TableCommand c = commands()[i];
+            SCOPED_TRACE(std::string(c.name) + ", " + e.what);
+            if (e.typed)
+                type(e.text);
+            else
+                paste(e.text);
+            ASSERT_TRUE(form->StringGrid1->IsEditing());
+            c.run();
+            EXPECT_FALSE(c.ran());
+            ASSERT_EQ(dialogs.Boxes.size(), 1);
+            EXPECT_EQ(dialogs.Boxes[0].text, "Ranging between 0 and 99999.99");
+            EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Error);
+            // The operator is back in the cell, the text as it was.
+            EXPECT_TRUE(form->StringGrid1->IsEditing());
+            EXPECT_EQ(form->StringGrid1->currentIndex(), at(colPrice, EditedRow));
+            auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            ASSERT_NE(editor, nullptr);
+            EXPECT_EQ(editor->text(), e.text);
+            EXPECT_EQ(cell(colPrice, EditedRow), e.text);
+            EXPECT_EQ(options.PriceDecimal, 2);
+            EXPECT_TRUE(form->isVisible());
+            TearDown();
+        }
+    }
+}
+
+TEST_F(EditorOpen, AValidPriceInTheEditorIsCheckedAndFormattedBeforeTheCommandReadsIt)
+{
+    const int count = int(commands().size());
+    for (int i = 0; i < count; ++i) {
+        prepare();
+        const TableCommand c = commands()[i];
+        SCOPED_TRACE(c.name);
+        type("12.5");
+        ASSERT_TRUE(form->StringGrid1->IsEditing());
+        c.run();
+        EXPECT_TRUE(c.ran());
+        EXPECT_FALSE(form->StringGrid1->IsEditing());
+        EXPECT_FALSE(std::any_of(dialogs.Boxes.begin(), dialogs.Boxes.end(),
+                                 [](const ScriptedDialogs::Box& b) { return b.icon == MsgIcon::Error; }));
+        c.readTheCheckedPrice();
+        TearDown();
+    }
+}
+
+// ---------------------------------------------------------------- price mode changes from the window
+
+TEST_F(Window, PricesChangedByPasteBackspaceOrDeleteSurviveAModeChange)
+{
+    open();
+    go(colPrice, 1);
+    type("125");
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 1), "12.00");
+
+    go(colPrice, 2);
+    type("3");
+    key(Qt::Key_Down);
+    go(colPrice, 2);
+    key(Qt::Key_Return);   // the editor opens with the text selected
+    QApplication::clipboard()->setText("7.50");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 2), "7.50");
+
+    go(colPrice, 3);
+    type("456");
+    key(Qt::Key_Home);
+    key(Qt::Key_Delete);
+    key(Qt::Key_Down);
+    EXPECT_EQ(cell(colPrice, 3), "56.00");
+
+    form->PriceDecimalClick(5);
+    EXPECT_EQ(cell(colPrice, 1), "12.000");
+    EXPECT_EQ(cell(colPrice, 2), "7.500");
+    EXPECT_EQ(cell(colPrice, 3), "56.000");
+    EXPECT_TRUE(dialogs.Boxes.isEmpty());
+}
+
+TEST_F(Window, AModeChangeThatAPriceDoesNotFitNamesTheKeyAndChangesNothing)
+{
+    open();
+    form->PriceDecimalClick(0);
+    go(colPrice, 19);
+    type("999999");
+    key(Qt::Key_Down);
+    ASSERT_EQ(cell(colPrice, 19), "999999");
+    const QByteArray iniBefore = home.read("config.ini");
+
+    form->Pricedecimal[3]->trigger();   // "Price decimal (2)"
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "Ranging between 0 and 99999.99\nU12: 999999");
+    EXPECT_EQ(dialogs.Boxes[0].icon, MsgIcon::Error);
+    EXPECT_EQ(options.PriceDecimal, 0);
+    EXPECT_EQ(home.read("config.ini"), iniBefore);
+    EXPECT_EQ(cell(colPrice, 19), "999999");
+    EXPECT_EQ(cell(colPrice, 1), "0");
+    EXPECT_EQ(cell(colPrice, 77), "0");
+    // Typing a 2 decimals key is still refused: the mode in force is 0.
+    go(colPrice, 20);
+    type("1.5");
+    EXPECT_EQ(cell(colPrice, 20), "15");
+}

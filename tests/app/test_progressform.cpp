@@ -3,6 +3,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 namespace {
@@ -112,4 +113,21 @@ TEST_F(Fixture, EscapeActsAsTheVisibleButton)
     form.reject();
     EXPECT_EQ(cancels, 1);
     EXPECT_EQ(form.ProgressState(), 2);
+}
+
+TEST_F(Fixture, StaysAboveTheMainWindowWhichItDoesNotDisable)
+{
+    QWidget owner;
+    owner.show();
+    form.SetOwnerWindow(&owner);
+    form.OnMainWindowEnabled = [&owner](bool e) { owner.setEnabled(e); };
+    form.Show();
+    ASSERT_NE(form.windowHandle(), nullptr);
+    EXPECT_EQ(form.windowHandle()->transientParent(), owner.windowHandle());
+    // Disabling the main window leaves the dialog's buttons usable.
+    EXPECT_FALSE(owner.isEnabled());
+    form.SetStatus("Download PLU...Error!", true);
+    EXPECT_TRUE(form.OKBtn->isEnabled());
+    form.OKBtn->click();
+    EXPECT_TRUE(owner.isEnabled());
 }

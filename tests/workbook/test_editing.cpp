@@ -1,5 +1,6 @@
 #include "pricemode.h"
 #include "wbtest.h"
+#include <functional>
 
 class Editing : public SepTest {};
 INSTANTIATE_SEPARATORS(Editing);
@@ -86,14 +87,14 @@ TEST_P(Editing, TypedPriceReachesThePriceStore)
     EXPECT_EQ(b.price(1), n("12.50"));
     EXPECT_EQ(b.stored(1), n("12.5"));
 
-    // A deletion sets no PriceTyped: the store keeps the longer text.
+    // A deletion reaches the store as well: no key was typed for it.
     b.type(2, "125");
     b.backspace(2);
     EXPECT_EQ(b.price(2), "12");
-    EXPECT_EQ(b.stored(2), "125");
+    EXPECT_EQ(b.stored(2), "12");
     EXPECT_TRUE(b.wb.SelectCell(colPrice, 2));
     EXPECT_EQ(b.price(2), n("12.00"));
-    EXPECT_EQ(b.stored(2), "125");
+    EXPECT_EQ(b.stored(2), "12");
 
     // A key accepted but not yet copied: leaving the cell copies the formatted text.
     b.paste(3, "7");
@@ -185,7 +186,9 @@ TEST_P(Editing, LeavingTheGridZeroesWithABeep)
         b.wb.ExitGrid(colPrice, 6);
         EXPECT_EQ(b.price(6), n(c.shown)) << c.mode << " " << c.text;
         EXPECT_EQ(b.dlg.Beeps, c.beeps) << c.mode << " " << c.text;
-        EXPECT_EQ(b.stored(6), "stored");
+        // The store follows: the zero that replaced a bad price, or the
+        // accepted text with its own decimals.
+        EXPECT_EQ(b.stored(6), c.beeps ? n(c.shown) : n(c.text)) << c.mode << " " << c.text;
         EXPECT_TRUE(b.wb.PriceTyped);
         EXPECT_TRUE(b.dlg.Boxes.isEmpty());
     }
@@ -238,4 +241,108 @@ TEST_P(Editing, EveryCellChangeIsSignalled)
     b.wb.ResetTable();
     EXPECT_TRUE(seen.contains(qMakePair(3, int(colPrice))));
     EXPECT_TRUE(seen.contains(qMakePair(77, int(colName))));
+}
+
+// However a price got into the cell, a later price mode change starts from
+// it, never from a text the operator replaced.
+TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
+{
+    enum Leave { Move, ExitTheGrid };
+    struct Case {
+        const char* what;
+        std::function<void(Bench&)> edit;   // on row 5, which starts at 3.00
+        Leave leave;
+        const char* shown;       // mode 2 after leaving
+        const char* threeDecimals;   // after "Price decimal (3+Yes)"
+    } cases[] = {
+        {"typed", [this](Bench& b) { b.type(5, n("12.5")); }, Move, "12.50", "12.500"},
+        {"typed, more decimals than shown", [this](Bench& b) { b.type(5, n("3.456")); }, Move, "3.46", "3.456"},
+        {"Backspace", [](Bench& b) { b.type(5, "125"); b.backspace(5); }, Move, "12.00", "12.000"},
+        {"Delete in the middle", [](Bench& b) { b.type(5, "125"); b.paste(5, "15"); }, Move, "15.00", "15.000"},
+        {"pasted", [this](Bench& b) { b.paste(5, n("7.50")); }, Move, "7.50", "7.500"},
+        // An editor commit reaches the cell without a change of the editor's text.
+        {"committed", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, Move, "8.25", "8.250"},
+        {"committed, grid left", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, ExitTheGrid,
+         "8.25", "8.250"},
+        {"pasted, grid left", [this](Bench& b) { b.paste(5, n("7.5")); }, ExitTheGrid, "7.50", "7.500"},
+        {"refused, grid left", [](Bench& b) { b.paste(5, "999999"); }, ExitTheGrid, "0.00", "0.000"},
+        {"junk, grid left", [](Bench& b) { b.paste(5, "x"); }, ExitTheGrid, "0", "0.000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench b;
+        b.wb.Table.setCell(colPrice, 5, n("3.00"));
+        b.wb.Table.setStoredPrice(5, n("3"));
+        b.wb.GetEditText(colPrice, 5);
+        c.edit(b);
+        if (c.leave == Move)
+            ASSERT_TRUE(b.wb.SelectCell(colPrice, 5));
+        else
+            b.wb.ExitGrid(colPrice, 5);
+        EXPECT_EQ(b.price(5), n(c.shown));
+        ASSERT_TRUE(b.wb.PriceDecimalCommand(5));
+        EXPECT_EQ(b.price(5), n(c.threeDecimals));
+    }
+}
+
+TEST_P(Editing, LookingAtAPriceKeepsItsTypedDecimals)
+{
+    Bench b;
+    b.type(1, n("12.5"));
+    ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
+    ASSERT_TRUE(b.wb.PriceDecimalCommand(0));
+    EXPECT_EQ(b.price(1), "12");
+    // Opening the editor and leaving the cell without a change, in either
+    // way, changes no value: the store still knows 12.5.
+    b.wb.GetEditText(colPrice, 1);
+    ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
+    b.wb.GetEditText(colPrice, 1);
+    b.wb.ExitGrid(colPrice, 1);
+    ASSERT_TRUE(b.wb.PriceDecimalCommand(5));
+    EXPECT_EQ(b.price(1), n("12.500"));
+}
+
+// What a command does first with the cell being edited.
+TEST_P(Editing, EndEditChecksThePendingPriceOnly)
+{
+    struct Case {
+        const char* what;
+        std::function<void(Bench&)> edit;
+        bool ends;
+        const char* shown;   // price of row 7 afterwards
+    } cases[] = {
+        {"nothing edited", [](Bench&) {}, true, "0.00"},
+        {"valid price", [this](Bench& b) { b.type(7, n("12.5")); }, true, "12.50"},
+        {"over the maximum", [](Bench& b) { b.type(7, "999999"); }, false, "999999"},
+        {"pasted negative", [](Bench& b) { b.wb.GetEditText(colPrice, 7); b.paste(7, "-5"); }, false, "-5"},
+        {"pasted junk", [this](Bench& b) { b.wb.GetEditText(colPrice, 7); b.paste(7, n("1.2.3")); }, false, "1.2.3"},
+        {"name cell", [](Bench& b) { b.wb.GetEditText(colName, 7); }, true, "0.00"},
+        {"refused price left through the grid's exit",
+         [](Bench& b) { b.type(7, "999999"); b.wb.ExitGrid(colPrice, 7); }, true, "0.00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bench b;
+        c.edit(b);
+        EXPECT_EQ(b.wb.EndEdit(), c.ends);
+        EXPECT_EQ(b.price(7), n(c.shown));
+        if (c.ends) {
+            EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+            EXPECT_EQ(b.wb.PendingPriceRow(), 0);
+            EXPECT_TRUE(b.wb.EndEdit()) << "nothing left to check";
+        } else {
+            ASSERT_EQ(b.dlg.Boxes.size(), 1);
+            EXPECT_EQ(b.dlg.Boxes[0].text, b.wb.RangeMessage());
+            EXPECT_EQ(b.wb.PendingPriceRow(), 7) << "still pending: the next command asks again";
+        }
+    }
+    // A reset or a load leaves nothing pending.
+    Bench b;
+    b.type(3, "999999");
+    b.wb.ResetTable();
+    EXPECT_TRUE(b.wb.EndEdit());
+    b.type(3, "999999");
+    b.wb.ShowRecords();
+    EXPECT_TRUE(b.wb.EndEdit());
+    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
 }

@@ -1,6 +1,7 @@
 #include "errors.h"
 #include "pricemode.h"
 #include "wbtest.h"
+#include <cstdlib>
 
 enum { cmd0, cmd1, cmd2No, cmd2Yes, cmd3No, cmd3Yes };
 
@@ -61,26 +62,79 @@ TEST_P(PriceModeCommands, ReformatFromTheStoredPrice)
     EXPECT_TRUE(b.dlg.Boxes.isEmpty());
 }
 
-TEST_P(PriceModeCommands, OverTheMaximumStopsThePassWithABeep)
+TEST_P(PriceModeCommands, APriceTheNewModeCannotHoldChangesNothing)
 {
-    for (const char* bad : {"200000", "-5", "-0.001"}) {
+    struct Case {
+        int from, to;
+        int row;               // where the bad price is stored
+        const char* stored;
+        const char* named;     // the line naming the key
+        const char* range;     // the new mode's limit in the message
+    } cases[] = {
+        {cmd0, cmd2Yes, 19, "999999", "U12: 999999", "99999.99"},
+        {cmd0, cmd3No, 1, "10000", "M1: 10000", "9999.999"},
+        {cmd1, cmd2No, 77, "100000.5", "U70: 100000.5", "99999.99"},
+        {cmd2Yes, cmd0, 8, "-5", "U1: -5", "9999999"},
+        {cmd2Yes, cmd3Yes, 7, "-0.001", "M7: -0.001", "9999.999"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.named);
         Bench b;
-        b.wb.PriceDecimalCommand(cmd0);
+        ASSERT_TRUE(b.wb.PriceDecimalCommand(c.from));
         for (int r = 1; r <= PluCount; ++r) {
             b.wb.Table.setStoredPrice(r, "7");
-            b.wb.Table.setCell(colPrice, r, "7");
+            b.wb.Table.setCell(colPrice, r, PriceText(7, b.opts.PriceDecimal));
         }
-        b.wb.Table.setStoredPrice(3, n(bad));
-        b.wb.Table.setStoredPrice(2, "junk");   // does not convert: 0
-        b.wb.PriceDecimalCommand(cmd2Yes);
-        EXPECT_EQ(b.dlg.Beeps, 1) << bad;
-        EXPECT_EQ(b.price(1), n("7.00"));
-        EXPECT_EQ(b.price(2), n("0.00"));
-        EXPECT_EQ(b.price(3), n("0.00"));
-        EXPECT_EQ(b.price(4), "7") << "rows after the stop keep the old format";
-        EXPECT_EQ(b.price(77), "7");
-        EXPECT_EQ(b.stored(3), n(bad));
+        b.wb.Table.setStoredPrice(2, "junk");   // does not convert: 0, which fits
+        b.wb.Table.setStoredPrice(c.row, n(c.stored));
+        b.wb.Table.setCell(colPrice, c.row, PriceText(atof(c.stored), b.opts.PriceDecimal));
+        const QByteArray iniBefore = b.home.read("config.ini");
+        const TIniOptions optsBefore = b.opts;
+        const QByteArray formatBefore = b.wb.PriceFormat;
+        QList<QByteArray> tableBefore;
+        for (int r = 1; r <= PluCount; ++r)
+            tableBefore.append(b.price(r));
+
+        EXPECT_FALSE(b.wb.PriceDecimalCommand(c.to));
+        ASSERT_EQ(b.dlg.Boxes.size(), 1);
+        QString named = QString::fromLatin1(c.named);
+        named.replace('.', QLatin1Char(GetParam()));
+        EXPECT_EQ(b.dlg.Boxes[0].text,
+                  "Ranging between 0 and " + QString::fromLatin1(n(c.range)) + "\n" + named)
+            << b.dlg.Boxes[0].text.toStdString();
+        EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Error);
+        EXPECT_EQ(b.dlg.Beeps, 0);
+        // Mode, config.ini and table as they were.
+        EXPECT_EQ(b.opts.PriceDecimal, optsBefore.PriceDecimal);
+        EXPECT_EQ(b.opts.PriceDot, optsBefore.PriceDot);
+        EXPECT_DOUBLE_EQ(b.opts.PriceMax, optsBefore.PriceMax);
+        EXPECT_EQ(b.opts.PriceLength, optsBefore.PriceLength);
+        EXPECT_EQ(b.wb.PriceFormat, formatBefore);
+        EXPECT_EQ(b.home.read("config.ini"), iniBefore);
+        for (int r = 1; r <= PluCount; ++r)
+            ASSERT_EQ(b.price(r), tableBefore[r - 1]) << r;
+        EXPECT_EQ(b.stored(c.row), n(c.stored));
     }
+}
+
+TEST_P(PriceModeCommands, TheFirstKeyThatDoesNotFitIsNamedAndAPriceAtTheMaximumFits)
+{
+    Bench b;
+    b.wb.PriceDecimalCommand(cmd0);
+    b.wb.Table.setStoredPrice(30, "200000");
+    b.wb.Table.setCell(colPrice, 30, "200000");
+    b.wb.Table.setStoredPrice(9, "123456");
+    b.wb.Table.setCell(colPrice, 9, "123456");
+    EXPECT_FALSE(b.wb.PriceDecimalCommand(cmd2Yes));
+    ASSERT_EQ(b.dlg.Boxes.size(), 1);
+    EXPECT_TRUE(b.dlg.Boxes[0].text.endsWith("\nU2: 123456")) << b.dlg.Boxes[0].text.toStdString();
+
+    b.wb.Table.setStoredPrice(9, n("99999.99"));
+    b.wb.Table.setStoredPrice(30, "0");
+    EXPECT_TRUE(b.wb.PriceDecimalCommand(cmd2Yes));
+    EXPECT_EQ(b.price(9), n("99999.99"));
+    EXPECT_EQ(b.price(30), n("0.00"));
+    EXPECT_EQ(b.opts.PriceDecimal, 2);
 }
 
 TEST_P(PriceModeCommands, TwoDecimalVariantsDifferOnlyInPriceDot)
