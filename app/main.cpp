@@ -6,8 +6,10 @@
 #include "mainform.h"
 #include "progressform.h"
 #include "qtdialogs.h"
+#include "usage.h"
 #include "varlostyle.h"
 #include <QApplication>
+#include <QIcon>
 #include <QFileInfo>
 #include <QTimer>
 #include <clocale>
@@ -80,9 +82,11 @@ int main(int argc, char** argv)
         ++i;
     }
     if (hasFlag(argc, argv, "--help")) {
-        std::printf("usage: varlo-manager [--demo [--demo-fault RULE]...] [--home DIR]\n"
-                    "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"
-                    "                     [--port NAME] [--baud N] [--home DIR]\n");
+        std::fputs(HelpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (hasFlag(argc, argv, "--version")) {
+        std::fputs(VersionText(optionValue(argc, argv, "--home")).toLocal8Bit().constData(), stdout);
         return 0;
     }
 
@@ -92,7 +96,16 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setStyle(new VarloStyle);
-    SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/varlo-manager.png")));
+    // An installed program's files go to a directory of the user's, made
+    // now; without it every setting, log and report would fail.
+    if (const QString problem = SetUpProgramDir(optionValue(argc, argv, "--home"),
+                                                QApplication::applicationFilePath());
+        !problem.isEmpty()) {
+        std::fprintf(stderr, "%s", problem.toLocal8Bit().constData());
+        QtDialogs(nullptr).errorBox(problem);
+        return 2;
+    }
     // The language file is named after the program, however it was installed.
     SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());
 
