@@ -233,7 +233,7 @@ int RunCli(int argc, char** argv)
             + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
     if (const QString problem = SetUpProgramDir(home, QCoreApplication::applicationFilePath());
         !problem.isEmpty()) {
-        std::fputs(problem.toLocal8Bit().constData(), stderr);
+        err(problem);
         return 2;
     }
     const QString dirProblem = ProgramDirectoryProblem(ExeDir());

@@ -102,7 +102,7 @@ int main(int argc, char** argv)
     if (const QString problem = SetUpProgramDir(optionValue(argc, argv, "--home"),
                                                 QApplication::applicationFilePath());
         !problem.isEmpty()) {
-        std::fprintf(stderr, "%s", problem.toLocal8Bit().constData());
+        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
         QtDialogs(nullptr).errorBox(problem);
         return 2;
     }
