@@ -22,7 +22,7 @@ bash scripts/deps.sh ci
 echo "== package"
 build=build-pkg   # RelWithDebInfo: optimised as Release; cpack strips the debugging data
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARLO_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-cmake --build "$build" -j"$(nproc)"
+timeout 3600 cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/varlo-manager_*.deb
 (cd "$build" && timeout "$limit" cpack -G DEB >/dev/null)
 deb=$(echo "$build"/varlo-manager_*_"$(dpkg --print-architecture)".deb)
