@@ -59,6 +59,30 @@ public:
 };
 
 void QuitAfterFirstPaint(QWidget* w) { w->installEventFilter(new FirstPaintQuit(w)); }
+
+// --help and --version: a text, and no window.
+bool PrintInfoIfAsked(int argc, char** argv)
+{
+    QString text;
+    if (hasFlag(argc, argv, "--help"))
+        text = HelpText();
+    else if (hasFlag(argc, argv, "--version"))
+        text = VersionText(optionValue(argc, argv, "--home"));
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return !text.isEmpty();
+}
+
+// An installed program's files go to a directory of the user's, made now;
+// without it every setting, log and report would fail, so the start ends.
+bool SetUpFiles(const QString& homeOption)
+{
+    const QString problem = SetUpProgramDir(homeOption, QApplication::applicationFilePath());
+    if (problem.isEmpty())
+        return true;
+    std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+    QtDialogs(nullptr).errorBox(problem);
+    return false;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -81,14 +105,8 @@ int main(int argc, char** argv)
         }
         ++i;
     }
-    if (hasFlag(argc, argv, "--help")) {
-        std::fputs(HelpText().toLocal8Bit().constData(), stdout);
+    if (PrintInfoIfAsked(argc, argv))
         return 0;
-    }
-    if (hasFlag(argc, argv, "--version")) {
-        std::fputs(VersionText(optionValue(argc, argv, "--home")).toLocal8Bit().constData(), stdout);
-        return 0;
-    }
 
     // The price options exist before any window.
     TIniOptions options;
@@ -97,15 +115,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setStyle(new VarloStyle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/varlo-manager.png")));
-    // An installed program's files go to a directory of the user's, made
-    // now; without it every setting, log and report would fail.
-    if (const QString problem = SetUpProgramDir(optionValue(argc, argv, "--home"),
-                                                QApplication::applicationFilePath());
-        !problem.isEmpty()) {
-        std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
-        QtDialogs(nullptr).errorBox(problem);
+    if (!SetUpFiles(optionValue(argc, argv, "--home")))
         return 2;
-    }
     // The language file is named after the program, however it was installed.
     SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());
 
