@@ -398,7 +398,11 @@ int RunCli(int argc, char** argv)
     if (const QByteArray refused = cp::refusedName(); !refused.isEmpty())
         err("varlo-manager: code page \"" + QString::fromLatin1(refused)
             + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
-    SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
+    if (const QString problem = SetUpProgramDir(home, QCoreApplication::applicationFilePath());
+        !problem.isEmpty()) {
+        err(problem);
+        return 2;
+    }
     const QString dirProblem = ProgramDirectoryProblem(ExeDir());
     if (!dirProblem.isEmpty()) {
         err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);

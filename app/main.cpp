@@ -6,8 +6,10 @@
 #include "mainform.h"
 #include "progressform.h"
 #include "qtdialogs.h"
+#include "usage.h"
 #include "varlostyle.h"
 #include <QApplication>
+#include <QIcon>
 #include <QFileInfo>
 #include <QTimer>
 #include <clocale>
@@ -57,6 +59,30 @@ public:
 };
 
 void QuitAfterFirstPaint(QWidget* w) { w->installEventFilter(new FirstPaintQuit(w)); }
+
+// --help and --version: a text, and no window.
+bool PrintInfoIfAsked(int argc, char** argv)
+{
+    QString text;
+    if (hasFlag(argc, argv, "--help"))
+        text = HelpText();
+    else if (hasFlag(argc, argv, "--version"))
+        text = VersionText(optionValue(argc, argv, "--home"));
+    std::fputs(text.toLocal8Bit().constData(), stdout);
+    return !text.isEmpty();
+}
+
+// An installed program's files go to a directory of the user's, made now;
+// without it every setting, log and report would fail, so the start ends.
+bool SetUpFiles(const QString& homeOption)
+{
+    const QString problem = SetUpProgramDir(homeOption, QApplication::applicationFilePath());
+    if (problem.isEmpty())
+        return true;
+    std::fprintf(stderr, "%s\n", problem.toLocal8Bit().constData());
+    QtDialogs(nullptr).errorBox(problem);
+    return false;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -79,12 +105,8 @@ int main(int argc, char** argv)
         }
         ++i;
     }
-    if (hasFlag(argc, argv, "--help")) {
-        std::printf("usage: varlo-manager [--demo [--demo-fault RULE]...] [--home DIR]\n"
-                    "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"
-                    "                     [--port NAME] [--baud N] [--home DIR]\n");
+    if (PrintInfoIfAsked(argc, argv))
         return 0;
-    }
 
     // The price options exist before any window.
     TIniOptions options;
@@ -92,7 +114,9 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setStyle(new VarloStyle);
-    SetExeDir(ResolveExeDir(optionValue(argc, argv, "--home"), QApplication::applicationFilePath()));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/varlo-manager.png")));
+    if (!SetUpFiles(optionValue(argc, argv, "--home")))
+        return 2;
     // The language file is named after the program, however it was installed.
     SetProgramBaseName(QFileInfo(QApplication::applicationFilePath()).completeBaseName());
 

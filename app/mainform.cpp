@@ -14,6 +14,7 @@
 #include "vemraencode.h"
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,6 +27,7 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUrl>
 #include <QToolBar>
 #include <QToolButton>
 #include <QHash>
@@ -93,12 +95,33 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent)
         l->setAlignment(Qt::AlignCenter);
         layout->addWidget(l);
     }
+    AddFilesRow(layout);
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("OKButton");
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     layout->addWidget(ok, 0, Qt::AlignCenter);
-    setFixedSize(298, 160);
+    setFixedSize(qMax(298, sizeHint().width()), qMax(160, sizeHint().height()));
+}
+
+// Where the shop's settings, logs and reports are, and a way to get there
+// (to back them up or move them). The path label has no name, so that no
+// language file replaces it.
+void TAboutBox::AddFilesRow(QVBoxLayout* layout)
+{
+    auto* files = new QLabel(QStringLiteral("Files: ") + ExeDir(), this);
+    files->setAlignment(Qt::AlignCenter);
+    files->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(files);
+    auto* open = new QPushButton(QStringLiteral("Open folder"), this);
+    open->setObjectName("OpenFolderButton");
+    open->setAutoDefault(false);
+    connect(open, &QPushButton::clicked, this, [] {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(ExeDir())))
+            dialogs().errorBox(QStringLiteral("Cannot open the folder %1\nNo file manager could "
+                                              "show it; open it yourself.").arg(ExeDir()));
+    });
+    layout->addWidget(open, 0, Qt::AlignCenter);
 }
 
 // ------------------------------------------------------------------ main form

@@ -12,6 +12,7 @@ class QLabel;
 class QMenu;
 class QPlainTextEdit;
 class QTableWidget;
+class QVBoxLayout;
 class QToolButton;
 class PluGridModel;
 class PluGridView;
@@ -26,6 +27,9 @@ class TAboutBox : public QDialog {
     Q_OBJECT
 public:
     explicit TAboutBox(QWidget* parent = nullptr);
+
+private:
+    void AddFilesRow(QVBoxLayout* layout);
 };
 
 // The whole user interface: every operator command is one handler here; the

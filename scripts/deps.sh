@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, if missing.
-# Usage: scripts/deps.sh [build|test|ci]
+# Usage: scripts/deps.sh [build|test|package|ci]
 set -euo pipefail
 kind=${1:-build}
 pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
 case "$kind" in
   test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils) ;;
-  ci)   pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils clang libclang-rt-14-dev) ;;
+  package) pkgs+=(dpkg-dev help2man) ;;
+  ci)   pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils clang libclang-rt-14-dev
+              dpkg-dev help2man appstream desktop-file-utils) ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do
@@ -16,5 +18,5 @@ if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=300 "${missing[@]}"
 fi

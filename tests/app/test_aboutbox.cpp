@@ -1,0 +1,57 @@
+// The about box names the directory of the shop's files and opens it.
+#include "mainform.h"
+#include "scripteddialogs.h"
+#include "testdirs.h"
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> Opened;
+public slots:
+    void open(const QUrl& url) { Opened.append(url); }
+};
+
+QStringList LabelTexts(const QWidget& w)
+{
+    QStringList texts;
+    for (const QLabel* l : w.findChildren<QLabel*>())
+        texts << l->text();
+    return texts;
+}
+
+TEST(AboutBox, NamesTheFilesDirectoryAndOpensIt)
+{
+    ScopedHome home;
+    ScriptedDialogs dialogs;
+    TAboutBox about;
+    EXPECT_TRUE(LabelTexts(about).contains("Files: " + home.path())) << LabelTexts(about).join('|').toStdString();
+    EXPECT_GE(about.width(), 298);
+    EXPECT_GE(about.height(), 160);
+    auto* open = about.findChild<QPushButton*>("OpenFolderButton");
+    ASSERT_NE(open, nullptr);
+
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    open->click();
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.Opened.size(), 1);
+    EXPECT_EQ(catcher.Opened[0].toLocalFile(), home.path());
+    EXPECT_TRUE(dialogs.Errors.isEmpty());
+
+    // Nothing to show folders with (the offscreen platform has none): say so.
+    open->click();
+    ASSERT_EQ(dialogs.Errors.size(), 1);
+    EXPECT_TRUE(dialogs.Errors[0].startsWith("Cannot open the folder " + home.path() + "\n"))
+        << dialogs.Errors[0].toStdString();
+}
+
+} // namespace
+
+#include "test_aboutbox.moc"

@@ -1,0 +1,172 @@
+// Where the files of a run live: beside the program in a build tree or a
+// portable folder, in the user's data directory when installed, or where
+// --home / VARLO_HOME say.
+#include "exedir.h"
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+
+namespace {
+
+std::string S(const QString& s) { return s.toStdString(); }
+
+void Touch(const QString& path, const QByteArray& bytes = "x")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << S(path);
+    f.write(bytes);
+}
+
+class ProgramDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Root.isValid());
+        R = Root.path();
+        // An installed layout, a bin directory that is not one, a build tree,
+        // a portable folder, and a prefix whose share entry is a file.
+        QDir().mkpath(R + "/usr/bin");
+        QDir().mkpath(R + "/usr/share/varlo-manager");
+        QDir().mkpath(R + "/opt/bin");
+        QDir().mkpath(R + "/opt/share");
+        QDir().mkpath(R + "/build/app");
+        QDir().mkpath(R + "/shop");
+        QDir().mkpath(R + "/odd/bin");
+        Touch(R + "/odd/share/varlo-manager");
+    }
+    QTemporaryDir Root;
+    QString R;
+};
+
+TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
+{
+    using P = ProgramDirChoice;
+    struct Case {
+        const char* what;
+        QString home, exe;
+        DirEnvironment env;
+        P::Source source;
+        QString dir;
+    };
+    const QString installed = R + "/usr/bin/varlo-manager";
+    const DirEnvironment plain{{}, {}, R + "/home/op"};
+    const QList<Case> cases{
+        {"build tree", {}, R + "/build/app/varlo-manager", plain, P::BesideProgram, R + "/build/app/"},
+        {"portable folder", {}, R + "/shop/varlo-manager", plain, P::BesideProgram, R + "/shop/"},
+        {"bin without the shipped files", {}, R + "/opt/bin/varlo-manager", plain, P::BesideProgram,
+         R + "/opt/bin/"},
+        {"share entry that is a file", {}, R + "/odd/bin/varlo-manager", plain, P::BesideProgram,
+         R + "/odd/bin/"},
+        {"installed, default", {}, installed, plain, P::UserData,
+         R + "/home/op/.local/share/varlo-manager/"},
+        {"installed, XDG_DATA_HOME", {}, installed, {{}, R + "/data", R + "/home/op"}, P::UserData,
+         R + "/data/varlo-manager/"},
+        {"installed, relative XDG_DATA_HOME is ignored", {}, installed, {{}, "data", R + "/home/op"},
+         P::UserData, R + "/home/op/.local/share/varlo-manager/"},
+        {"installed, no home at all", {}, installed, {}, P::UserData, {}},
+        {"installed, VARLO_HOME", {}, installed, {R + "/shop", R + "/data", R + "/home/op"},
+         P::HomeVariable, R + "/shop/"},
+        {"installed, --home", R + "/shop", installed, {R + "/data", {}, R + "/home/op"}, P::HomeOption,
+         R + "/shop/"},
+        {"build tree, VARLO_HOME", {}, R + "/build/app/varlo-manager", {R + "/shop", {}, {}},
+         P::HomeVariable, R + "/shop/"},
+        {"build tree, --home beats VARLO_HOME", R + "/shop/", R + "/build/app/varlo-manager",
+         {R + "/data", {}, {}}, P::HomeOption, R + "/shop/"},
+    };
+    for (const Case& c : cases) {
+        const ProgramDirChoice got = ChooseProgramDir(c.home, c.exe, c.env);
+        EXPECT_EQ(got.source, c.source) << c.what;
+        EXPECT_EQ(S(got.dir), S(c.dir)) << c.what;
+    }
+    // Choosing never makes anything.
+    EXPECT_FALSE(QFileInfo::exists(R + "/home"));
+    EXPECT_FALSE(QFileInfo::exists(R + "/data"));
+}
+
+TEST_F(ProgramDir, SharedFilesOnlyForTheInstalledLayout)
+{
+    EXPECT_EQ(S(SharedDataDir(R + "/usr/bin/varlo-manager")), S(R + "/usr/share/varlo-manager/"));
+    for (const QString& exe : {R + "/opt/bin/varlo-manager", R + "/odd/bin/varlo-manager",
+                              R + "/build/app/varlo-manager", QString()})
+        EXPECT_EQ(S(SharedDataDir(exe)), "") << S(exe);
+}
+
+TEST_F(ProgramDir, UserDataDirectoryIsMadeOnFirstStartAndOnlyThen)
+{
+    const ProgramDirChoice fresh{ProgramDirChoice::UserData, R + "/home/op/.local/share/varlo-manager/"};
+    EXPECT_EQ(S(PrepareProgramDir(fresh)), "");
+    QFileInfo made(fresh.dir);
+    ASSERT_TRUE(made.isDir());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(fresh.dir).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // Second start: the directory and what is in it stay.
+    Touch(fresh.dir + "config.ini", "[default]\r\n");
+    EXPECT_EQ(S(PrepareProgramDir(fresh)), "");
+    EXPECT_TRUE(QFileInfo::exists(fresh.dir + "config.ini"));
+
+    // A directory named by the operator is used as it is, never made.
+    for (auto source : {ProgramDirChoice::HomeOption, ProgramDirChoice::HomeVariable,
+                        ProgramDirChoice::BesideProgram}) {
+        EXPECT_EQ(S(PrepareProgramDir({source, R + "/nowhere/"})), "");
+        EXPECT_FALSE(QFileInfo::exists(R + "/nowhere"));
+    }
+}
+
+TEST_F(ProgramDir, DirectoryThatCannotBeMadeNamesItAndWhatToDo)
+{
+    Touch(R + "/file");
+    struct Case {
+        QString dir;
+        std::string first, reason;
+    };
+    const QList<Case> cases{
+        {R + "/file/varlo-manager/", "Cannot create the data directory " + S(R) + "/file/varlo-manager/",
+         "Not a directory"},
+        {R + "/odd/share/varlo-manager/x/", "Cannot create the data directory " + S(R)
+         + "/odd/share/varlo-manager/x/", "Not a directory"},
+        {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.",
+         ""},
+    };
+    for (const Case& c : cases) {
+        const QStringList lines = PrepareProgramDir({ProgramDirChoice::UserData, c.dir}).split('\n');
+        ASSERT_GE(lines.size(), 2) << S(c.dir);
+        EXPECT_EQ(S(lines[0]), c.first);
+        if (!c.reason.empty()) {
+            EXPECT_EQ(S(lines[1]), c.reason);
+        }
+        EXPECT_TRUE(lines.last().contains("--home DIR or VARLO_HOME")) << S(lines.join('|'));
+    }
+}
+
+TEST_F(ProgramDir, OwnLanguageFileWinsOverTheShippedOne)
+{
+    const QString before = ExeDir();
+    SetExeDir(R + "/home/op/data");
+    SetSharedDir(R + "/usr/share/varlo-manager");
+    const QString own = R + "/home/op/data/varlo-manager.LNG";
+    const QString shipped = R + "/usr/share/varlo-manager/varlo-manager.LNG";
+    EXPECT_EQ(S(LanguageFilePath()), S(own)) << "neither: the own path, which is missing";
+    Touch(shipped);
+    EXPECT_EQ(S(LanguageFilePath()), S(shipped));
+    Touch(own);
+    EXPECT_EQ(S(LanguageFilePath()), S(own));
+    SetSharedDir({});
+    SetExeDir(before);
+}
+
+TEST(ProgramDirText, SaysWhereAndWhy)
+{
+    using P = ProgramDirChoice;
+    EXPECT_EQ(S(DescribeProgramDir({P::HomeOption, "/srv/a/"})), "/srv/a/ (--home)");
+    EXPECT_EQ(S(DescribeProgramDir({P::HomeVariable, "/srv/a/"})), "/srv/a/ (VARLO_HOME)");
+    EXPECT_EQ(S(DescribeProgramDir({P::UserData, "/h/.local/share/varlo-manager/"})),
+              "/h/.local/share/varlo-manager/ (this user's data directory)");
+    EXPECT_EQ(S(DescribeProgramDir({P::BesideProgram, "/opt/x/"})), "/opt/x/ (the program's directory)");
+}
+
+} // namespace
