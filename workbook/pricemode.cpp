@@ -65,8 +65,10 @@ QByteArray ZeroText(int priceDecimal)
 
 long long UnitScale(int decimals)
 {
-    static const long long scales[] = {1, 10, 100, 1000};
-    return decimals >= 0 && decimals <= 3 ? scales[decimals] : 1;
+    long long scale = 1;
+    for (int i = 0; i < decimals && i < 6; ++i)
+        scale *= 10;
+    return scale;
 }
 
 DecimalParse ParseDecimalUnits(const QByteArray& text, char altMark, int decimals, long long* units)

@@ -39,7 +39,7 @@ QByteArray ZeroText(int priceDecimal);
 // in units of 10^-decimals; decimals past those count only when not zero.
 enum class DecimalParse { Ok, NotANumber, TooManyDecimals, TooLarge };
 DecimalParse ParseDecimalUnits(const QByteArray& text, char altMark, int decimals, long long* units);
-// 10^decimals for 0..3.
+// 10^decimals, for 0 to 6 decimals.
 long long UnitScale(int decimals);
 // The price text of `units` in mode `decimals`.
 QByteArray PriceTextOfUnits(long long units, int decimals);
