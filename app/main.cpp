@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "clifiles.h"
 #include "scalesim.h"
 #include "dialogs.h"
 #include "exedir.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv)
     if (hasFlag(argc, argv, "--help")) {
         std::printf("usage: varlo-manager [--demo [--demo-fault RULE]...] [--home DIR]\n"
                     "       varlo-manager {download FILE.KYR | upload FILE.KYR | report | values}\n"
-                    "                     [--port NAME] [--baud N] [--home DIR]\n");
+                    "                     [--port NAME] [--baud N] [--home DIR]\n%s\n", FileCommandsUsage);
         return 0;
     }
 
