@@ -25,7 +25,6 @@ namespace {
 const QStringList Words{"export", "import", "reprice"};
 const QStringList ValueOptions{"--home", "--separator", "--percent", "--amount", "--keys", "--ending",
                                "--port", "--baud"};
-constexpr qint64 CsvSizeLimit = 16 * 1024 * 1024;   // far beyond 77 rows
 
 void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
 void out(const QString& s) { std::fprintf(stdout, "%s\n", s.toLocal8Bit().constData()); }
@@ -76,23 +75,6 @@ QString parse(const QStringList& args, FileArgs* a)
     return {};
 }
 
-QByteArray readCsv(const QString& path)
-{
-    const QString notPlain = NotAPlainFile(path);
-    if (!notPlain.isEmpty())
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(path), notPlain);
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(path), f.errorString());
-    const QByteArray data = f.read(CsvSizeLimit + 1);
-    if (f.error() != QFileDevice::NoError)
-        throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(path), f.errorString());
-    if (data.size() > CsvSizeLimit)
-        throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(path),
-                          QStringLiteral("larger than 16 MiB: not a price list"));
-    return data;
-}
-
 int runExport(const FileArgs& a, Workbook& wb)
 {
     char sep = DefaultCsvSeparator();
@@ -117,7 +99,7 @@ int runExport(const FileArgs& a, Workbook& wb)
 
 int runImport(const FileArgs& a, Workbook& wb)
 {
-    const QByteArray csv = readCsv(QFileInfo(a.Files[0]).absoluteFilePath());
+    const QByteArray csv = ReadCsvFile(QFileInfo(a.Files[0]).absoluteFilePath());
     const QString plu = QFileInfo(a.Files[1]).absoluteFilePath();
     const bool exists = QFileInfo::exists(plu);
     CheckAtomicWrite(plu);

@@ -1,10 +1,13 @@
 #include "pricecsv.h"
+#include "atomicfile.h"
 #include "codepage.h"
+#include "errors.h"
 #include "csvfile.h"
 #include "plufile.h"
 #include "pricemode.h"
 #include "regional.h"
 #include "workbook.h"
+#include <QFile>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -251,4 +254,22 @@ int ApplyPluCsv(const CsvImport& import, Workbook& wb)
         changed += rowChanged ? 1 : 0;
     }
     return changed;
+}
+
+QByteArray ReadCsvFile(const QString& path)
+{
+    constexpr qint64 sizeLimit = 16 * 1024 * 1024;   // far beyond 77 rows
+    const QString notPlain = NotAPlainFile(path);
+    if (!notPlain.isEmpty())
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(path), notPlain);
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw EInOutError(QStringLiteral("Cannot open file \"%1\".").arg(path), f.errorString());
+    const QByteArray data = f.read(sizeLimit + 1);
+    if (f.error() != QFileDevice::NoError)
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(path), f.errorString());
+    if (data.size() > sizeLimit)
+        throw EInOutError(QStringLiteral("Cannot read file \"%1\".").arg(path),
+                          QStringLiteral("larger than 16 MiB: not a price list"));
+    return data;
 }

@@ -46,5 +46,9 @@ struct CsvImport {
 // export and import unchanged).
 CsvImport ReadPluCsv(const QByteArray& bytes, const Workbook& wb);
 
+// The bytes of a CSV file; EInOutError when it cannot be read, is no plain
+// file, or is far too large for a price list.
+QByteArray ReadCsvFile(const QString& path);
+
 // Merges the rows of a good import into the table; the rows that changed.
 int ApplyPluCsv(const CsvImport& import, Workbook& wb);

@@ -189,8 +189,10 @@ QString Workbook::RangeMessage() const
 
 bool Workbook::SelectCell(int col, int row)
 {
-    if (col != colPrice)
+    if (col != colPrice) {
+        emit editAccepted();
         return true;
+    }
     double v = 0;
     if (!toPrice(Table.cell(colPrice, row), &v) || !priceInRange(v)) {
         dialogs().messageBox(RangeMessage(), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok);
@@ -202,13 +204,16 @@ bool Workbook::SelectCell(int col, int row)
         PriceTyped = false;
         Table.setStoredPrice(row, text);
     }
+    emit editAccepted();
     return true;
 }
 
 void Workbook::ExitGrid(int col, int row)
 {
-    if (col != colPrice)
+    if (col != colPrice) {
+        emit editAccepted();
         return;
+    }
     double v = 0;
     if (!toPrice(Table.cell(colPrice, row), &v)) {
         dialogs().beep();
@@ -219,6 +224,7 @@ void Workbook::ExitGrid(int col, int row)
     } else {
         Table.setCell(colPrice, row, priceText(v));
     }
+    emit editAccepted();
 }
 
 // ---------------------------------------------------------------- files
@@ -237,6 +243,7 @@ void Workbook::SavePluFile(const QString& fileName)
         data += PluFileLine(Table.cell(colPrice, r), Table.cell(colName, r), Table.cell(colUnit, r));
     WriteFileAtomically(fileName, data);   // throws: old file whole, Modified as it was
     Modified = false;
+    emit saved();
 }
 
 void Workbook::LoadPluFile(const QString& fileName)
@@ -286,6 +293,7 @@ void Workbook::LoadPluFile(const QString& fileName)
     }
     ShowRecords();
     Modified = false;
+    emit tableLoaded();
     emit titleChanged(WindowTitle());
 }
 

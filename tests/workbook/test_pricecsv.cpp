@@ -144,8 +144,9 @@ TEST(PriceCsv, RealLookingFilesImportIntoTheExpectedTable)
         }
         const QList<QByteArray> lines = before.split('\n'), after = tableBytes(b).split('\n');
         for (int r = 1; r <= PluCount; ++r) {
-            if (!named.contains(r))
+            if (!named.contains(r)) {
                 EXPECT_EQ(after[r - 1], lines[r - 1]) << "row " << r << " was not named";
+            }
         }
     }
 }
