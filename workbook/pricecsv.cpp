@@ -115,7 +115,7 @@ QString priceProblem(const QByteArray& text, const Workbook& wb, char separator,
     switch (ParseDecimalUnits(text, alt, decimals, &units)) {
     case DecimalParse::Ok: break;
     case DecimalParse::TooManyDecimals:
-        return QStringLiteral("the price has more than %1 decimals, as the price mode has").arg(decimals);
+        return QStringLiteral("the price has more than %1 decimals, the price mode's number").arg(decimals);
     case DecimalParse::TooLarge: return QStringLiteral("the price is above the maximum");
     default: return QStringLiteral("the price is not a number");
     }
