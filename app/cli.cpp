@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "clifiles.h"
 #include "interruptiblebus.h"
 #include "atomicfile.h"
 #include "codepage.h"
@@ -98,14 +99,15 @@ void onSigint(int)
     [[maybe_unused]] ssize_t n = write(SignalPipe[1], &c, 1);
 }
 
-const char UsageText[] = "usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
-                        "[--port NAME] [--baud N] [--home DIR]";
+const QByteArray UsageText =
+    QByteArray("usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
+               "[--port NAME] [--baud N] [--home DIR]\n") + FileCommandsUsage;
 
 int usage(const QString& why)
 {
     if (!why.isEmpty())
         err(why);
-    err(UsageText);
+    err(QString::fromLatin1(UsageText));
     return 2;
 }
 
@@ -171,10 +173,12 @@ int parseArguments(const QStringList& args, CliRequest* req)
         if (args[i] == "--port" || args[i] == "--baud" || args[i] == "--home")
             ++i;
         else if (args[i] == "--help") {
-            out(UsageText);
+            out(QString::fromLatin1(UsageText));
             return 0;
         }
     }
+    if (IsFileCommand(args))
+        return RunFileCommand(args);
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         // An empty value (a script's unset variable) would silently mean

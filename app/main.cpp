@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "clifiles.h"
 #include "scalesim.h"
 #include "dialogs.h"
 #include "exedir.h"

@@ -7,6 +7,10 @@
 #include "language.h"
 #include "messagetexts.h"
 #include "plugrid.h"
+#include "pricecsv.h"
+#include "pricedialogs.h"
+#include "tablehistory.h"
+#include "atomicfile.h"
 #include "printing.h"
 #include "printloader.h"
 #include "progressform.h"
@@ -175,11 +179,16 @@ void TMainForm::BuildMenus()
     OpenItem = menuItem(file, this, "OpenItem", "&Open...", "Open", QKeySequence(Qt::Key_F3));
     SaveItem = menuItem(file, this, "SaveItem", "&Save", "Save", QKeySequence(Qt::CTRL | Qt::Key_S));
     SaveasItem = menuItem(file, this, "SaveasItem", "Save &as...");
+    file->addSeparator();
+    ExportCsvItem = menuItem(file, this, "ExportCsvItem", "Export CSV...", "Export the prices to a CSV file");
+    ImportCsvItem = menuItem(file, this, "ImportCsvItem", "Import CSV...", "Merge prices from a CSV file");
     file->addSeparator()->setObjectName("N1");
     Print1 = menuItem(file, this, "Print1", "Print...");
     Printkeysheet1 = menuItem(file, this, "Printkeysheet1", "&Print key sheet");
     file->addSeparator()->setObjectName("N2");
     ExitItem = menuItem(file, this, "ExitItem", "E&xit", "Exit");
+
+    BuildEditMenu();
 
     QMenu* comm = menuBar()->addMenu("&Communication");
     comm->setObjectName("Communication1");
@@ -222,6 +231,8 @@ void TMainForm::BuildMenus()
     connect(ReportItem, &QAction::triggered, this, &TMainForm::ReportItemClick);
     connect(Salereport1, &QAction::triggered, this, &TMainForm::Salereport1Click);
     connect(AboutItem, &QAction::triggered, this, &TMainForm::AboutItemClick);
+    connect(ExportCsvItem, &QAction::triggered, this, &TMainForm::ExportCsvClick);
+    connect(ImportCsvItem, &QAction::triggered, this, &TMainForm::ImportCsvClick);
 
     // A hidden menu entry keeps its shortcut: F7 runs the sale report while
     // the link is open.
@@ -252,6 +263,20 @@ void TMainForm::BuildMenus()
     QAction* b2 = menuItem(PopupMenu2, this, "BaudRate2", "9600bps");
     connect(b1, &QAction::triggered, this, [this] { BaudRate2Click(2400); });
     connect(b2, &QAction::triggered, this, [this] { BaudRate2Click(9600); });
+}
+
+void TMainForm::BuildEditMenu()
+{
+    EditMenu = menuBar()->addMenu("&Edit");
+    EditMenu->setObjectName("EditMenu");
+    UndoItem = menuItem(EditMenu, this, "UndoItem", "&Undo", "Undo", QKeySequence(Qt::CTRL | Qt::Key_Z));
+    RedoItem = menuItem(EditMenu, this, "RedoItem", "&Redo", "Redo", QKeySequence(Qt::CTRL | Qt::Key_Y));
+    EditMenu->addSeparator();
+    ChangePricesItem = menuItem(EditMenu, this, "ChangePricesItem", "Change &prices...",
+                                "Raise or lower many prices at once");
+    connect(UndoItem, &QAction::triggered, this, &TMainForm::UndoClick);
+    connect(RedoItem, &QAction::triggered, this, &TMainForm::RedoClick);
+    connect(ChangePricesItem, &QAction::triggered, this, &TMainForm::ChangePricesClick);
 }
 
 void TMainForm::BuildToolbar()
@@ -406,6 +431,13 @@ void TMainForm::FormCreate()
             QApplication::restoreOverrideCursor();
     });
 
+    History = new TableHistory(Wb, this);
+    connect(&Wb, &Workbook::editAccepted, this, [this] { History->Commit(tr("Edit")); });
+    connect(&Wb, &Workbook::tableLoaded, History, &TableHistory::Clear);
+    connect(&Wb, &Workbook::saved, History, &TableHistory::Saved);
+    connect(History, &TableHistory::changed, this, &TMainForm::UpdateEditItems);
+    UpdateEditItems();
+
     try {
         CreateRecordFile();
     } catch (const AppError& e) {
@@ -514,11 +546,20 @@ void TMainForm::RunOnTable(const std::function<void()>& command)
 
 // ------------------------------------------------------------------ files
 
+void TMainForm::RunTableCommand(const QString& label, const std::function<void()>& command)
+{
+    if (!StringGrid1->EndEdit())
+        return;
+    History->Commit(tr("Edit"));
+    RunGuarded(command);
+    History->Commit(label);
+}
+
 // "&New" and "&Open..." may save the table when asked to.
-void TMainForm::NewItemClick() { RunOnTable([this] { Wb.NewItemClick(); }); }
-void TMainForm::OpenItemClick() { RunOnTable([this] { Wb.OpenItemClick(); }); }
-void TMainForm::SaveItemClick() { RunOnTable([this] { Wb.SaveItemClick(); }); }
-void TMainForm::SaveasItemClick() { RunOnTable([this] { Wb.SaveasItemClick(); }); }
+void TMainForm::NewItemClick() { RunTableCommand(tr("New"), [this] { Wb.NewItemClick(); }); }
+void TMainForm::OpenItemClick() { RunTableCommand(tr("Open"), [this] { Wb.OpenItemClick(); }); }
+void TMainForm::SaveItemClick() { RunTableCommand(tr("Edit"), [this] { Wb.SaveItemClick(); }); }
+void TMainForm::SaveasItemClick() { RunTableCommand(tr("Edit"), [this] { Wb.SaveasItemClick(); }); }
 
 void TMainForm::ExitItemClick() { close(); }
 
@@ -544,7 +585,100 @@ void TMainForm::AboutItemClick()
 
 void TMainForm::PriceDecimalClick(int modeIndex)
 {
-    RunOnTable([&] { Wb.PriceDecimalCommand(modeIndex); });
+    RunTableCommand(tr("Price decimal"), [&] { Wb.PriceDecimalCommand(modeIndex); });
+}
+
+// ------------------------------------------------------------------ CSV, bulk change, undo
+
+void TMainForm::ExportCsvClick()
+{
+    if (!StringGrid1->EndEdit())
+        return;
+    RunGuarded([this] {
+        QString path;
+        if (!dialogs().csvFileName(true, &path))
+            return;
+        WriteFileAtomically(path, ExportPluCsv(Wb.Table, DefaultCsvSeparator()));
+        statusBar()->showMessage(tr("%1 PLUs exported to %2").arg(PluCount).arg(path), 5000);
+    });
+}
+
+CsvImport TMainForm::ImportCsvFile(const QString& path, int* changed)
+{
+    const CsvImport import = ReadPluCsv(ReadCsvFile(path), Wb);
+    *changed = 0;
+    if (import.ok()) {
+        History->Commit(tr("Edit"));
+        *changed = ApplyPluCsv(import, Wb);
+        if (*changed > 0)
+            Wb.Modified = true;
+        History->Commit(tr("Import CSV"));
+    }
+    return import;
+}
+
+void TMainForm::ImportCsvClick()
+{
+    if (!StringGrid1->EndEdit())
+        return;
+    RunGuarded([this] {
+        QString path;
+        if (!dialogs().csvFileName(false, &path))
+            return;
+        int changed = 0;
+        const CsvImport import = ImportCsvFile(path, &changed);
+        if (!import.ok()) {
+            ImportProblemsDialog(import, path, this).exec();
+            return;
+        }
+        dialogs().messageBox(tr("%n row(s) changed.", nullptr, changed), tr("Import CSV"), MsgIcon::Information,
+                             MsgButtons::Ok);
+    });
+}
+
+void TMainForm::ApplyPriceChange(const RepricePlan& plan)
+{
+    if (!plan.ok() || plan.Changes.isEmpty())
+        return;
+    RunTableCommand(tr("Change prices"), [&] {
+        ApplyReprice(Wb, plan);
+        Wb.Modified = true;
+    });
+}
+
+void TMainForm::ChangePricesClick()
+{
+    if (!StringGrid1->EndEdit())
+        return;
+    QList<int> rows;
+    for (const QModelIndex& i : StringGrid1->selectionModel()->selectedIndexes())
+        if (!rows.contains(i.row() + 1))
+            rows << i.row() + 1;
+    std::sort(rows.begin(), rows.end());
+    RepriceDialog dialog(Wb, rows, this);
+    if (dialog.exec() == QDialog::Accepted)
+        ApplyPriceChange(dialog.Plan);
+}
+
+void TMainForm::UndoClick()
+{
+    if (StringGrid1->EndEdit())
+        RunGuarded([this] { History->Undo(); });
+}
+
+void TMainForm::RedoClick()
+{
+    if (StringGrid1->EndEdit())
+        RunGuarded([this] { History->Redo(); });
+}
+
+void TMainForm::UpdateEditItems()
+{
+    UndoItem->setEnabled(History->CanUndo());
+    RedoItem->setEnabled(History->CanRedo());
+    const QString undo = History->UndoText(), redo = History->RedoText();
+    UndoItem->setText(undo.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(undo));
+    RedoItem->setText(redo.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(redo));
 }
 
 // ------------------------------------------------------------------ printing
@@ -579,22 +713,20 @@ void TMainForm::Printkeysheet1Click()
 
 // ------------------------------------------------------------------ scale
 
-void TMainForm::RunScaleCommand(CommandOutcome (ScaleCommands::*command)(), bool readsTable)
+void TMainForm::RunScaleCommand(CommandOutcome (ScaleCommands::*command)())
 {
-    if (!PortOpen)   // a hidden menu entry reads as disabled, whatever its state
-        return;
-    const auto run = [this, command] { (Commands.get()->*command)(); };
-    if (readsTable)
-        RunOnTable(run);
-    else
-        RunGuarded(run);
+    // A hidden menu entry reads as disabled, whatever its state. An upload
+    // replaces the table and a command may take over the scale's price mode:
+    // both are undone as one step. Every command ends the open cell edit
+    // first, so that an unchecked price never reaches the scale or the table.
+    if (PortOpen)
+        RunTableCommand(tr("Scale command"), [this, command] { (Commands.get()->*command)(); });
 }
 
-// Upload reads the table too: it may save it before it replaces it.
-void TMainForm::DownloadItemClick() { RunScaleCommand(&ScaleCommands::DownloadItemClick, true); }
-void TMainForm::UploadItemClick() { RunScaleCommand(&ScaleCommands::UploadItemClick, true); }
-void TMainForm::ReportItemClick() { RunScaleCommand(&ScaleCommands::ReportItemClick, false); }
-void TMainForm::Salereport1Click() { RunScaleCommand(&ScaleCommands::Salereport1Click, false); }
+void TMainForm::DownloadItemClick() { RunScaleCommand(&ScaleCommands::DownloadItemClick); }
+void TMainForm::UploadItemClick() { RunScaleCommand(&ScaleCommands::UploadItemClick); }
+void TMainForm::ReportItemClick() { RunScaleCommand(&ScaleCommands::ReportItemClick); }
+void TMainForm::Salereport1Click() { RunScaleCommand(&ScaleCommands::Salereport1Click); }
 
 void TMainForm::RefreshReportGrid()
 {

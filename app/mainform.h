@@ -1,5 +1,6 @@
 #pragma once
 #include "linksettings.h"
+#include "reprice.h"
 #include "workbook.h"
 #include <QDialog>
 #include <QFont>
@@ -18,7 +19,9 @@ class PluGridModel;
 class PluGridView;
 class ScaleCommands;
 struct CommandOutcome;
+class TableHistory;
 class TitleHeader;
+struct CsvImport;
 class TKYRBusComm;
 class TProgressForm;
 class TVemraencode;
@@ -71,6 +74,10 @@ public:
     QAction *Chinese1, *English1, *Spanish1, *AboutItem, *Contents1;
     QMenu* LanguageMenu;
     QAction* Pricedecimal[6];
+    // Prices from and to spreadsheets, bulk changes, undo.
+    QAction *ExportCsvItem, *ImportCsvItem, *UndoItem, *RedoItem, *ChangePricesItem;
+    QMenu* EditMenu;
+    TableHistory* History = nullptr;
 
     // One printer for the whole run: the key sheet's switch to landscape stays.
     std::unique_ptr<PrintDevice> Printer;
@@ -100,6 +107,15 @@ public:
     void ToolbarButton973Click();
     void UpdatePortButtons(bool portClosed);
     void PriceDecimalClick(int modeIndex);
+    void ExportCsvClick();
+    void ImportCsvClick();
+    void ChangePricesClick();
+    void UndoClick();
+    void RedoClick();
+    // The merge of a CSV file into the table, as one undo step; a refused
+    // import changes nothing. Throws EInOutError when the file cannot be read.
+    CsvImport ImportCsvFile(const QString& path, int* changed);
+    void ApplyPriceChange(const RepricePlan& plan);
     void LoadLanguage();
     void ApplyStartupLayout();
 
@@ -118,8 +134,13 @@ private:
     // A command that reads the table: only when the price being edited
     // passes the check of leaving its cell.
     void RunOnTable(const std::function<void()>& command);
+    // A command that changes the table: the open cell edit ends first (a
+    // refused cell stops it), and the change becomes one undo step.
+    void RunTableCommand(const QString& label, const std::function<void()>& command);
+    void BuildEditMenu();
+    void UpdateEditItems();
     // A scale command, only while the link is open.
-    void RunScaleCommand(CommandOutcome (ScaleCommands::*command)(), bool readsTable);
+    void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());
     PrintDevice& printDevice();
     void RefreshReportGrid();
     bool Shown = false;

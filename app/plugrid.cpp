@@ -54,7 +54,7 @@ PluGridModel::PluGridModel(Workbook& wb, QObject* parent) : QAbstractTableModel(
 int PluGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluCount; }
 int PluGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : PluColumns; }
 
-QString PluGridModel::KeyLabel(int row) { return PluKeyLabel(row); }
+QString PluGridModel::KeyLabel(int row) { return QString::fromLatin1(PluKeyLabel(row)); }
 
 QVariant PluGridModel::data(const QModelIndex& index, int role) const
 {

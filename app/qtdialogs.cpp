@@ -74,6 +74,18 @@ bool QtDialogs::saveFileName(QString* path)
     return ok;
 }
 
+bool QtDialogs::csvFileName(bool save, QString* path)
+{
+    QFileDialog d(Owner, QString(), QDir::currentPath(), QStringLiteral("CSV files (*.csv)"));
+    d.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    d.setDefaultSuffix("csv");
+    d.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty())
+        return false;
+    *path = d.selectedFiles().first();
+    return true;
+}
+
 void QtDialogs::beep() { QApplication::beep(); }
 
 MsgResult ConsoleDialogs::messageBox(const QString& text, const QString&, MsgIcon icon,

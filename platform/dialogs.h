@@ -21,6 +21,14 @@ public:
     // overwriting. False when cancelled.
     virtual bool openFileName(QString* path) = 0;
     virtual bool saveFileName(QString* path) = 0;
+    // The same for CSV files (*.csv, default extension csv). Nobody answers
+    // where no dialog can be shown.
+    virtual bool csvFileName(bool save, QString* path)
+    {
+        (void)save;
+        (void)path;
+        return false;
+    }
     // The simple beep.
     virtual void beep() = 0;
 };

@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [build|test|package|ci]
 set -euo pipefail
 kind=${1:-build}
-pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core)
+pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core libcsv-dev)
 case "$kind" in
   test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils) ;;
   package) pkgs+=(dpkg-dev help2man) ;;

@@ -8,8 +8,11 @@ enum PluColumn { colNumber = 0, colPrice = 1, colName = 2, colUnit = 3 };
 constexpr int PluColumns = 4;     // column 3 stays in the data, never displayed
 constexpr int PluRows = PluCount + 1;
 
-// The key of table row r: "M1".."M7" for rows 1..7, "U1".."U70" after them.
-QString PluKeyLabel(int row);
+// "M1".."M7", "U1".."U70" for rows 1..77.
+QByteArray PluKeyLabel(int row);
+// The row of a key: "M1".."U70" (letter case ignored) or the PLU number
+// 1..77, blanks around ignored; 0 for anything else.
+int PluRowOfKey(const QByteArray& key);
 
 struct TPluRecord {
     double Price = 0;

@@ -62,3 +62,50 @@ QByteArray ZeroText(int priceDecimal)
         return {};
     return QByteArray("0") + regional::decimalSeparator() + QByteArray(priceDecimal, '0');
 }
+
+long long UnitScale(int decimals)
+{
+    long long scale = 1;
+    for (int i = 0; i < decimals && i < 6; ++i)
+        scale *= 10;
+    return scale;
+}
+
+DecimalParse ParseDecimalUnits(const QByteArray& text, char altMark, int decimals, long long* units)
+{
+    const QByteArray t = text.trimmed();
+    qsizetype i = 0;
+    const bool negative = i < t.size() && t[i] == '-';
+    if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+        ++i;
+    QByteArray whole, fraction;
+    bool mark = false;
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (c >= '0' && c <= '9')
+            (mark ? fraction : whole) += c;
+        else if (!mark && (c == '.' || (altMark && c == altMark)))
+            mark = true;
+        else
+            return DecimalParse::NotANumber;
+    }
+    if (whole.isEmpty() && fraction.isEmpty())
+        return DecimalParse::NotANumber;
+    for (qsizetype k = decimals; k < fraction.size(); ++k)
+        if (fraction[k] != '0')
+            return DecimalParse::TooManyDecimals;
+    while (whole.size() > 1 && whole[0] == '0')
+        whole.remove(0, 1);
+    if (whole.size() > 12)   // far beyond any price; keeps the units in range
+        return DecimalParse::TooLarge;
+    fraction = fraction.left(decimals).leftJustified(decimals, '0');
+    const long long v = (whole.isEmpty() ? 0 : whole.toLongLong()) * UnitScale(decimals)
+        + (fraction.isEmpty() ? 0 : fraction.toLongLong());
+    *units = negative ? -v : v;
+    return DecimalParse::Ok;
+}
+
+QByteArray PriceTextOfUnits(long long units, int decimals)
+{
+    return PriceText(double(units) / double(UnitScale(decimals)), decimals);
+}

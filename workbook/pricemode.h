@@ -32,3 +32,14 @@ void ApplyPriceMode(const PriceModeRow& row, TIniOptions& options);
 QByteArray PriceText(double v, int priceDecimal);
 // "0" in mode 0, "0" + separator + N zeros in modes 1..3, empty otherwise.
 QByteArray ZeroText(int priceDecimal);
+
+// A number as operators and other programs write it: an optional sign,
+// digits with at most one decimal mark ('.', or `altMark` when not 0),
+// blanks around; no exponent, no thousands separator. The value is taken
+// in units of 10^-decimals; decimals past those count only when not zero.
+enum class DecimalParse { Ok, NotANumber, TooManyDecimals, TooLarge };
+DecimalParse ParseDecimalUnits(const QByteArray& text, char altMark, int decimals, long long* units);
+// 10^decimals, for 0 to 6 decimals.
+long long UnitScale(int decimals);
+// The price text of `units` in mode `decimals`.
+QByteArray PriceTextOfUnits(long long units, int decimals);

@@ -212,8 +212,10 @@ void Workbook::followStore(int row, const QByteArray& accepted, double v)
 
 bool Workbook::SelectCell(int col, int row)
 {
-    if (col != colPrice)
+    if (col != colPrice) {
+        emit editAccepted();
         return true;
+    }
     const QByteArray accepted = Table.cell(colPrice, row);
     double v = 0;
     if (!toPrice(accepted, &v) || !priceInRange(v)) {
@@ -230,13 +232,16 @@ bool Workbook::SelectCell(int col, int row)
     }
     if (PendingRow == row)
         PendingRow = 0;
+    emit editAccepted();
     return true;
 }
 
 void Workbook::ExitGrid(int col, int row)
 {
-    if (col != colPrice)
+    if (col != colPrice) {
+        emit editAccepted();
         return;
+    }
     const QByteArray accepted = Table.cell(colPrice, row);
     double v = 0;
     if (!toPrice(accepted, &v)) {
@@ -253,6 +258,7 @@ void Workbook::ExitGrid(int col, int row)
     }
     if (PendingRow == row)
         PendingRow = 0;
+    emit editAccepted();
 }
 
 bool Workbook::EndEdit()
@@ -276,6 +282,7 @@ void Workbook::SavePluFile(const QString& fileName)
         data += PluFileLine(Table.cell(colPrice, r), Table.cell(colName, r), Table.cell(colUnit, r));
     WriteFileAtomically(fileName, data);   // throws: old file whole, Modified as it was
     Modified = false;
+    emit saved();
 }
 
 void Workbook::LoadPluFile(const QString& fileName)
@@ -302,6 +309,7 @@ void Workbook::LoadPluFile(const QString& fileName)
     }
     ShowRecords();
     Modified = false;
+    emit tableLoaded();
     emit titleChanged(WindowTitle());
 }
 
@@ -395,7 +403,7 @@ bool Workbook::PriceDecimalCommand(int modeIndex)
     // The stored text is named: the cell may show it rounded into range.
     for (int r = 1; r <= PluCount; ++r) {
         if (stored[r] < 0 || stored[r] > mode.Max) {
-            showRangeMessage(rangeMessage(mode.Decimals, mode.Max) + QLatin1Char('\n') + PluKeyLabel(r) +
+            showRangeMessage(rangeMessage(mode.Decimals, mode.Max) + QLatin1Char('\n') + QString::fromLatin1(PluKeyLabel(r)) +
                              QStringLiteral(": ") + QString::fromLatin1(Table.storedPrice(r).trimmed()));
             return false;
         }

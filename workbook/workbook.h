@@ -86,6 +86,9 @@ signals:
     void titleChanged(const QString& title);   // after an open and a save-as
     void memoCleared();                        // "&New" empties Memo2
     void cursorBusy(bool busy);                // hourglass while reading/writing
+    void editAccepted();                       // a cell was left or the grid exited: one undo step
+    void tableLoaded();                        // a PLU file was read: the undo history starts anew
+    void saved();                              // the table is what a file holds
 
 private:
     int PendingRow = 0;

@@ -842,3 +842,127 @@ TEST_F(Window, AModeChangeThatAPriceDoesNotFitNamesTheKeyAndChangesNothing)
     type("1.5");
     EXPECT_EQ(cell(colPrice, 20), "15");
 }
+
+// ------------------------------------------------------------------ undo
+
+#include "codepage.h"
+#include "pricecsv.h"
+#include "tablehistory.h"
+#include "tablesnapshot.h"
+
+namespace {
+// A window on a file that was just opened: the history is empty, the table
+// unmodified, and row 3 holds a name that does not decode in UTF-8.
+struct UndoWindow : WindowWithScale {
+    void openFile()
+    {
+        cp::setName("UTF-8");
+        home.write("start.KYR", "   12.50\tApple        \tkg\r\n    1.00\tPear         \tkg\r\n"
+                                "    2.00\tK\xE4se         \tlb\r\n");
+        form->Wb.LoadPluFile(home.file("start.KYR"));
+        ASSERT_FALSE(form->Wb.Modified);
+        ASSERT_FALSE(form->UndoItem->isEnabled());
+    }
+    void TearDown() override
+    {
+        WindowWithScale::TearDown();
+        cp::useLocaleCodePage();
+    }
+    TableSnapshot now() { return CaptureTable(form->Wb); }
+};
+} // namespace
+
+TEST_F(UndoWindow, EveryKindOfChangeIsUndoneAndRedoneWithTheModifiedFlag)
+{
+    struct Case {
+        const char* what;
+        std::function<void(UndoWindow&)> change;
+        bool modifiedAfterUndo, modifiedAfterRedo;
+    };
+    const QList<Case> cases = {
+        {"a typed price", [](UndoWindow& w) { w.go(colPrice, 1); w.type("7"); w.key(Qt::Key_Down); }, false, true},
+        {"a typed name",
+         [](UndoWindow& w) { w.go(colName, 4); w.type("Brie"); w.key(Qt::Key_Up); }, false, true},
+        {"an import", [](UndoWindow& w) {
+             w.home.write("in.csv", "Key,Unit Price,Name\nM2,3.5,Plum\nU1,1,Fig\n");
+             int changed = 0;
+             EXPECT_TRUE(w.form->ImportCsvFile(w.home.file("in.csv"), &changed).ok());
+             EXPECT_EQ(changed, 2);
+         }, false, true},
+        {"a bulk change", [](UndoWindow& w) {
+             RepriceRequest r;
+             r.Value = "10";
+             r.Rows = {1, 2, 3};
+             w.form->ApplyPriceChange(PlanReprice(w.form->Wb, r));
+         }, false, true},
+        {"New", [](UndoWindow& w) { w.form->NewItemClick(); }, false, true},
+        {"a price decimal mode", [](UndoWindow& w) { w.form->PriceDecimalClick(0); }, false, true},
+        {"an upload", [](UndoWindow& w) {
+             w.scale->setPlu(5, {0, 999});
+             w.form->ToolbarButton972Click();
+             w.form->UploadItemClick();
+             w.form->ToolbarButton973Click();
+         }, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        openWithScale();
+        form->ToolbarButton973Click();
+        openFile();
+        const TableSnapshot before = now();
+        c.change(*this);
+        const TableSnapshot after = now();
+        ASSERT_FALSE(after == before);
+        ASSERT_TRUE(form->UndoItem->isEnabled());
+        form->UndoItem->trigger();
+        EXPECT_TRUE(now() == before);
+        EXPECT_EQ(cell(colName, 3), "K\xE4se         ");
+        EXPECT_EQ(form->Wb.Modified, c.modifiedAfterUndo);
+        ASSERT_TRUE(form->RedoItem->isEnabled());
+        form->RedoItem->trigger();
+        EXPECT_TRUE(now() == after);
+        EXPECT_EQ(form->Wb.Modified, c.modifiedAfterRedo);
+        TearDown();
+    }
+}
+
+TEST_F(UndoWindow, KeysSavingAndOpeningAFile)
+{
+    open();
+    openFile();
+    go(colPrice, 1);
+    type("8");
+    key(Qt::Key_Down);
+    go(colPrice, 2);
+    type("9");
+    key(Qt::Key_Down);
+    QTest::keyClick(form->StringGrid1, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(cell(colPrice, 2), "1.00");
+    EXPECT_EQ(cell(colPrice, 1), "8.00");
+    EXPECT_TRUE(form->Wb.Modified);
+    form->SaveItemClick();
+    EXPECT_FALSE(form->Wb.Modified);
+    QTest::keyClick(form->StringGrid1, Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(cell(colPrice, 2), "9.00");
+    EXPECT_TRUE(form->Wb.Modified);
+    QTest::keyClick(form->StringGrid1, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(form->Wb.Modified);   // back where it was saved
+    form->Wb.LoadPluFile(home.file("start.KYR"));
+    EXPECT_FALSE(form->UndoItem->isEnabled());
+    EXPECT_FALSE(form->RedoItem->isEnabled());
+}
+
+TEST_F(UndoWindow, ARefusedImportChangesNothingAndLeavesNoStep)
+{
+    open();
+    openFile();
+    const TableSnapshot before = now();
+    home.write("in.csv", "Key;Unit Price\nM1;2\nM9;3\n");
+    int changed = -1;
+    const CsvImport in = form->ImportCsvFile(home.file("in.csv"), &changed);
+    EXPECT_EQ(in.report(), "line 3, M9: unknown key");
+    EXPECT_EQ(changed, 0);
+    EXPECT_TRUE(now() == before);
+    EXPECT_FALSE(form->UndoItem->isEnabled());
+    EXPECT_FALSE(form->Wb.Modified);
+}

@@ -22,6 +22,15 @@ bool ScriptedDialogs::openFileName(QString* path)
     return true;
 }
 
+bool ScriptedDialogs::csvFileName(bool, QString* path)
+{
+    const QString answer = CsvAnswers.isEmpty() ? QString() : CsvAnswers.takeFirst();
+    if (answer.isEmpty())
+        return false;
+    *path = answer;
+    return true;
+}
+
 bool ScriptedDialogs::saveFileName(QString* path)
 {
     ++SaveAsked;

@@ -24,11 +24,13 @@ public:
     QList<MsgResult> Answers;    // next answers to message boxes; Ok when empty
     QStringList OpenAnswers;     // next open dialog results; empty string = cancel
     QStringList SaveAnswers;     // next save dialog results; empty string = cancel
+    QStringList CsvAnswers;      // next CSV dialog results, open or save; empty string = cancel
 
     MsgResult messageBox(const QString& text, const QString& caption, MsgIcon icon,
                          MsgButtons buttons) override;
     void errorBox(const QString& text) override;
     bool openFileName(QString* path) override;
     bool saveFileName(QString* path) override;
+    bool csvFileName(bool save, QString* path) override;
     void beep() override;
 };
