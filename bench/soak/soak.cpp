@@ -109,6 +109,14 @@ Child runManager(const Config& cfg, const std::vector<std::string>& args, const 
     return child;
 }
 
+// One command with its own program directory `home`, which also keeps its output.
+Child runCommand(const Config& cfg, const char* command, const fs::path& file, const std::string& port,
+                 const fs::path& home)
+{
+    fs::create_directories(home);
+    return runManager(cfg, {command, file.string(), "--port", port, "--home", home.string()}, home);
+}
+
 // ---------------------------------------------------------------- faults
 
 std::string randomFault(std::mt19937& rng, bool download)
@@ -227,15 +235,9 @@ RunResult downloadRun(const Config& cfg, std::mt19937& rng, std::uint32_t seed, 
     clean.setSaleFigures(faulty.saleFigures());
     for (const auto& f : faults)
         faulty.addFault(f);
-    fs::create_directories(dir / "run");
-    fs::create_directories(dir / "ref");
-    const Child c = runManager(cfg, {"download", (dir / "PRICES.KYR").string(), "--port", faulty.start(), "--home",
-                                     (dir / "run").string()},
-                               dir / "run");
+    const Child c = runCommand(cfg, "download", dir / "PRICES.KYR", faulty.start(), dir / "run");
     faulty.stop();
-    const Child r = runManager(cfg, {"download", (dir / "PRICES.KYR").string(), "--port", clean.start(), "--home",
-                                     (dir / "ref").string()},
-                               dir / "ref");
+    const Child r = runCommand(cfg, "download", dir / "PRICES.KYR", clean.start(), dir / "ref");
     clean.stop();
     if (r.status != 0)
         return {Ending::Other, "the fault-free download ended with " + std::to_string(r.status)};
@@ -258,16 +260,10 @@ RunResult uploadRun(const Config& cfg, std::mt19937& rng, std::uint32_t seed, co
     randomScale(sim, rng);
     for (const auto& f : faults)
         sim.addFault(f);
-    fs::create_directories(dir / "run");
-    fs::create_directories(dir / "ref");
     const std::string port = sim.start();
-    const Child c = runManager(cfg, {"upload", (dir / "GOT.KYR").string(), "--port", port, "--home",
-                                     (dir / "run").string()},
-                               dir / "run");
+    const Child c = runCommand(cfg, "upload", dir / "GOT.KYR", port, dir / "run");
     sim.clearFaults();
-    const Child r = runManager(cfg, {"upload", (dir / "WANT.KYR").string(), "--port", port, "--home",
-                                     (dir / "ref").string()},
-                               dir / "ref");
+    const Child r = runCommand(cfg, "upload", dir / "WANT.KYR", port, dir / "ref");
     sim.stop();
     if (r.status != 0)
         return {Ending::Other, "the fault-free upload ended with " + std::to_string(r.status)};
