@@ -895,6 +895,20 @@ TEST_F(UndoWindow, EveryKindOfChangeIsUndoneAndRedoneWithTheModifiedFlag)
              r.Rows = {1, 2, 3};
              w.form->ApplyPriceChange(PlanReprice(w.form->Wb, r));
          }, false, true},
+        {"a pasted price", [](UndoWindow& w) {
+             w.go(colPrice, 2);
+             w.key(Qt::Key_Return);   // the editor opens with the text selected
+             QApplication::clipboard()->setText("7.50");
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+             w.key(Qt::Key_Down);
+         }, false, true},
+        {"Delete in a price", [](UndoWindow& w) {
+             w.go(colPrice, 1);
+             w.key(Qt::Key_Return);
+             w.key(Qt::Key_Home);
+             w.key(Qt::Key_Delete);
+             w.key(Qt::Key_Down);
+         }, false, true},
         {"New", [](UndoWindow& w) { w.form->NewItemClick(); }, false, true},
         {"a price decimal mode", [](UndoWindow& w) { w.form->PriceDecimalClick(0); }, false, true},
         {"an upload", [](UndoWindow& w) {
