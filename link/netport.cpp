@@ -237,7 +237,7 @@ void TNetPort::Negotiate(int fd, const NetAddress& a, QByteArray* early)
                                 .arg(a.port));
         uint8_t buf[512];
         const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n == 0)
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
             Fail(a.text() + ": the device server closed the connection (its serial port may be "
                             "in use by another client)");
         if (n < 0 && errno != EAGAIN && errno != EINTR)
