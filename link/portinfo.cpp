@@ -243,7 +243,8 @@ QList<SerialPortEntry> ListSerialPorts()
             d << QString("USB %1:%2")
                      .arg(info.vendorIdentifier(), 4, 16, QChar('0'))
                      .arg(info.productIdentifier(), 4, 16, QChar('0'));
-        e.description = d.join(", ");
+        e.description = d.isEmpty() && info.portName().startsWith("ttyS") ? QStringLiteral("built-in serial port")
+                                                                           : d.join(", ");
         FillPortState(e);
         out << e;
     }
