@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "clifiles.h"
+#include "cliports.h"
 #include "interruptiblebus.h"
 #include "atomicfile.h"
 #include "codepage.h"
@@ -179,6 +180,8 @@ int parseArguments(const QStringList& args, CliRequest* req)
     }
     if (IsFileCommand(args))
         return RunFileCommand(args);
+    if (IsPortsCommand(args))
+        return RunPortsCommand(args);
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         // An empty value (a script's unset variable) would silently mean

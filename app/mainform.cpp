@@ -1,4 +1,5 @@
 #include "mainform.h"
+#include "portselectform.h"
 #include "codepage.h"
 #include "dialogs.h"
 #include "errors.h"
@@ -257,6 +258,11 @@ void TMainForm::BuildMenus()
         QAction* a = menuItem(PopupMenu1, this, name.constData(), QStringLiteral("COM%1").arg(n));
         connect(a, &QAction::triggered, this, [this, n] { COM1ItemClick(n); });
     }
+    PopupMenu1->addSeparator();
+    QAction* selectPort = menuItem(PopupMenu1, this, "SelectPortItem", "Select port...");
+    connect(selectPort, &QAction::triggered, this, [this] {
+        RunGuarded([&] { SelectPortFor(Link.PortNumber, this); });
+    });
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName("PopupMenu2");
     QAction* b1 = menuItem(PopupMenu2, this, "BaudRate1", "2400bps");

@@ -1,6 +1,7 @@
 #include "comm.h"
 #include "exedir.h"
 #include "inifile.h"
+#include "portinfo.h"
 #include <QFile>
 #include <QRegularExpression>
 #include <QtGlobal>
@@ -34,19 +35,7 @@ constexpr size_t MaxPending = 64 * 1024;
 
 QString Reason(const QString& path, int err)
 {
-    const QString head = path + ": ";
-    switch (err) {
-    case EACCES:
-    case EPERM:
-        return head + qt_error_string(err) +
-               " (serial ports need membership of the dialout group: "
-               "sudo usermod -aG dialout $USER, then log in again)";
-    case EBUSY:
-    case EWOULDBLOCK:
-        return head + "the port is in use by another program";
-    default:
-        return head + qt_error_string(err);
-    }
+    return OpenFailureHint(path, err);
 }
 
 void ReleaseDevice(int fd)

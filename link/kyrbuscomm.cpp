@@ -2,6 +2,7 @@
 #include "atomicfile.h"
 #include "comm.h"
 #include "exedir.h"
+#include "linkport.h"
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -53,7 +54,7 @@ int64_t TQtWaitClock::NowMs() const
 // ------------------------------------------------------------------ engine
 
 TKYRBusComm::TKYRBusComm(QObject* parent)
-    : QObject(parent), OwnedComm(std::make_unique<TComm>()),
+    : QObject(parent), OwnedComm(MakeLinkPort()),
       OwnedClock(std::make_unique<TQtWaitClock>())
 {
     PortRef = OwnedComm.get();

@@ -150,7 +150,7 @@ private:
     void NoteFailure(const QString& cause);
     int Retries() const;
 
-    std::unique_ptr<TComm> OwnedComm;
+    std::unique_ptr<IPort> OwnedComm;   // a serial line or a device server (linkport.h)
     std::unique_ptr<TQtWaitClock> OwnedClock;
     IPort* PortRef = nullptr;
     IWaitClock* Clock = nullptr;

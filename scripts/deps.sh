@@ -3,12 +3,13 @@
 # Usage: scripts/deps.sh [build|test|package|ci]
 set -euo pipefail
 kind=${1:-build}
-pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core libcsv-dev)
+pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core libcsv-dev
+      qt6-serialport-dev)
 case "$kind" in
-  test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils) ;;
+  test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils ser2net) ;;
   package) pkgs+=(dpkg-dev help2man) ;;
   ci)   pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils clang libclang-rt-14-dev
-              dpkg-dev help2man appstream desktop-file-utils) ;;
+              dpkg-dev help2man appstream desktop-file-utils ser2net) ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,0 +1,195 @@
+// Full PLU download through the real engine at 9600 bit/s against
+// varlo-scale-sim, over the pty and through ser2net, one after the other in
+// one run. The device server must cost no more than 5 % over the pty.
+//   bench_ser2net [--sim PATH] [--rounds N] [--chardelay: keep the server's default batching]
+#include "dialogs.h"
+#include "exedir.h"
+#include "inioptions.h"
+#include "kyrbuscomm.h"
+#include "plutable.h"
+#include "progress.h"
+#include "scalecommands.h"
+#include "vemraencode.h"
+#include "workbook.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr unsigned Baud = 9600;
+
+class SilentDialogs : public Dialogs {
+public:
+    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override { return MsgResult::Ok; }
+    void errorBox(const QString&) override {}
+    bool openFileName(QString*) override { return false; }
+    bool saveFileName(QString*) override { return false; }
+    void beep() override {}
+};
+
+class NullProgress : public IProgress {
+public:
+    void Show() override { State = 0; }
+    void Close() override {}
+    void SetStatus(const QString&, bool error) override { State = error ? 1 : State; }
+    void SetTotal(int) override {}
+    void SetCurrent(int) override {}
+    int ProgressState() const override { return State; }
+    void WaitUntilClosed() override { State = 2; }
+    int State = 0;
+};
+
+// Counts the bytes each request puts on the wire, both ways.
+class CountingBus : public IBusMaster {
+public:
+    explicit CountingBus(IBusMaster& inner) : Inner(inner) {}
+    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    {
+        std::memcpy(Inner.Buffer, Buffer, sizeof Buffer);
+        Bytes += (command == 0x44 || command == 0x05 ? 1 : length + 6) + 1;
+        return Inner.SendCommand(command, bank, address, length);
+    }
+    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    {
+        const bool ok = Inner.ReadBlock(command, bank, address, length);
+        std::memcpy(Buffer, Inner.Buffer, sizeof Buffer);
+        Bytes += 6 + length + 7;
+        return ok;
+    }
+    void Cancel() override { Inner.Cancel(); }
+    IBusMaster& Inner;
+    long long Bytes = 0;
+};
+
+double WireSeconds = 0;
+
+uint16_t FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Seconds one download takes on `port`; negative when it failed.
+double Download(const QString& port)
+{
+    QTemporaryDir home;
+    SetExeDir(home.path() + "/");
+    TIniOptions options;
+    Workbook wb(options);
+    wb.Initialise();
+    for (int r = 1; r <= PluCount; ++r)
+        wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
+    TKYRBusComm engine;
+    engine.CommName = port;
+    engine.SetBaudRate(Baud);
+    engine.TraceEnabled = -1;
+    try {
+        engine.SetActive(true);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_ser2net: %s: %s\n", qPrintable(port), e.what());
+        return -1;
+    }
+    NullProgress progress;
+    TVemraencode codec;
+    CountingBus bus(engine);
+    ScaleCommands commands(bus, progress, wb, codec);
+    QElapsedTimer wall;
+    wall.start();
+    const CommandOutcome out = commands.DownloadItemClick();
+    const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+    WireSeconds = double(bus.Bytes) * 10 / Baud;
+    engine.SetActive(false);
+    QThread::msleep(300);   // the device server lets go of the line
+    return out.kind == CommandOutcome::Succeeded ? elapsed : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    SilentDialogs dialogs;
+    setDialogs(&dialogs);
+    QString simPath = QStringLiteral(VARLO_SCALE_SIM);
+    int rounds = 3;
+    bool chardelay = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--sim" && i + 1 < args.size())
+            simPath = args[++i];
+        else if (args[i] == "--chardelay")
+            chardelay = true;
+        else if (args[i] == "--rounds" && i + 1 < args.size())
+            rounds = qMax(1, args[++i].toInt());
+        else {
+            std::fprintf(stderr, "usage: bench_ser2net [--sim PATH] [--rounds N] [--chardelay]\n");
+            return 2;
+        }
+    }
+    QProcess sim;
+    sim.start(simPath, {"--baud", QString::number(Baud), "--latency", "0", "--demo", "--stdin-control"});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
+        return 2;
+    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
+
+    QTemporaryDir dir;
+    const uint16_t raw = FreePort(), telnet = FreePort();
+    QFile cfg(dir.filePath("ser2net.yaml"));
+    cfg.open(QIODevice::WriteOnly);
+    // As a shop sets a device server up for a request-reply device: nodelay
+    // (no Nagle on its side, which holds a reply's second byte back until
+    // the first is acknowledged) and chardelay off (by default it waits two
+    // character times to send bigger packets). --chardelay keeps the latter.
+    const QString options = chardelay ? "" : "  options:\n    chardelay: false\n";
+    cfg.write(QString("connection: &raw\n  accepter: tcp(nodelay),127.0.0.1,%1\n  connector: serialdev,%3,9600n81,local\n%4"
+                      "connection: &tel\n  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,%2\n"
+                      "  connector: serialdev,%3,9600n81,local\n%4").arg(raw).arg(telnet).arg(pty, options).toUtf8());
+    cfg.close();
+    QProcess server;
+    server.start("ser2net", {"-n", "-u", "-c", cfg.fileName(), "-P", dir.filePath("pid")});
+    if (!server.waitForStarted(5000)) {
+        std::fprintf(stderr, "bench_ser2net: cannot start ser2net\n");
+        return 2;
+    }
+    QThread::msleep(500);
+
+    // Best of `rounds` for each road, the roads taking turns.
+    const QStringList roads{pty, QString("tcp://127.0.0.1:%1").arg(raw), QString("rfc2217://127.0.0.1:%1").arg(telnet)};
+    QList<double> best(roads.size(), 1e9);
+    for (int r = 0; r < rounds; ++r)
+        for (int k = 0; k < roads.size(); ++k) {
+            const double s = Download(roads[k]);
+            if (s < 0)
+                return 1;
+            best[k] = qMin(best[k], s);
+        }
+    server.kill();
+    server.waitForFinished(5000);
+    sim.closeWriteChannel();
+    if (!sim.waitForFinished(5000))
+        sim.kill();
+
+    const char* names[] = {"pty", "ser2net raw", "ser2net telnet"};
+    for (int k = 0; k < roads.size(); ++k)
+        std::printf("download %u bit/s over %-14s %.3f s, elapsed/wire %.3f, %.3f of the pty\n", Baud, names[k],
+                    best[k], best[k] / WireSeconds, best[k] / best[0]);
+    const double ratio = best[1] / best[0];
+    std::printf("ser2net raw / pty: %.3f (%s 5 %%)\n", ratio, ratio <= 1.05 ? "within" : "NOT within");
+    return ratio <= 1.05 ? 0 : 1;
+}

@@ -1,0 +1,560 @@
+#include "netport.h"
+#include "comm.h"
+#include "rfc2217.h"
+#include <QRegularExpression>
+#include <QtGlobal>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <mutex>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t MaxChunk = 2048;           // as the serial port hands them on
+constexpr size_t MaxPending = 64 * 1024;    // received bytes the owner has not taken
+constexpr int AckPollMs = 1;                // how often the drain looks at the send queue
+constexpr int AckGiveUpMs = 2000;           // a peer that acknowledges nothing: drained anyway
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return int(std::max<int64_t>(0, left.count()));
+}
+
+ComPortSettings SettingsOf(uint32_t baud, TByteSize size, TParity parity, TStopBits stop)
+{
+    ComPortSettings s;
+    s.baud = baud;
+    s.dataBits = uint8_t(5 + int(size));
+    static const uint8_t parities[] = {comport::ParityNone, comport::ParityOdd, comport::ParityEven,
+                                       comport::ParityMark, comport::ParitySpace};
+    s.parity = parities[int(parity)];
+    s.stopSize = stop == TStopBits::_1   ? comport::StopOne
+                 : stop == TStopBits::_2 ? comport::StopTwo
+                                         : comport::StopOneAndHalf;
+    return s;
+}
+
+[[noreturn]] void Fail(const QString& detail)
+{
+    throw ECommsError(comm_messages::OpenFailed, detail);
+}
+
+} // namespace
+
+QString NetAddress::text() const
+{
+    const QString h = host.contains(':') ? "[" + host + "]" : host;
+    return QString(kind == Raw ? "tcp://" : "rfc2217://") + h + ":" + QString::number(port);
+}
+
+bool IsNetworkPortName(const QString& name)
+{
+    const QString n = name.trimmed();
+    return n.startsWith("tcp://", Qt::CaseInsensitive) || n.startsWith("rfc2217://", Qt::CaseInsensitive);
+}
+
+std::optional<NetAddress> ParseNetAddress(const QString& name, QString* why)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^(tcp|rfc2217)://(\\[([^\\]]+)\\]|([^:/\\[\\]]+)):([0-9]{1,5})/?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(name.trimmed());
+    const int port = m.hasMatch() ? m.captured(5).toInt() : 0;
+    if (!m.hasMatch() || port < 1 || port > 65535) {
+        if (why)
+            *why = name.trimmed() + ": expected tcp://HOST:PORT or rfc2217://HOST:PORT "
+                                    "with a port number from 1 to 65535";
+        return std::nullopt;
+    }
+    NetAddress a;
+    a.kind = m.captured(1).compare("tcp", Qt::CaseInsensitive) == 0 ? NetAddress::Raw : NetAddress::Rfc2217;
+    a.host = m.captured(3).isEmpty() ? m.captured(4) : m.captured(3);
+    a.port = uint16_t(port);
+    return a;
+}
+
+// What the reader and the writer of one connection share with the owner.
+struct TNetPort::NetSession {
+    int fd = -1;
+    int wake = -1;
+    uint64_t generation = 0;
+    bool telnet = false;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> writerEnded{false};
+    std::atomic<int> quietMs{1};
+
+    std::mutex codecMutex;   // the reader feeds it, the owner changes the settings
+    Rfc2217Codec codec;
+
+    std::mutex mutex;        // guards queue and closing
+    std::condition_variable queued;
+    // Block number and bytes as they go on the wire; 0: a Telnet answer or
+    // setting, which is no write of the engine's.
+    std::deque<std::pair<uint64_t, QByteArray>> queue;
+    bool closing = false;
+
+    std::mutex rxMutex;
+    std::deque<std::pair<uint64_t, QByteArray>> rxPending;
+    size_t rxPendingBytes = 0;
+    bool rxPosted = false;
+
+    std::thread reader, writer;
+};
+
+TNetPort::TNetPort(QObject* parent) : QObject(parent) {}
+
+TNetPort::~TNetPort() { ClosePort(); }
+
+void TNetPort::OpenPort()
+{
+    if (Session)
+        return;
+    QString why;
+    const std::optional<NetAddress> a = ParseNetAddress(FCommName, &why);
+    if (!a)
+        Fail(why);
+    const int fd = Connect(*a);
+    QByteArray early;
+    SettingsAccepted = true;
+    auto s = std::make_unique<NetSession>();
+    s->fd = fd;
+    s->telnet = a->kind == NetAddress::Rfc2217;
+    s->generation = ++Generation;
+    s->quietMs = int(qMin<uint32_t>(FReadIntervalTimeout, 60000));
+    s->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (s->wake < 0) {
+        ::close(fd);
+        throw ECommsError(comm_messages::NoEvent, a->text() + ": " + qt_error_string(errno));
+    }
+    Session = std::move(s);
+    if (Session->telnet) {
+        try {
+            Negotiate(fd, *a, &early);
+        } catch (...) {
+            ::close(Session->wake);
+            ::close(fd);
+            Session.reset();
+            throw;
+        }
+    }
+    StartThreads(early);
+}
+
+// Connects within NetConnectTimeoutMs, trying each address of the host.
+int TNetPort::Connect(const NetAddress& a)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(NetConnectTimeoutMs);
+    addrinfo hints = {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int g = ::getaddrinfo(a.host.toUtf8().constData(), QByteArray::number(a.port).constData(),
+                                &hints, &found);
+    if (g != 0)
+        Fail(a.text() + ": unknown host " + a.host + " (" + QString::fromLocal8Bit(gai_strerror(g)) +
+             "); check the name, or give the device server's IP address");
+    int lastError = ETIMEDOUT;
+    for (addrinfo* ai = found; ai; ai = ai->ai_next) {
+        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) {
+            lastError = errno;
+            continue;
+        }
+        int e = ::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 ? 0 : errno;
+        if (e == EINPROGRESS) {
+            pollfd p = {fd, POLLOUT, 0};
+            const int r = ::poll(&p, 1, MsLeft(deadline));
+            socklen_t len = sizeof e;
+            if (r <= 0)
+                e = ETIMEDOUT;
+            else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &e, &len) != 0)
+                e = errno;
+        }
+        if (e == 0) {
+            ::freeaddrinfo(found);
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);   // frames are small
+            ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+            return fd;
+        }
+        ::close(fd);
+        lastError = e;
+        if (MsLeft(deadline) == 0)
+            break;
+    }
+    ::freeaddrinfo(found);
+    if (lastError == ETIMEDOUT)
+        Fail(a.text() + QStringLiteral(": no answer within %1 s; check that the device server is "
+                                       "on and reachable, and its address")
+                            .arg(NetConnectTimeoutMs / 1000));
+    if (lastError == ECONNREFUSED)
+        Fail(a.text() + ": connection refused; nothing listens on port " + QString::number(a.port) +
+             " of " + a.host + " (is the device server's port configured and on?)");
+    Fail(a.text() + ": " + qt_error_string(lastError));
+}
+
+// Offers the COM port option and waits, within the connect time, until the
+// server has agreed and confirmed the line settings, or refused the option.
+void TNetPort::Negotiate(int fd, const NetAddress& a, QByteArray* early)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(NetConnectTimeoutMs);
+    QByteArray out = Session->codec.Start(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
+    while (!Session->codec.Settled()) {
+        while (!out.isEmpty()) {
+            const ssize_t n = ::send(fd, out.constData(), size_t(out.size()), MSG_NOSIGNAL);
+            if (n < 0 && errno != EAGAIN && errno != EINTR)
+                Fail(a.text() + ": " + qt_error_string(errno));
+            if (n > 0)
+                out.remove(0, qsizetype(n));
+            else if (n < 0 && errno == EAGAIN) {
+                pollfd p = {fd, POLLOUT, 0};
+                ::poll(&p, 1, MsLeft(deadline));
+            }
+            if (MsLeft(deadline) == 0)
+                break;
+        }
+        pollfd p = {fd, POLLIN, 0};
+        if (::poll(&p, 1, MsLeft(deadline)) <= 0)
+            Fail(a.text() + QStringLiteral(": no Telnet answer within %1 s; if the device server's "
+                                           "port is a raw TCP port, use tcp://%2:%3")
+                                .arg(NetConnectTimeoutMs / 1000)
+                                .arg(a.host)
+                                .arg(a.port));
+        uint8_t buf[512];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n == 0 || (n < 0 && errno == ECONNRESET))
+            Fail(a.text() + ": the device server closed the connection (its serial port may be "
+                            "in use by another client)");
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            Fail(a.text() + ": " + qt_error_string(errno));
+        if (n > 0)
+            Session->codec.Feed(buf, size_t(n), *early, out);
+    }
+    if (!out.isEmpty())
+        QueueControl(Session.get(), out);
+    SettingsAccepted = Session->codec.State() == Rfc2217Codec::ComPortState::Accepted;
+    if (!SettingsAccepted)
+        qWarning("%s: the device server refused the COM port option; its serial line keeps "
+                 "its own settings", qPrintable(a.text()));
+}
+
+void TNetPort::StartThreads(const QByteArray& early)
+{
+    NetSession* s = Session.get();
+    WritesStarted.store(WriteSeq);
+    if (!early.isEmpty() && QueueReceived(s, early, WriteSeq))
+        Post(s, [this] { DeliverReceived(); });
+    try {
+        s->reader = std::thread(&TNetPort::ReadLoop, this, s);
+        s->writer = std::thread(&TNetPort::WriteLoop, this, s, WriteSeq);
+    } catch (const std::system_error& e) {
+        const QString detail = FCommName + ": " + QString::fromLocal8Bit(e.what());
+        const bool readerRuns = s->reader.joinable();
+        StopSession();
+        throw ECommsError(readerRuns ? comm_messages::NoWriteThread : comm_messages::NoReadThread, detail);
+    }
+}
+
+void TNetPort::ClosePort()
+{
+    if (Session)
+        StopSession();
+}
+
+void TNetPort::StopSession()
+{
+    NetSession* s = Session.get();
+    s->stopping = true;
+    {
+        std::lock_guard lock(s->mutex);
+        s->closing = true;
+    }
+    s->queued.notify_all();
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(s->wake, &one, sizeof one);
+    if (s->reader.joinable())
+        s->reader.join();
+    if (s->writer.joinable())
+        s->writer.join();
+    ::close(s->wake);
+    ::close(s->fd);
+    Session.reset();
+}
+
+bool TNetPort::WriteData(const uint8_t* data, uint16_t count)
+{
+    if (!Session || count == 0 || !data || Session->writerEnded)
+        return false;
+    const QByteArray wire = Session->telnet ? Rfc2217Codec::Escape(data, count)
+                                            : QByteArray(reinterpret_cast<const char*>(data), count);
+    {
+        std::lock_guard lock(Session->mutex);
+        if (Session->closing)
+            return false;
+        Session->queue.emplace_back(++WriteSeq, wire);
+    }
+    Session->queued.notify_one();
+    return true;
+}
+
+void TNetPort::QueueControl(NetSession* s, const QByteArray& bytes)
+{
+    {
+        std::lock_guard lock(s->mutex);
+        if (s->closing)
+            return;
+        s->queue.emplace_back(0, bytes);
+    }
+    s->queued.notify_one();
+}
+
+void TNetPort::SendLineSettings()
+{
+    if (!Session || !Session->telnet)
+        return;
+    QByteArray out;
+    {
+        std::lock_guard lock(Session->codecMutex);
+        out = Session->codec.Change(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
+    }
+    if (!out.isEmpty())
+        QueueControl(Session.get(), out);
+}
+
+void TNetPort::SetBaudRate(uint32_t rate)
+{
+    if (std::exchange(FBaudRate, rate) != rate)
+        SendLineSettings();
+}
+
+void TNetPort::SetByteSize(TByteSize value)
+{
+    if (std::exchange(FByteSize, value) != value)
+        SendLineSettings();
+}
+
+void TNetPort::SetParity(TParity value)
+{
+    if (std::exchange(FParity, value) != value)
+        SendLineSettings();
+}
+
+void TNetPort::SetStopBits(TStopBits value)
+{
+    if (std::exchange(FStopBits, value) != value)
+        SendLineSettings();
+}
+
+void TNetPort::SetReadIntervalTimeout(uint32_t ms)
+{
+    FReadIntervalTimeout = ms;
+    if (Session)
+        Session->quietMs = int(qMin<uint32_t>(ms, 60000));
+}
+
+void TNetPort::Post(NetSession* s, std::function<void()> fn)
+{
+    const uint64_t gen = s->generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, fn = std::move(fn)] {
+            if (Session && Session->generation == gen)
+                fn();
+        },
+        Qt::QueuedConnection);
+}
+
+void TNetPort::PostHangup(NetSession* s)
+{
+    if (s->stopping)
+        return;
+    Post(s, [this] {
+        if (OnRequestHangup)
+            OnRequestHangup();
+    });
+}
+
+bool TNetPort::QueueReceived(NetSession* s, const QByteArray& chunk, uint64_t stamp)
+{
+    std::lock_guard lock(s->rxMutex);
+    const size_t kept = std::min(MaxPending - s->rxPendingBytes, size_t(chunk.size()));
+    if (kept > 0) {
+        if (!s->rxPending.empty() && s->rxPending.back().first == stamp &&
+            size_t(s->rxPending.back().second.size()) + kept <= MaxChunk)
+            s->rxPending.back().second += chunk.left(qsizetype(kept));
+        else
+            s->rxPending.emplace_back(stamp, chunk.left(qsizetype(kept)));
+        s->rxPendingBytes += kept;
+    }
+    if (s->rxPosted || s->rxPending.empty())
+        return false;
+    s->rxPosted = true;
+    return true;
+}
+
+void TNetPort::DeliverReceived()
+{
+    std::deque<std::pair<uint64_t, QByteArray>> taken;
+    {
+        std::lock_guard lock(Session->rxMutex);
+        taken.swap(Session->rxPending);
+        Session->rxPendingBytes = 0;
+        Session->rxPosted = false;
+    }
+    const uint64_t gen = Session->generation;
+    for (const auto& [seen, bytes] : taken) {
+        if (!Session || Session->generation != gen || !OnReceiveData)
+            return;   // closed by a handler
+        OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), seen);
+    }
+}
+
+// Like the serial reader: a burst is handed on once the line has been quiet
+// for the inter-byte time-out, in chunks of at most MaxChunk bytes, each
+// stamped with the last block whose writing had begun.
+void TNetPort::ReadLoop(NetSession* s)
+{
+    QByteArray chunk;
+    uint64_t stamp = 0;
+    auto flush = [&] {
+        if (chunk.isEmpty())
+            return;
+        if (QueueReceived(s, chunk, stamp))
+            Post(s, [this] { DeliverReceived(); });
+        chunk.clear();
+    };
+    uint8_t buf[MaxChunk];
+    for (;;) {
+        pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
+        const int r = ::poll(p, 2, chunk.isEmpty() ? -1 : s->quietMs.load());
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r > 0 && p[1].revents)
+            break;
+        if (r == 0) {
+            flush();
+            continue;
+        }
+        const ssize_t n = r > 0 ? ::recv(s->fd, buf, MaxChunk - size_t(chunk.size()), 0) : -1;
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0) {   // 0: the server closed the connection; else it broke
+            flush();
+            PostHangup(s);
+            break;
+        }
+        const uint64_t seen = WritesStarted.load();
+        if (!chunk.isEmpty() && seen != stamp)
+            flush();
+        stamp = seen;
+        if (!s->telnet) {
+            chunk.append(reinterpret_cast<const char*>(buf), qsizetype(n));
+        } else {
+            QByteArray answer;
+            {
+                std::lock_guard lock(s->codecMutex);
+                s->codec.Feed(buf, size_t(n), chunk, answer);
+            }
+            if (!answer.isEmpty())
+                QueueControl(s, answer);
+        }
+        if (size_t(chunk.size()) >= MaxChunk)
+            flush();
+    }
+}
+
+void TNetPort::WriteLoop(NetSession* s, uint64_t drainedUpTo)
+{
+    bool notice = true;   // one drain notice after opening
+    uint64_t last = drainedUpTo;
+    for (;;) {
+        std::unique_lock lock(s->mutex);
+        if (s->closing)
+            break;
+        if (s->queue.empty() && notice) {
+            lock.unlock();
+            if (!WaitUntilAcknowledged(s))
+                break;
+            notice = false;
+            Post(s, [this, last] {
+                if (OnSendDataEmpty)
+                    OnSendDataEmpty(last);
+            });
+            continue;
+        }
+        s->queued.wait(lock, [s] { return s->closing || !s->queue.empty(); });
+        if (s->closing)
+            break;
+        auto [seq, bytes] = std::move(s->queue.front());
+        s->queue.pop_front();
+        lock.unlock();
+        if (seq != 0)
+            WritesStarted.store(seq);
+        if (!SendAll(s, bytes))
+            break;
+        if (seq != 0) {
+            last = seq;
+            notice = true;
+        }
+    }
+    s->writerEnded = true;
+}
+
+// The drain of a socket: the peer has acknowledged every byte sent. False
+// when the port is closing.
+bool TNetPort::WaitUntilAcknowledged(NetSession* s)
+{
+    const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(AckGiveUpMs);
+    for (;;) {
+        int unsent = 0;
+        if (::ioctl(s->fd, SIOCOUTQ, &unsent) != 0 || unsent == 0 || Clock::now() >= giveUp)
+            return true;
+        pollfd w = {s->wake, POLLIN, 0};
+        if (::poll(&w, 1, AckPollMs) > 0)
+            return false;
+    }
+}
+
+bool TNetPort::SendAll(NetSession* s, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    size_t left = size_t(bytes.size());
+    while (left > 0) {
+        const ssize_t n = ::send(s->fd, p, left, MSG_NOSIGNAL);
+        if (n > 0) {
+            p += n;
+            left -= size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd q[2] = {{s->fd, POLLOUT, 0}, {s->wake, POLLIN, 0}};
+            if (::poll(q, 2, -1) < 0 && errno != EINTR) {
+                PostHangup(s);
+                return false;
+            }
+            if (q[1].revents)
+                return false;
+            continue;
+        }
+        PostHangup(s);
+        return false;
+    }
+    return true;
+}

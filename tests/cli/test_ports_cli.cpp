@@ -1,0 +1,213 @@
+// varlo-manager ports, and each way a port cannot be opened with the fix it
+// names, as an ordinary user meets them (the suite runs as root, so those
+// cases run the program as nobody).
+#include "testdirs.h"
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+std::string S(const QString& s) { return s.toStdString(); }
+
+struct Result {
+    int status = -1;
+    QString out, err;
+};
+
+// The program as the given user (root stays root when `asNobody` is false).
+Result Manager(const QStringList& args, bool asNobody)
+{
+    QString program = BuildDir() + "/app/varlo-manager";
+    QStringList all = args;
+    if (asNobody && ::geteuid() == 0) {
+        all = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args;
+        program = "setpriv";
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VARLO_HOME");
+    p.setProcessEnvironment(env);
+    p.start(program, all);
+    Result r;
+    if (!p.waitForFinished(20000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return r;
+}
+
+// A pseudo-terminal whose slave stands for the scale's port.
+struct PtyPort {
+    PtyPort()
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master);
+        ::unlockpt(master);
+        slave = QString::fromLocal8Bit(::ptsname(master));
+    }
+    ~PtyPort()
+    {
+        releaseHolder();
+        ::close(master);
+    }
+    // Another program holds the port and its lock; it is called `name`.
+    void holdAs(const char* name)
+    {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        holder = ::fork();
+        if (holder == 0) {
+            const int fd = ::open(QFile::encodeName(slave).constData(), O_RDWR | O_NOCTTY);
+            ::flock(fd, LOCK_EX | LOCK_NB);
+            ::prctl(PR_SET_NAME, name);
+            [[maybe_unused]] ssize_t n = ::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char c;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    void releaseHolder()
+    {
+        if (holder > 0) {
+            ::kill(holder, SIGKILL);
+            ::waitpid(holder, nullptr, 0);
+            holder = -1;
+        }
+    }
+    int master = -1;
+    pid_t holder = -1;
+    QString slave;
+};
+
+class PortsCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(Home.isValid());
+        ::chmod(QFile::encodeName(Home.path()).constData(), 0777);   // nobody writes DEBUG.LOG there
+    }
+    void WriteCfg(const QByteArray& text)
+    {
+        QFile f(Home.filePath("KYR.CFG"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QTemporaryDir Home;
+};
+
+TEST_F(PortsCommand, ListsMappedPortsUnderTheirNames)
+{
+    PtyPort pty;
+    WriteCfg("[Devices]\r\nCOM2=" + pty.slave.toLatin1() + "\r\nCOM3=rfc2217://scale-deli.local:4001\r\n"
+             "COM4=/dev/varlo-unplugged\r\n");
+    Result r = Manager({"ports", "--home", Home.path()}, false);
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        EXPECT_EQ(line.count('\t'), 3) << S(line);
+    EXPECT_TRUE(lines.contains("COM2\t" + pty.slave + "\tpseudo-terminal\tfree")) << S(r.out);
+    EXPECT_TRUE(lines.contains("COM3\trfc2217://scale-deli.local:4001\tserial device server "
+                               "(Telnet, COM port control)\t-")) << S(r.out);
+    EXPECT_TRUE(lines.contains("COM4\t/dev/varlo-unplugged\tnot present\tmissing")) << S(r.out);
+
+    ::chmod(QFile::encodeName(pty.slave).constData(), 0666);
+    pty.holdAs("brltty");
+    r = Manager({"ports", "--home", Home.path()}, true);
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_TRUE(r.out.contains(QString("COM2\t%1\tpseudo-terminal\tbusy brltty %2\n").arg(pty.slave).arg(pty.holder)))
+        << S(r.out);
+
+    ::chmod(QFile::encodeName(pty.slave).constData(), 0600);
+    r = Manager({"ports", "--home", Home.path()}, true);
+    EXPECT_TRUE(r.out.contains("COM2\t" + pty.slave + "\tpseudo-terminal\tno permission\n")) << S(r.out);
+}
+
+TEST_F(PortsCommand, AnEmptyListIsNoError)
+{
+    const Result r = Manager({"ports", "--home", Home.path()}, false);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.isEmpty()) << S(r.err);
+    EXPECT_EQ(Manager({"ports", "--bogus"}, false).status, 2);
+}
+
+// Each open failure: the fixed message first, then what to do.
+TEST_F(PortsCommand, OpenFailuresNameTheFix)
+{
+    PtyPort pty;
+    const QByteArray slave = QFile::encodeName(pty.slave);
+    auto upload = [&](const QString& port) {
+        return Manager({"upload", Home.filePath("OUT.KYR"), "--port", port, "--home", Home.path()}, true);
+    };
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+
+    // No permission: the device's group, that the user is not in it, the command.
+    ASSERT_EQ(::chown(slave.constData(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(slave.constData(), 0660), 0);
+    Result r = upload(pty.slave);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.startsWith("Error opening serial port\n")) << S(r.err);
+    if (::geteuid() == 0) {
+        EXPECT_TRUE(r.err.contains("belongs to group dialout and nobody is not in it: "
+                                   "sudo usermod -aG dialout nobody, then log in again.")) << S(r.err);
+    }
+
+    // Busy: the program that holds the lock, and advice for a known grabber.
+    ASSERT_EQ(::chmod(slave.constData(), 0666), 0);
+    pty.holdAs("ModemManager");
+    r = upload(pty.slave);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains(QString("the port is in use by another program: ModemManager (PID %1, holding "
+                                       "its lock).").arg(pty.holder))) << S(r.err);
+    EXPECT_TRUE(r.err.contains("sudo systemctl mask --now ModemManager.service")) << S(r.err);
+    pty.releaseHolder();
+
+    // Missing, not a serial device, nothing listening on the network.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    struct Case {
+        QString port;
+        const char* first;
+        const char* hint;
+    };
+    const Case cases[] = {
+        {"/dev/varlo-gone", "Error opening serial port", "/dev/varlo-gone is gone; "},
+        {"/dev/null", "Cannot setup comm buffer", "(not a serial device)"},
+        {QString("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port)), "Error opening serial port",
+         "connection refused; nothing listens on port"},
+    };
+    for (const Case& c : cases) {
+        r = upload(c.port);
+        EXPECT_EQ(r.status, 2) << S(c.port);
+        EXPECT_TRUE(r.err.startsWith(QString(c.first) + "\n")) << S(r.err);
+        EXPECT_TRUE(r.err.contains(c.hint)) << S(r.err);
+    }
+}
+
+} // namespace
