@@ -1,8 +1,8 @@
 // varlo-manager as a shop's script runs it: exit status, stdout, stderr and
 // the files in the program directory, against varlo-scale-sim on a
 // pseudo-terminal. The simulator's dump tells what reached the scale.
+#include "clirun.h"
 #include "scalesim.h"
-#include "testdirs.h"
 #include <QDate>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -25,82 +25,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string S(const QByteArray& b) { return b.toStdString(); }
-std::string S(const QString& s) { return s.toStdString(); }
-
-QString ManagerPath() { return BuildDir() + "/app/varlo-manager"; }
 QString SimPath() { return BuildDir() + "/tools/scale-sim/varlo-scale-sim"; }
-
-// A script's environment with a point as decimal separator, and no
-// inherited program directory or code page.
-QProcessEnvironment ScriptEnvironment()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("VARLO_HOME");
-    env.remove("VARLO_CODEPAGE");
-    env.insert("LC_ALL", "C.UTF-8");
-    return env;
-}
-
 QByteArray Hex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << S(path);
-    f.write(bytes);
-}
-
-// ------------------------------------------------------------ varlo-manager
-
-struct Result {
-    int status = -1;   // exit status; -1 when it crashed or had to be killed
-    QByteArray out, err;
-};
-
-void Collect(QProcess& p, Result* r)
-{
-    r->out = p.readAllStandardOutput();
-    r->err = p.readAllStandardError();
-    r->status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
-// Runs `program` with `args` in `env` to its end.
-Result RunProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-                  int limitMs = 60000)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    Result r;
-    if (!p.waitForStarted(10000)) {
-        r.err = "cannot start " + ManagerPath().toLocal8Bit();
-        return r;
-    }
-    p.closeWriteChannel();
-    if (!p.waitForFinished(limitMs)) {
-        p.kill();
-        p.waitForFinished(5000);
-        Collect(p, &r);
-        r.status = -1;
-        r.err += "\n[killed: still running after the time limit]";
-        return r;
-    }
-    Collect(p, &r);
-    return r;
-}
-
-// Runs varlo-manager with `args` and --home `home` to its end.
-Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
-{
-    return RunProgram(ManagerPath(), args << "--home" << home, ScriptEnvironment(), limitMs);
-}
 
 // ------------------------------------------------------------ varlo-scale-sim
 
@@ -641,133 +567,45 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------ usage, files, ports
 
-TEST_F(Cli, BadUsageEndsWithTwoAndTouchesNothing)
+// The parser's verdicts are unit-tested (test_cliargs.cpp); here they reach
+// the streams and the exit status, and nothing runs after them: no window,
+// no link, no file written.
+TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
 {
     WriteFile(File("PRICES.KYR"), DownloadFixture());
     auto sim = StartSim({"--demo"});
     ASSERT_FALSE(sim->Path.isEmpty());
-    const QString f = File("PRICES.KYR");
-    const QList<QStringList> cases{
-        {"frobnicate", "--port", sim->Path},
-        {"download", "--port", sim->Path},
-        {"upload", "--port", sim->Path},
-        {"download", f, "--baud", "1234", "--port", sim->Path},
-        {"download", f, "--baud", "--port", sim->Path},
-        {"report", "extra", "--port", sim->Path},
-        {"values", "--bogus", "--port", sim->Path},
-        {"values", "--port"},
-        {"--port", sim->Path},
-        {"--baud", "9600"},
-    };
-    for (const QStringList& args : cases) {
-        const Result r = Run(args, 10000);
-        EXPECT_EQ(r.status, 2) << S(args.join(' ')) << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "") << S(args.join(' '));
-        EXPECT_TRUE(r.err.contains("usage: varlo-manager")) << S(args.join(' ')) << "\n" << S(r.err);
-    }
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "no link was opened";
-    const Dump d = sim->Stop();
-    ASSERT_TRUE(d.ok) << d.error;
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
-}
-
-// A script's unset variable gives an empty value: it must not quietly
-// mean the configured port or the default program directory, which here
-// both lead to a working scale.
-TEST_F(Cli, EmptyOptionValuesAndSingleDashWordsAreBadUsage)
-{
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=2\r\n[Devices]\r\nCOM2=" + sim->Path.toLocal8Bit() + "\r\n");
-    QProcessEnvironment env = ScriptEnvironment();
-    env.insert("VARLO_HOME", Home.path());
-    const struct {
-        QStringList args;
-        const char* why;
-    } cases[] = {
-        {{"values", "--port", ""}, "--port needs a value"},
-        {{"values", "--port", "", "--home", Home.path()}, "--port needs a value"},
-        {{"values", "--home", ""}, "--home needs a value"},
-        {{"values", "--baud", ""}, "--baud needs a value"},
-        {{"values", "-x"}, "unknown option -x"},
-    };
-    for (const auto& c : cases) {
-        const Result r = RunProgram(ManagerPath(), c.args, env, 10000);
-        const std::string what = S(c.args.join(' '));
-        EXPECT_EQ(r.status, 2) << what << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "") << what;
-        EXPECT_TRUE(r.err.startsWith(QByteArray(c.why) + "\nusage: varlo-manager")) << what << "\n" << S(r.err);
-    }
-    const Dump d = sim->Stop();
-    ASSERT_TRUE(d.ok) << d.error;
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
-}
-
-// A file name that is not UTF-8 (Latin-1 bytes) cannot be passed on
-// unchanged: refused, rather than a
-// download that misses its file or an upload that writes another one.
-TEST_F(Cli, NamesThatAreNotUtf8AreRefused)
-{
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    ASSERT_TRUE(QFile::copy(File("PRICES.KYR"), Home.path() + "PR\u00C9IX.KYR"));   // stored as UTF-8
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
+    QProcessEnvironment window = ScriptEnvironment();
+    window.insert("QT_QPA_PLATFORM", "offscreen");
     // QProcess passes text; the shell's printf makes the raw byte C9.
-    const QString script = "cd \"$1\" && exec \"$2\" \"$3\" \"$(printf \"$4\")\" --port \"$5\" --home .";
+    const QString raw = "exec \"$1\" download \"$(printf 'PR\\311IX.KYR')\" --port \"$2\" --home \"$3\"";
     const struct {
-        const char* command;
-        const char* name;
-    } cases[] = {{"download", "PR\\311IX.KYR"}, {"upload", "UP\\311.KYR"}};
-    for (const auto& c : cases) {
-        const Result r = RunProgram("/bin/sh", {"-c", script, "sh", Home.path(), ManagerPath(), c.command, c.name,
-                                                sim->Path}, ScriptEnvironment(), 20000);
-        EXPECT_EQ(r.status, 2) << c.command << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "") << c.command;
-        EXPECT_TRUE(r.err.contains("%C9IX.KYR\" is not UTF-8 text") || r.err.contains("%C9.KYR\" is not UTF-8 text"))
-            << S(r.err);
-    }
-    EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')), S(QString("PRICES.KYR|PR\u00C9IX.KYR")));
-    const Dump d = sim->Stop();
-    ASSERT_TRUE(d.ok) << d.error;
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
-}
-
-// The same for the window's options: no window opens on the default
-// directory, or on a simulated scale without the fault asked for.
-TEST_F(Cli, WindowOptionsWithoutTheirValueAreBadUsage)
-{
-    QProcessEnvironment env = ScriptEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("VARLO_HOME", Home.path());
-    const QList<QStringList> cases{{"--home"}, {"--home", ""}, {"--demo", "--demo-fault"}, {"--demo", "--demo-fault", ""}};
-    for (const QStringList& args : cases) {
-        const Result r = RunProgram(ManagerPath(), args, env, 10000);
-        EXPECT_EQ(r.status, 2) << S(args.join(' ')) << "\n" << S(r.err);
-        EXPECT_TRUE(r.err.startsWith(args[args[0] == "--demo" ? 1 : 0].toLocal8Bit() + " needs a value\nusage: "))
-            << S(r.err);
-    }
-    EXPECT_FALSE(QFile::exists(File("Record.txt"))) << "the window was created";
-}
-
-// --help wherever it stands: the usage on stdout, status 0, nothing sent.
-TEST_F(Cli, HelpPrintsTheUsageAndRunsNothing)
-{
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const QList<QStringList> cases{
-        {"download", "--help"},
-        {"--help", "values"},
-        {"download", File("PRICES.KYR"), "--port", sim->Path, "--help"},
-        {"report", "--baud", "9600", "--help", "--port", sim->Path},
+        QString program;
+        QStringList args;
+        QProcessEnvironment env;
+        int status;
+        const char* err;       // stderr starts with it
+        const char* out;       // stdout starts with it
+    } cases[] = {
+        {ManagerPath(), {"download", "--port", sim->Path, "--home", Home.path()}, ScriptEnvironment(), 2,
+         "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] | upload", ""},
+        {ManagerPath(), {"export", File("PRICES.KYR"), "--port", sim->Path}, ScriptEnvironment(), 2,
+         "--port is not used by export: it opens no port\nusage: varlo-manager export", ""},
+        {"/bin/sh", {"-c", raw, "sh", ManagerPath(), sim->Path, Home.path()}, ScriptEnvironment(), 2,
+         "\"PR%C9IX.KYR\" is not UTF-8 text\nusage: varlo-manager", ""},
+        {ManagerPath(), {"--demo", "--home", Home.path(), "--demo-fault", ""}, window, 2,
+         "--demo-fault needs a value\nusage: varlo-manager [--demo", ""},
+        {ManagerPath(), {"report", "--help", "--port", sim->Path, "--home", Home.path()}, ScriptEnvironment(), 0, "",
+         "usage: varlo-manager {download"},
     };
-    for (const QStringList& args : cases) {
-        const Result r = Run(args, 10000);
-        EXPECT_EQ(r.status, 0) << S(args.join(' ')) << "\n" << S(r.err);
-        EXPECT_TRUE(r.out.startsWith("usage: varlo-manager")) << S(args.join(' ')) << "\n" << S(r.out);
-        EXPECT_EQ(S(r.err), "") << S(args.join(' '));
+    for (const auto& c : cases) {
+        const Result r = RunProgram(c.program, c.args, c.env, 20000);
+        const std::string what = S(c.args.join(' '));
+        EXPECT_EQ(r.status, c.status) << what << "\n" << S(r.err);
+        EXPECT_TRUE(r.err.startsWith(c.err) && (*c.err || r.err.isEmpty())) << what << "\n" << S(r.err);
+        EXPECT_TRUE(r.out.startsWith(c.out) && (*c.out || r.out.isEmpty())) << what << "\n" << S(r.out);
     }
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG")));
+    EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')), "PRICES.KYR") << "no window, link or file";
     const Dump d = sim->Stop();
     ASSERT_TRUE(d.ok) << d.error;
     EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
@@ -1134,13 +972,6 @@ TEST_F(Cli, DownloadRefusesBadFilesUnlessForced)
     for (int i : {1, 9, 12})
         EXPECT_EQ(S(Hex(d.plu(i))), "00 00 00 00") << "PLU " << i;
     EXPECT_EQ(S(Hex(d.plu(2))), S(Hex(QByteArray(1, 0) + Be24(1250))));
-}
-
-TEST_F(Cli, ForceBelongsToDownload)
-{
-    const Result r = Run({"values", "--force"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.startsWith("--force belongs to download\nusage:")) << S(r.err);
 }
 
 // Settings that contradict each other or are not understood: stderr says
