@@ -130,24 +130,6 @@ void TAboutBox::AddFilesRow(QVBoxLayout* layout)
 
 // ------------------------------------------------------------------ main form
 
-namespace {
-QHash<QString, QString>& deviceOverrides()
-{
-    static QHash<QString, QString> map;
-    return map;
-}
-} // namespace
-
-void TMainForm::SetDeviceOverride(const QString& portCaption, const QString& devicePath)
-{
-    deviceOverrides().insert(portCaption.toUpper(), devicePath);
-}
-
-QString TMainForm::DeviceFor(const QString& portCaption)
-{
-    return deviceOverrides().value(portCaption.toUpper(), portCaption);
-}
-
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
 {
     setObjectName("MainForm");
@@ -416,7 +398,6 @@ void TMainForm::FormCreate()
     Codec = std::make_unique<TVemraencode>();
     Link.Load();
     CommBtn->setText(Link.PortCaption());
-    KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     BaudRateBtn->setText(Link.BaudCaption());
     KYRBusComm1->SetBaudRate(Link.BaudRateValue);
     KYRBusComm1->TraceEnabled = -1;
@@ -758,7 +739,6 @@ void TMainForm::COM1ItemClick(int tag)
     RunGuarded([&] {
         Link.ChoosePort(tag);
         CommBtn->setText(Link.PortCaption());
-        KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     });
 }
 
@@ -774,6 +754,7 @@ void TMainForm::BaudRate2Click(int tag)
 void TMainForm::ToolbarButton972Click()
 {
     RunGuarded([this] {
+        KYRBusComm1->CommName = LinkSettings::devicePath(Link.PortCaption());   // KYR.CFG as it is now
         KYRBusComm1->SetActive(true);
         UpdatePortButtons(false);
     });

@@ -83,10 +83,6 @@ public:
     std::unique_ptr<PrintDevice> Printer;
     QFont FontDialog1Font;
 
-    // Port names that lead somewhere else (the demo's simulated scale).
-    static void SetDeviceOverride(const QString& portCaption, const QString& devicePath);
-    static QString DeviceFor(const QString& portCaption);
-
     // Handlers.
     void NewItemClick();
     void OpenItemClick();
