@@ -220,7 +220,12 @@ void TMainForm::BuildMenus()
     // the link is open.
     auto* f7 = new QShortcut(QKeySequence(Qt::Key_F7), this);
     connect(f7, &QShortcut::activated, this, &TMainForm::ReportItemClick);
+    buildPopupMenus();
+}
 
+// The price decimal modes, the ports and the speeds under their buttons.
+void TMainForm::buildPopupMenus()
+{
     pm2 = new QMenu(this);
     pm2->setObjectName("pm2");
     const char* names[6] = {"Pricedecimal11", "Pricedecimal01", "Pricedecimal2No1",
@@ -571,14 +576,20 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 // ------------------------------------------------------------------ CSV, bulk change, undo
 
-void TMainForm::ExportCsvClick()
+void TMainForm::runWithCsvFile(bool save, const std::function<void(const QString&)>& command)
 {
     if (!StringGrid1->EndEdit())
         return;
-    RunGuarded([this] {
+    RunGuarded([&] {
         QString path;
-        if (!dialogs().csvFileName(true, &path))
-            return;
+        if (dialogs().csvFileName(save, &path))
+            command(path);
+    });
+}
+
+void TMainForm::ExportCsvClick()
+{
+    runWithCsvFile(true, [this](const QString& path) {
         WriteFileAtomically(path, ExportPluCsv(Wb.Table, DefaultCsvSeparator()));
         statusBar()->showMessage(tr("%1 PLUs exported to %2").arg(PluCount).arg(path), 5000);
     });
@@ -600,12 +611,7 @@ CsvImport TMainForm::ImportCsvFile(const QString& path, int* changed)
 
 void TMainForm::ImportCsvClick()
 {
-    if (!StringGrid1->EndEdit())
-        return;
-    RunGuarded([this] {
-        QString path;
-        if (!dialogs().csvFileName(false, &path))
-            return;
+    runWithCsvFile(false, [this](const QString& path) {
         int changed = 0;
         const CsvImport import = ImportCsvFile(path, &changed);
         if (!import.ok()) {

@@ -124,9 +124,13 @@ private:
     void ShowSettingsProblems();
     void FormShow();
     void BuildMenus();
+    void buildPopupMenus();
     void BuildToolbar();
     void BuildClientArea();
     void RunGuarded(const std::function<void()>& command);
+    // Ends the open edit, asks for a CSV file to save or open, runs `command`
+    // on it guarded.
+    void runWithCsvFile(bool save, const std::function<void(const QString&)>& command);
     // A command that reads the table: only when the price being edited
     // passes the check of leaving its cell.
     void RunOnTable(const std::function<void()>& command);
