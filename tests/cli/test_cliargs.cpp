@@ -84,9 +84,7 @@ TEST(CliArgs, ScaleCommands)
     EXPECT_FALSE(o.isFileCommand());
 
     o = parse({"values"});
-    EXPECT_EQ(o.mode, CliOptions::Command);
-    EXPECT_EQ(o.baud, 0) << "KYR.CFG's speed";
-    EXPECT_TRUE(o.port.isEmpty() && o.home.isEmpty() && o.files.isEmpty());
+    EXPECT_TRUE(o.mode == CliOptions::Command && o.baud == 0 && o.port.isEmpty() && o.home.isEmpty());
     o = parse({"upload", "-", "--baud", "9600"});
     EXPECT_EQ(o.files, QStringList{"-"});
     EXPECT_EQ(o.baud, 9600);
@@ -207,9 +205,8 @@ TEST(CliArgs, FileCommandBadUsage)
 
 TEST(CliArgs, ExitStatusOfEachOutcome)
 {
-    EXPECT_EQ(exitStatus(CliOutcome::Succeeded), 0);
-    EXPECT_EQ(exitStatus(CliOutcome::ScaleCommandFailed), 1);
-    EXPECT_EQ(exitStatus(CliOutcome::BadUsage), 2);
-    EXPECT_EQ(exitStatus(CliOutcome::CannotProceed), 2);
-    EXPECT_EQ(exitStatus(CliOutcome::Interrupted), 130);
+    using O = CliOutcome;
+    for (const auto& [outcome, status] : {std::pair{O::Succeeded, 0}, {O::ScaleCommandFailed, 1}, {O::BadUsage, 2},
+                                          {O::CannotProceed, 2}, {O::Interrupted, 130}})
+        EXPECT_EQ(exitStatus(outcome), status);
 }

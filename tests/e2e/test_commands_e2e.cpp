@@ -14,16 +14,7 @@ namespace {
 using varlo::sim::FaultRule;
 using varlo::sim::ScaleSim;
 
-// Request frame with its checksum appended (sum of all bytes 0 mod 256).
-QByteArray Framed(const char* spaced)
-{
-    QByteArray f = QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-    uint8_t sum = 0;
-    for (char c : f)
-        sum = uint8_t(sum + uint8_t(c));
-    return f + char(uint8_t(-sum));
-}
-QByteArray Bytes(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+QByteArray Bytes(const char* spaced) { return Hex(spaced); }
 QByteArray Be(uint32_t v, int width)
 {
     QByteArray b;
@@ -31,6 +22,7 @@ QByteArray Be(uint32_t v, int width)
         b += char((v >> (8 * k)) & 0xFF);
     return b;
 }
+// The frame with its checksum appended (sum of all bytes 0 mod 256).
 QByteArray WithSum(QByteArray f)
 {
     uint8_t sum = 0;
@@ -38,6 +30,7 @@ QByteArray WithSum(QByteArray f)
         sum = uint8_t(sum + uint8_t(c));
     return f + char(uint8_t(-sum));
 }
+QByteArray Framed(const char* spaced) { return WithSum(Bytes(spaced)); }
 QByteArray PluWrite(int i, uint8_t flag, uint32_t count)
 {
     return WithSum(Bytes("77 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04") + char(flag) + Be(count, 3));

@@ -1,5 +1,6 @@
 #pragma once
-// varlo-manager run as a shop's script runs it, to its end.
+// Programs run as a shop's script runs them, to their end: varlo-manager,
+// the installed program, a shell.
 #include "testdirs.h"
 #include <QFile>
 #include <QProcess>
@@ -43,7 +44,7 @@ struct Result {
 // Runs `program` with `args` in `env`, from the directory `workDir` when
 // one is given.
 inline Result RunProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-                         int limitMs = 60000, const QString& workDir = {})
+                         const QString& workDir = {}, int limitMs = 60000)
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -72,5 +73,5 @@ inline Result RunProgram(const QString& program, const QStringList& args, const 
 // Runs varlo-manager with `args` and --home `home`, from `home`.
 inline Result RunManager(QStringList args, const QString& home, int limitMs = 60000)
 {
-    return RunProgram(ManagerPath(), args << "--home" << home, ScriptEnvironment(), limitMs, home);
+    return RunProgram(ManagerPath(), args << "--home" << home, ScriptEnvironment(), home, limitMs);
 }
