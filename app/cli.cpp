@@ -28,16 +28,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-const QStringList Commands{"download", "upload", "report", "values"};
-
-void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
-void out(const QString& s)
+void errLine(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
+void outLine(const QString& s)
 {
     std::fprintf(stdout, "%s\n", s.toLocal8Bit().constData());
     std::fflush(stdout);
 }
+
+void printUsageProblem(const CliOptions& options)
+{
+    if (!options.problem.isEmpty())
+        errLine(options.problem);
+    std::fputs(options.text.toLocal8Bit().constData(), stderr);
+}
+
+namespace {
+
+void err(const QString& s) { errLine(s); }
+void out(const QString& s) { outLine(s); }
 
 // Progress on the command line: a one-line bar on a terminal, nothing
 // otherwise. The error form has no operator to confirm it.
@@ -100,16 +108,21 @@ void onSigint(int)
     [[maybe_unused]] ssize_t n = write(SignalPipe[1], &c, 1);
 }
 
-const QByteArray UsageText =
-    QByteArray("usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
-               "[--port NAME] [--baud N] [--home DIR]\n") + FileCommandsUsage;
-
-int usage(const QString& why)
+// SIGINT acts as Cancel. A job a shell started in the background has it
+// ignored: the terminal's Ctrl-C is not meant for it, so it stays ignored.
+bool catchSigint()
 {
-    if (!why.isEmpty())
-        err(why);
-    err(QString::fromLatin1(UsageText));
-    return 2;
+    if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction previous = {};
+    sigaction(SIGINT, nullptr, &previous);
+    if (previous.sa_handler != SIG_IGN) {
+        struct sigaction sa = {};
+        sa.sa_handler = onSigint;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+    return true;
 }
 
 // Every command ends by writing DEBUG.LOG into the program directory, and
@@ -128,106 +141,6 @@ QString ProgramDirectoryProblem(const QString& dir)
     else if (::access(path.constData(), W_OK | X_OK) != 0)
         err = errno;
     return err ? QString::fromLocal8Bit(std::strerror(err)) : QString();
-}
-
-} // namespace
-
-bool IsCliCommand(const QStringList& args)
-{
-    // Any word that is no option's value is a command, known or not: a
-    // script's typo must end in a usage error, not open the window.
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == "--port" || a == "--baud")
-            return true;   // only the command line reads these
-        if (a == "--home" || a == "--demo-fault") {
-            ++i;
-            continue;
-        }
-        if (a.startsWith("--"))
-            continue;
-        if (a.startsWith('-')) {
-            // Qt's own options (-platform NAME, -style NAME ...) may take a value.
-            if (i + 1 < args.size() && !Commands.contains(args[i + 1]))
-                ++i;
-            continue;
-        }
-        return true;
-    }
-    return false;
-}
-
-namespace {
-
-struct CliRequest {
-    QString command, file, port, home;
-    int baud = 0;
-    bool force = false;   // download a file whose prices cannot all be read
-};
-
-// Fills `req` from the arguments; -1 to go on, else the exit status
-// (usage errors and --help end here).
-int parseArguments(const QStringList& args, CliRequest* req)
-{
-    // --help wins over everything else, wherever it stands.
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--port" || args[i] == "--baud" || args[i] == "--home")
-            ++i;
-        else if (args[i] == "--help") {
-            out(QString::fromLatin1(UsageText));
-            return 0;
-        }
-    }
-    if (IsFileCommand(args))
-        return RunFileCommand(args);
-    if (IsPortsCommand(args))
-        return RunPortsCommand(args);
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        // An empty value (a script's unset variable) would silently mean
-        // the configured port or the default directory.
-        auto value = [&](QString* into) {
-            if (i + 1 >= args.size() || args[i + 1].isEmpty())
-                return false;
-            *into = args[++i];
-            return true;
-        };
-        if (a == "--port") {
-            if (!value(&req->port))
-                return usage("--port needs a value");
-        } else if (a == "--home") {
-            if (!value(&req->home))
-                return usage("--home needs a value");
-        } else if (a == "--baud") {
-            QString b;
-            if (!value(&b))
-                return usage("--baud needs a value");
-            bool ok = false;
-            req->baud = b.toInt(&ok);
-            if (!ok || (req->baud != 2400 && req->baud != 9600))
-                return usage("--baud must be 2400 or 9600");
-        } else if (a == "--force") {
-            req->force = true;
-        } else if (a.startsWith("-") && a != "-") {
-            return usage("unknown option " + a);
-        } else if (req->command.isEmpty()) {
-            req->command = a;
-        } else if (req->file.isEmpty()) {
-            req->file = a;
-        } else {
-            return usage("too many arguments");
-        }
-    }
-    if (!Commands.contains(req->command))
-        return usage("unknown command " + req->command);
-    const bool needsFile = req->command == "download" || req->command == "upload";
-    if (needsFile && req->file.isEmpty())
-        return usage(req->command + " needs a PLU file");
-    if (!needsFile && !req->file.isEmpty())
-        return usage(req->command + " takes no file");
-    if (req->force && req->command != "download")
-        return usage("--force belongs to download");
-    return -1;
 }
 
 // Start-up notes of the settings files: the window shows them in a box.
@@ -261,7 +174,9 @@ bool acceptLoadedFile(const Workbook& wb, bool force)
     return force;
 }
 
-int exitStatus(const CommandOutcome& outcome, const QString& cause)
+// The scale command's ending on stdout or stderr; the fixed text stays the
+// first line of an error, the second says why.
+CliOutcome reportOutcome(const CommandOutcome& outcome, const QString& cause)
 {
     switch (outcome.kind) {
     case CommandOutcome::Succeeded:
@@ -269,57 +184,54 @@ int exitStatus(const CommandOutcome& outcome, const QString& cause)
             out(outcome.line);
         if (!outcome.text.isEmpty())
             out(outcome.text);
-        return 0;
+        return CliOutcome::Succeeded;
     case CommandOutcome::Cancelled:
-        return 130;
+        return CliOutcome::Interrupted;
     case CommandOutcome::Refused:
-        return 2;   // its message box went to stderr
+        return CliOutcome::CannotProceed;   // its message box went to stderr
     default:
         err(outcome.text);
-        // The fixed text stays the first line; the second says why.
         if (!cause.isEmpty())
             err(cause);
-        return 1;
+        return CliOutcome::ScaleCommandFailed;
     }
 }
 
-// The scale command itself, and the upload's save; 2 when an error ends it.
-int runCommand(ScaleCommands& commands, const CliRequest& req, Workbook& wb, CommandOutcome* outcome)
+// The scale command itself, and the upload's save; false when an error ends it.
+bool runScaleCommand(ScaleCommands& commands, const CliOptions& o, Workbook& wb, CommandOutcome* outcome)
 {
-    const QString& command = req.command;
     try {
-        if (command == "download")
+        if (o.command == "download")
             *outcome = commands.DownloadItemClick();
-        else if (command == "upload")
+        else if (o.command == "upload")
             *outcome = commands.UploadItemClick();
-        else if (command == "report")
+        else if (o.command == "report")
             *outcome = commands.ReportItemClick();
         else
             *outcome = commands.Salereport1Click();
-        if (outcome->kind == CommandOutcome::Succeeded && command == "upload")
-            wb.SavePluFile(QFileInfo(req.file).absoluteFilePath());
+        if (outcome->kind == CommandOutcome::Succeeded && o.command == "upload")
+            wb.SavePluFile(QFileInfo(o.files[0]).absoluteFilePath());
     } catch (const AppError& e) {
         err(e.fullText());
-        return 2;
+        return false;
     }
-    return 0;
+    return true;
 }
 
-// Opens the link, runs the command, closes the link (DEBUG.LOG); the exit status.
-int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
+// Opens the link, runs the command, closes the link (DEBUG.LOG).
+CliOutcome runOnTheLink(const CliOptions& o, Workbook& wb, const LinkSettings& link)
 {
     TKYRBusComm bus;
-    bus.CommName = req.port.isEmpty() ? link.PortCaption() : req.port;
-    bus.SetBaudRate(req.baud ? req.baud : link.BaudRateValue);
+    bus.CommName = link.devicePath(o.port.isEmpty() ? link.PortCaption() : o.port);
+    bus.SetBaudRate(o.baud ? o.baud : link.BaudRateValue);
     bus.TraceEnabled = -1;
     TVemraencode codec;
     TerminalProgress progress;
 
-    // SIGINT acts as Cancel: the request in progress fails at once, and
-    // none is sent after it.
+    // The request in progress fails at once, and none is sent after it.
     bool interrupted = false;
-    if (pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return 2;
+    if (!catchSigint())
+        return CliOutcome::CannotProceed;
     auto takeInterrupt = [&] {
         char c;
         bool came = false;
@@ -337,108 +249,86 @@ int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
     InterruptibleBus guardedBus(bus, takeInterrupt);
     ScaleCommands commands(guardedBus, progress, wb, codec);
     commands.AppendMemoLine = [](const QString&) {};
-    // A job a shell started in the background has SIGINT ignored: the
-    // terminal's Ctrl-C is not meant for it, so it stays ignored.
-    struct sigaction previous = {};
-    sigaction(SIGINT, nullptr, &previous);
-    if (previous.sa_handler != SIG_IGN) {
-        struct sigaction sa = {};
-        sa.sa_handler = onSigint;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, nullptr);
-    }
 
     try {
         bus.SetActive(true);
     } catch (const AppError& e) {
         err(e.fullText());
-        return 2;
+        return CliOutcome::CannotProceed;
     }
-
     CommandOutcome outcome;
-    int status = runCommand(commands, req, wb, &outcome);
-
+    bool ran = runScaleCommand(commands, o, wb, &outcome);
     try {
         bus.SetActive(false);
     } catch (const AppError& e) {
         err(e.fullText());
-        if (status == 0)
-            status = 2;
+        ran = false;
     }
-
     if (interrupted)
-        return 130;
-    if (status != 0)
-        return status;
-    return exitStatus(outcome, bus.FailureCause);
+        return CliOutcome::Interrupted;
+    return ran ? reportOutcome(outcome, bus.FailureCause) : CliOutcome::CannotProceed;
+}
+
+// The program directory, its settings and the language file, as the window
+// has them; false when the command cannot go on.
+bool setUpScaleCommand(const CliOptions& o)
+{
+    if (const QString problem = SetUpProgramDir(o.home, QCoreApplication::applicationFilePath());
+        !problem.isEmpty()) {
+        err(problem);
+        return false;
+    }
+    const QString dirProblem = ProgramDirectoryProblem(ExeDir());
+    if (!dirProblem.isEmpty()) {
+        err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);
+        return false;
+    }
+    SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
+    // The window's language file speaks for the command line too.
+    LoadLanguage({});
+    return true;
+}
+
+CliOutcome runScaleCommand(const CliOptions& o)
+{
+    if (!setUpScaleCommand(o))
+        return CliOutcome::CannotProceed;
+    ConsoleSession session;
+    Workbook wb(session.Options);
+    LinkSettings link;
+    const QString file = o.files.isEmpty() ? QString() : QFileInfo(o.files[0]).absoluteFilePath();
+    try {
+        wb.Initialise();
+        link.Load();
+        reportSettingsProblems(session.Options, link);
+        if (o.command == "download")
+            wb.LoadPluFile(file);
+        else if (o.command == "upload")
+            CheckAtomicWrite(file);   // before the whole transfer
+    } catch (const AppError& e) {
+        err(e.fullText());
+        return CliOutcome::CannotProceed;
+    }
+    if (o.command == "download" && !acceptLoadedFile(wb, o.force))
+        return CliOutcome::CannotProceed;
+    return runOnTheLink(o, wb, link);
 }
 
 } // namespace
 
-int RunCli(int argc, char** argv)
+CliOutcome runCommandLine(const CliOptions& o)
 {
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    // Qt takes arguments and file names as UTF-8 whatever the locale; bytes
-    // that are not (a Latin-1 or GBK file name) would turn into another
-    // name: a download would miss its file, an upload write a different one.
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray raw(argv[i]);
-        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
-            return usage("\"" + QString::fromLatin1(raw.toPercentEncoding("/.-_ ~"))
-                         + "\" is not UTF-8 text");
-    }
     const QByteArray envHome = qgetenv("VARLO_HOME");
     if (QFile::encodeName(QFile::decodeName(envHome)) != envHome) {
-        err("VARLO_HOME \"" + QString::fromLatin1(envHome.toPercentEncoding("/.-_ ~"))
-            + "\" is not UTF-8 text");
-        return 2;
+        err("VARLO_HOME \"" + QString::fromLatin1(envHome.toPercentEncoding("/.-_ ~")) + "\" is not UTF-8 text");
+        return CliOutcome::CannotProceed;
     }
-    CliRequest req;
-    if (const int status = parseArguments(args, &req); status >= 0)
-        return status;
-    const QString& command = req.command;
-    const QString& file = req.file;
-    const QString& home = req.home;
     // Names stay the bytes they are, so going on in Latin-1 loses nothing;
     // the operator learns why texts look wrong.
     if (const QByteArray refused = cp::refusedName(); !refused.isEmpty())
         err("varlo-manager: code page \"" + QString::fromLatin1(refused)
             + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead");
-    if (const QString problem = SetUpProgramDir(home, QCoreApplication::applicationFilePath());
-        !problem.isEmpty()) {
-        err(problem);
-        return 2;
-    }
-    const QString dirProblem = ProgramDirectoryProblem(ExeDir());
-    if (!dirProblem.isEmpty()) {
-        err("Cannot use the program directory " + ExeDir() + "\n" + dirProblem);
-        return 2;
-    }
-    SetProgramBaseName(QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName());
-    // The window's language file speaks for the command line too.
-    LoadLanguage({});
-    ConsoleDialogs consoleDialogs;
-    setDialogs(&consoleDialogs);
-
-    TIniOptions options;
-    IniOptions = &options;
-    Workbook wb(options);
-    LinkSettings link;
-    try {
-        wb.Initialise();
-        link.Load();
-        reportSettingsProblems(options, link);
-        if (command == "download")
-            wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
-        else if (command == "upload")
-            CheckAtomicWrite(QFileInfo(file).absoluteFilePath());   // before the whole transfer
-    } catch (const AppError& e) {
-        err(e.fullText());
-        return 2;
-    }
-    if (command == "download" && !acceptLoadedFile(wb, req.force))
-        return 2;
-
-    return runOnTheLink(req, wb, link);
+    if (o.command == "ports")
+        return RunPortsCommand(o.home) == 0 ? CliOutcome::Succeeded : CliOutcome::CannotProceed;
+    return o.isFileCommand() ? runFileCommand(o) : runScaleCommand(o);
 }

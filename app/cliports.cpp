@@ -17,31 +17,13 @@ QString Field(QString s)
 
 } // namespace
 
-bool IsPortsCommand(const QStringList& args)
+int RunPortsCommand(const QString& home)
 {
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--home")
-            ++i;
-        else if (!args[i].startsWith('-'))
-            return args[i] == "ports";
-    }
-    return false;
-}
-
-int RunPortsCommand(const QStringList& args)
-{
-    QString home;
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "ports")
-            continue;
-        if (args[i] == "--home" && i + 1 < args.size() && !args[i + 1].isEmpty()) {
-            home = args[++i];
-            continue;
-        }
-        err("usage: varlo-manager ports [--home DIR]");
+    if (const QString problem = SetUpProgramDir(home, QCoreApplication::applicationFilePath());
+        !problem.isEmpty()) {
+        err(problem);
         return 2;
     }
-    SetExeDir(ResolveExeDir(home, QCoreApplication::applicationFilePath()));
     for (const PortRow& r : PortTable()) {
         const QString line = Field(r.name) + '\t' + Field(r.port.path) + '\t' + Field(r.port.description) +
                              '\t' + Field(r.stateText());

@@ -1,7 +1,7 @@
 #pragma once
-#include <QStringList>
+#include <QString>
 
 // varlo-manager ports [--home DIR]: one line per port,
 // NAME<TAB>PATH<TAB>DESCRIPTION<TAB>STATE; exit 0 even when there is none.
-bool IsPortsCommand(const QStringList& args);
-int RunPortsCommand(const QStringList& args);
+// The exit status: 0, or 2 when the program directory cannot be used.
+int RunPortsCommand(const QString& home);

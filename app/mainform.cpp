@@ -131,24 +131,6 @@ void TAboutBox::AddFilesRow(QVBoxLayout* layout)
 
 // ------------------------------------------------------------------ main form
 
-namespace {
-QHash<QString, QString>& deviceOverrides()
-{
-    static QHash<QString, QString> map;
-    return map;
-}
-} // namespace
-
-void TMainForm::SetDeviceOverride(const QString& portCaption, const QString& devicePath)
-{
-    deviceOverrides().insert(portCaption.toUpper(), devicePath);
-}
-
-QString TMainForm::DeviceFor(const QString& portCaption)
-{
-    return deviceOverrides().value(portCaption.toUpper(), portCaption);
-}
-
 TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent), Wb(*IniOptions)
 {
     setObjectName("MainForm");
@@ -239,7 +221,12 @@ void TMainForm::BuildMenus()
     // the link is open.
     auto* f7 = new QShortcut(QKeySequence(Qt::Key_F7), this);
     connect(f7, &QShortcut::activated, this, &TMainForm::ReportItemClick);
+    buildPopupMenus();
+}
 
+// The price decimal modes, the ports and the speeds under their buttons.
+void TMainForm::buildPopupMenus()
+{
     pm2 = new QMenu(this);
     pm2->setObjectName("pm2");
     const char* names[6] = {"Pricedecimal11", "Pricedecimal01", "Pricedecimal2No1",
@@ -422,7 +409,6 @@ void TMainForm::FormCreate()
     Codec = std::make_unique<TVemraencode>();
     Link.Load();
     CommBtn->setText(Link.PortCaption());
-    KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     BaudRateBtn->setText(Link.BaudCaption());
     KYRBusComm1->SetBaudRate(Link.BaudRateValue);
     KYRBusComm1->TraceEnabled = -1;
@@ -596,14 +582,20 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 // ------------------------------------------------------------------ CSV, bulk change, undo
 
-void TMainForm::ExportCsvClick()
+void TMainForm::runWithCsvFile(bool save, const std::function<void(const QString&)>& command)
 {
     if (!StringGrid1->EndEdit())
         return;
-    RunGuarded([this] {
+    RunGuarded([&] {
         QString path;
-        if (!dialogs().csvFileName(true, &path))
-            return;
+        if (dialogs().csvFileName(save, &path))
+            command(path);
+    });
+}
+
+void TMainForm::ExportCsvClick()
+{
+    runWithCsvFile(true, [this](const QString& path) {
         WriteFileAtomically(path, ExportPluCsv(Wb.Table, DefaultCsvSeparator()));
         statusBar()->showMessage(tr("%1 PLUs exported to %2").arg(PluCount).arg(path), 5000);
     });
@@ -625,12 +617,7 @@ CsvImport TMainForm::ImportCsvFile(const QString& path, int* changed)
 
 void TMainForm::ImportCsvClick()
 {
-    if (!StringGrid1->EndEdit())
-        return;
-    RunGuarded([this] {
-        QString path;
-        if (!dialogs().csvFileName(false, &path))
-            return;
+    runWithCsvFile(false, [this](const QString& path) {
         int changed = 0;
         const CsvImport import = ImportCsvFile(path, &changed);
         if (!import.ok()) {
@@ -764,7 +751,6 @@ void TMainForm::COM1ItemClick(int tag)
     RunGuarded([&] {
         Link.ChoosePort(tag);
         CommBtn->setText(Link.PortCaption());
-        KYRBusComm1->CommName = DeviceFor(Link.PortCaption());
     });
 }
 
@@ -780,6 +766,7 @@ void TMainForm::BaudRate2Click(int tag)
 void TMainForm::ToolbarButton972Click()
 {
     RunGuarded([this] {
+        KYRBusComm1->CommName = LinkSettings::devicePath(Link.PortCaption());   // KYR.CFG as it is now
         KYRBusComm1->SetActive(true);
         UpdatePortButtons(false);
     });

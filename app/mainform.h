@@ -83,10 +83,6 @@ public:
     std::unique_ptr<PrintDevice> Printer;
     QFont FontDialog1Font;
 
-    // Port names that lead somewhere else (the demo's simulated scale).
-    static void SetDeviceOverride(const QString& portCaption, const QString& devicePath);
-    static QString DeviceFor(const QString& portCaption);
-
     // Handlers.
     void NewItemClick();
     void OpenItemClick();
@@ -128,9 +124,13 @@ private:
     void ShowSettingsProblems();
     void FormShow();
     void BuildMenus();
+    void buildPopupMenus();
     void BuildToolbar();
     void BuildClientArea();
     void RunGuarded(const std::function<void()>& command);
+    // Ends the open edit, asks for a CSV file to save or open, runs `command`
+    // on it guarded.
+    void runWithCsvFile(bool save, const std::function<void(const QString&)>& command);
     // A command that reads the table: only when the price being edited
     // passes the check of leaving its cell.
     void RunOnTable(const std::function<void()>& command);

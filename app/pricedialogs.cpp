@@ -143,7 +143,7 @@ void RepriceDialog::update()
     for (int i = 0; i < Preview->rowCount(); ++i) {
         const RepriceLine& l = lines[i];
         setRow(Preview, i,
-               {QString::fromLatin1(PluKeyLabel(l.Row)), cp::decode(TrimBlanks(Wb.Table.cell(colName, l.Row))),
+               {QString::fromLatin1(PluKeyLabel(l.Row)), cp::decode(trimBlanks(Wb.Table.cell(colName, l.Row))),
                 QString::fromLatin1(l.Old), QString::fromLatin1(l.New) + (refused ? "  (" + l.Why + ")" : "")},
                refused ? Refused : QColor());
     }

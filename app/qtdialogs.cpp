@@ -54,25 +54,21 @@ void QtDialogs::errorBox(const QString& text)
     QMessageBox::critical(Owner, QStringLiteral("Varlo Manager"), text);
 }
 
-bool QtDialogs::openFileName(QString* path)
+namespace {
+bool askPluFile(QWidget* owner, QFileDialog::AcceptMode mode, QString* path)
 {
-    QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptOpen);
+    QFileDialog* d = pluDialog(owner, mode);
     const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
     if (ok)
         *path = d->selectedFiles().first();
     delete d;
     return ok;
 }
+} // namespace
 
-bool QtDialogs::saveFileName(QString* path)
-{
-    QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptSave);
-    const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
-    if (ok)
-        *path = d->selectedFiles().first();
-    delete d;
-    return ok;
-}
+bool QtDialogs::openFileName(QString* path) { return askPluFile(Owner, QFileDialog::AcceptOpen, path); }
+
+bool QtDialogs::saveFileName(QString* path) { return askPluFile(Owner, QFileDialog::AcceptSave, path); }
 
 bool QtDialogs::csvFileName(bool save, QString* path)
 {

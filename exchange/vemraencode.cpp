@@ -2,6 +2,7 @@
 #include "codepage.h"
 #include "dialogs.h"
 #include "regional.h"
+#include "texthelpers.h"
 #include <QDate>
 #include <QTime>
 #include <cmath>
@@ -86,17 +87,6 @@ bool ValueToFloat(const QVariant& value, long double* out)
     return true;
 }
 
-
-// Blanks and control characters off both ends.
-QByteArray TrimControls(const QByteArray& text)
-{
-    qsizetype b = 0, e = text.size();
-    while (b < e && uint8_t(text[b]) <= ' ')
-        ++b;
-    while (e > b && uint8_t(text[e - 1]) <= ' ')
-        --e;
-    return text.mid(b, e - b);
-}
 
 void Put(QByteArray& data, qsizetype index, uint8_t b)
 {
@@ -242,7 +232,7 @@ bool TVemraencode::PackBcd(const QByteArray& text, QByteArray& data, int positio
 
 bool TVemraencode::EncodeBcd(const QVariant& value, QByteArray& data, int& position, int width)
 {
-    return PackBcd(TrimControls(ValueToText(value)), data, position, width);
+    return PackBcd(trimBlanks(ValueToText(value)), data, position, width);
 }
 
 // Leading zeros become F in whole bytes: 00123 packs as FF 01 23, a text of
@@ -370,7 +360,7 @@ TDateTime TVemraencode::DecodeTime(QByteArrayView data, int position, int count)
     }
 }
 
-// A NaN or an infinity (the original faulted on them) reads as 0.
+// A NaN or an infinity reads as 0 rather than faulting.
 double TVemraencode::DecodeDouble(QByteArrayView data, int position, int /*count*/, int decimals)
 {
     const uint64_t bits = BigEndian(data, position, 8, false);

@@ -1,6 +1,4 @@
 #include "comm.h"
-#include "exedir.h"
-#include "inifile.h"
 #include "portinfo.h"
 #include <QFile>
 #include <QRegularExpression>
@@ -87,17 +85,8 @@ QString SerialDevicePath(const QString& commName)
     static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = com.match(name);
-    if (m.hasMatch()) {
-        const int n = m.captured(1).toInt();
-        const IniFile cfg(ExeDir() + "KYR.CFG");
-        const QByteArray mapped = cfg.readString("Devices", "COM" + QByteArray::number(n), {});
-        if (!mapped.isEmpty()) {
-            const QString device = QFile::decodeName(mapped);
-            return device.startsWith('/') ? device : ExeDir() + device;   // beside the settings
-        }
-        if (n >= 1)
-            return "/dev/ttyS" + QString::number(n - 1);
-    }
+    if (m.hasMatch() && m.captured(1).toInt() >= 1)
+        return "/dev/ttyS" + QString::number(m.captured(1).toInt() - 1);
     return "/dev/" + name;
 }
 

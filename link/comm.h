@@ -22,10 +22,9 @@ inline const char* const NoReadThread = "Unable to create read thread";
 inline const char* const NoWriteThread = "Unable to create write thread";
 }
 
-// The device behind a port name: "COMn" is [Devices] COMn of KYR.CFG in the
-// program directory (a relative path there is taken from that directory),
-// else /dev/ttyS<n-1>; an absolute path stands as it is;
-// any other name is looked up under /dev.
+// The device behind a port name: "COMn" is /dev/ttyS<n-1> (KYR.CFG's
+// [Devices] is looked up before, by the link settings); an absolute path
+// stands as it is; any other name is looked up under /dev.
 QString SerialDevicePath(const QString& commName);
 
 // What a serial driver counts of the line's events (the kernel's

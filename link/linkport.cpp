@@ -1,25 +1,11 @@
 #include "linkport.h"
 #include "comm.h"
-#include "exedir.h"
-#include "inifile.h"
 #include "netport.h"
-#include <QFile>
-#include <QRegularExpression>
 
 QString NetworkNameFor(const QString& commName)
 {
     const QString name = commName.trimmed();
-    if (IsNetworkPortName(name))
-        return name;
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = com.match(name);
-    if (!m.hasMatch())
-        return {};
-    const IniFile cfg(ExeDir() + "KYR.CFG");
-    const QString mapped = QFile::decodeName(
-        cfg.readString("Devices", "COM" + QByteArray::number(m.captured(1).toInt()), {}));
-    return IsNetworkPortName(mapped) ? mapped.trimmed() : QString();
+    return IsNetworkPortName(name) ? name : QString();
 }
 
 std::unique_ptr<IPort> MakeLinkPort() { return std::make_unique<TLinkPort>(); }

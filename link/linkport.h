@@ -7,8 +7,8 @@ class TNetPort;
 
 // The port the engine opens: at each open it picks, by the name, the serial
 // line (TComm) or a device server on the network (TNetPort). A network name
-// is given as it is (tcp://HOST:PORT, rfc2217://HOST:PORT) or as the value of
-// KYR.CFG [Devices] COMn. Line settings reach both; events come from the
+// is given as it is (tcp://HOST:PORT, rfc2217://HOST:PORT); the link
+// settings resolve a COMn of KYR.CFG [Devices] before. Line settings reach both; events come from the
 // one in use, and write blocks stay numbered in one series across both.
 class TLinkPort : public IPort {
 public:
@@ -48,8 +48,7 @@ private:
     QString Name;
 };
 
-// The network name a port name stands for: the name itself, or the value of
-// KYR.CFG [Devices] COMn for "COMn"; empty for a serial line.
+// The network address a port name is (blanks trimmed); empty for a serial line.
 QString NetworkNameFor(const QString& commName);
 
 // The engine's port.

@@ -2,24 +2,13 @@
 #include "atomicfile.h"
 #include "errors.h"
 #include "regional.h"
+#include "texthelpers.h"
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-QByteArray trimBlanks(const QByteArray& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && isBlank(s[b]))
-        ++b;
-    while (e > b && isBlank(s[e - 1]))
-        --e;
-    return s.mid(b, e - b);
-}
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
 
@@ -70,16 +59,16 @@ struct Line {
 
 Line parseLine(const QByteArray& raw)
 {
-    const QByteArray t = trimBlanks(raw);
+    const QByteArray t = trimSpacesAndTabs(raw);
     Line l;
     if (t.startsWith('[')) {
         const qsizetype close = t.indexOf(']');
         l.kind = Line::Section;
-        l.name = trimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
+        l.name = trimSpacesAndTabs(t.mid(1, close < 0 ? -1 : close - 1));
     } else if (!t.startsWith(';')) {
         const qsizetype eq = t.indexOf('=');
         if (eq > 0) {
-            l.name = trimBlanks(t.left(eq));
+            l.name = trimSpacesAndTabs(t.left(eq));
             if (!l.name.isEmpty()) {
                 l.kind = Line::Key;
                 l.value = t.mid(eq + 1);
@@ -91,7 +80,7 @@ Line parseLine(const QByteArray& raw)
 
 QByteArray cleanValue(const QByteArray& raw)
 {
-    QByteArray v = trimBlanks(raw);
+    QByteArray v = trimSpacesAndTabs(raw);
     if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
         v = v.mid(1, v.size() - 2);
     v.truncate(IniFile::MaxValueLength);
@@ -109,7 +98,7 @@ QByteArray storedValue(QByteArray v)
     if (v.isEmpty())
         return v;
     const bool quoted = v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0];
-    if (isBlank(v[0]) || isBlank(v.back()) || quoted)
+    if (trimSpacesAndTabs(v).size() != v.size() || quoted)
         return '"' + v + '"';
     return v;
 }
@@ -144,7 +133,7 @@ IniFile::IniFile(const QString& path) : Path(path)
 QByteArray IniFile::readString(const QByteArray& section, const QByteArray& key,
                                const QByteArray& def, bool* found) const
 {
-    const QByteArray s = trimBlanks(section), k = trimBlanks(key);
+    const QByteArray s = trimSpacesAndTabs(section), k = trimSpacesAndTabs(key);
     qsizetype i = 0;
     while (i < Entries.size() && !(Entries[i].key.isEmpty() && sameName(Entries[i].section, s)))
         ++i;
@@ -192,7 +181,7 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
     }
     const bool bom = data.startsWith(Utf8Bom);
     QList<QByteArray> lines = splitLines(withoutBom(data));
-    const QByteArray s = trimBlanks(section);
+    const QByteArray s = trimSpacesAndTabs(section);
 
     qsizetype header = -1;
     for (qsizetype i = 0; i < lines.size() && header < 0; ++i) {
@@ -201,13 +190,13 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
             header = i;
     }
     if (header < 0) {
-        if (!lines.isEmpty() && !trimBlanks(lines.back()).isEmpty())
+        if (!lines.isEmpty() && !trimSpacesAndTabs(lines.back()).isEmpty())
             lines.append(QByteArray());
         lines.append('[' + s + ']');
         header = lines.size() - 1;
     }
     for (const auto& [rawKey, value] : keyValues) {
-        const QByteArray k = trimBlanks(rawKey);
+        const QByteArray k = trimSpacesAndTabs(rawKey);
         const QByteArray line = k + '=' + storedValue(value);
         qsizetype end = header + 1, lastUsed = header, at = -1;
         for (; end < lines.size(); ++end) {
@@ -216,7 +205,7 @@ void IniFile::writeStrings(const QString& path, const QByteArray& section,
                 break;
             if (l.kind == Line::Key && at < 0 && sameName(l.name, k))
                 at = end;
-            if (!trimBlanks(lines[end]).isEmpty())
+            if (!trimSpacesAndTabs(lines[end]).isEmpty())
                 lastUsed = end;
         }
         if (at >= 0)

@@ -1,4 +1,5 @@
 #include "regional.h"
+#include "texthelpers.h"
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -72,16 +73,6 @@ char digitAt(const Decimal& d, int place)
 QByteArray nonFinite(double v)
 {
     return std::isnan(v) ? QByteArray("NAN") : v < 0 ? QByteArray("-INF") : QByteArray("INF");
-}
-
-QByteArray trimmedBlanks(const QByteArray& text)
-{
-    qsizetype b = 0, e = text.size();
-    while (b < e && (text[b] == ' ' || text[b] == '\t'))
-        ++b;
-    while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t'))
-        --e;
-    return text.mid(b, e - b);
 }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -171,7 +162,7 @@ QByteArray formatPrintf(const QByteArray& fmt, double v)
 
 bool parseFloat(const QByteArray& text, double* out)
 {
-    const QByteArray t = trimmedBlanks(text);
+    const QByteArray t = trimSpacesAndTabs(text);
     const char sep = decimalSeparator();
     std::string s;   // the same number in the C form from_chars reads
     qsizetype i = 0;
@@ -217,7 +208,7 @@ bool parseFloat(const QByteArray& text, double* out)
 
 bool parseInt(const QByteArray& text, long long* out)
 {
-    const QByteArray t = trimmedBlanks(text);
+    const QByteArray t = trimSpacesAndTabs(text);
     const qsizetype first = t.startsWith('+') || t.startsWith('-') ? 1 : 0;
     if (t.size() == first)
         return false;

@@ -3,6 +3,7 @@
 #include "dialogs.h"
 #include "errors.h"
 #include "messagetexts.h"
+#include "texthelpers.h"
 #include <QFontMetrics>
 #include <QRect>
 #include <cmath>
@@ -49,24 +50,6 @@ void end(PrintCanvas& c, DocumentGuard& doc)
 {
     if (!doc.end())
         throw AppError(printError(), c.errorDetail());
-}
-
-// Blanks and control characters (bytes up to 0x20) off both ends. Safe on
-// double-byte text: trail bytes are never that low.
-QByteArray trimBlanks(const QByteArray& s)
-{
-    qsizetype b = 0, e = s.size();
-    while (b < e && quint8(s[b]) <= 0x20)
-        ++b;
-    while (e > b && quint8(s[e - 1]) <= 0x20)
-        --e;
-    return s.mid(b, e - b);
-}
-
-// Widths count bytes of the code page, so a double-byte character is 2.
-QByteArray padRight(const QByteArray& s, int width)
-{
-    return s.size() >= width ? s : s + QByteArray(width - s.size(), ' ');
 }
 
 // The longest start of `bytes` that fits in `limit` bytes without

@@ -2,6 +2,8 @@
 #include "exedir.h"
 #include "iniread.h"
 #include "regional.h"
+#include <QFile>
+#include <QHash>
 #include <climits>
 
 namespace {
@@ -64,4 +66,38 @@ void LinkSettings::ChooseBaudRate(int baud)
 {
     BaudRateValue = baud;
     IniFile::writeString(FileName(), Section, KeyBaudRate, regional::formatInt(BaudRateValue));
+}
+
+namespace {
+QHash<QString, QString>& demoDevices()
+{
+    static QHash<QString, QString> map;
+    return map;
+}
+} // namespace
+
+void LinkSettings::setDemoDevice(const QString& portCaption, const QString& device)
+{
+    if (device.isEmpty())
+        demoDevices().remove(portCaption.trimmed().toUpper());
+    else
+        demoDevices().insert(portCaption.trimmed().toUpper(), device);
+}
+
+QString LinkSettings::devicePath(const QString& portName)
+{
+    const QString name = portName.trimmed();
+    int n = 0;
+    if (!name.toUpper().startsWith("COM") || !readNumber(name.toLatin1(), "COM", {}, &n))
+        return portName;
+    const QString caption = QStringLiteral("COM%1").arg(n);
+    if (const auto demo = demoDevices().constFind(caption); demo != demoDevices().cend())
+        return *demo;
+    const QByteArray mapped = IniFile(FileName()).readString("Devices", caption.toLatin1(), {});
+    if (mapped.isEmpty())
+        return portName;
+    const QString device = QFile::decodeName(mapped).trimmed();
+    if (device.startsWith('/') || device.contains(QLatin1String("://")))
+        return device;   // a path as it stands, or a device server on the network
+    return ExeDir() + device;   // beside the settings
 }

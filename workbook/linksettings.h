@@ -2,7 +2,8 @@
 #include <QString>
 #include <QStringList>
 
-// KYR.CFG, section [COMM]: the serial port number and the line speed.
+// KYR.CFG, section [COMM]: the serial port number and the line speed; and
+// [Devices], which names the device behind a port. The only reader of KYR.CFG.
 class LinkSettings {
 public:
     int PortNumber = 2;
@@ -20,4 +21,12 @@ public:
 
     QString PortCaption() const { return QStringLiteral("COM%1").arg(PortNumber); }
     QString BaudCaption() const { return QStringLiteral("%1bps").arg(BaudRateValue); }
+
+    // The device behind `portName` ("COMn" or a path), read now: the demo's
+    // simulated scale, else [Devices] COMn (a relative path is taken from
+    // the program directory), else the name as it is, for the port to map.
+    static QString devicePath(const QString& portName);
+    // --demo: the port `portCaption` ("COM2") reaches `device` in this run;
+    // an empty `device` ends that.
+    static void setDemoDevice(const QString& portCaption, const QString& device);
 };

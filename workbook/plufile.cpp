@@ -7,30 +7,6 @@
 #include <QFile>
 #include <cmath>
 
-QByteArray PadLeft(const QByteArray& text, int width)
-{
-    if (text.size() >= width)
-        return text;
-    return QByteArray(width - text.size(), ' ') + text;
-}
-
-QByteArray PadRight(const QByteArray& text, int width)
-{
-    if (text.size() >= width)
-        return text;
-    return text + QByteArray(width - text.size(), ' ');
-}
-
-QByteArray TrimBlanks(const QByteArray& text)
-{
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && uchar(text[begin]) <= 0x20)
-        ++begin;
-    while (end > begin && uchar(text[end - 1]) <= 0x20)
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 int UnitListIndex(const QByteArray& unitText)
 {
     return unitText.compare("kg", Qt::CaseInsensitive) == 0 ? 0 : -1;
@@ -50,7 +26,7 @@ QByteArray oneField(QByteArray text, bool keepTabs)
 
 QByteArray PluFileLine(const QByteArray& price, const QByteArray& name, const QByteArray& unit)
 {
-    return PadLeft(oneField(price, false), 8) + '\t' + PadRight(TrimBlanks(oneField(name, false)), 13)
+    return padLeft(oneField(price, false), 8) + '\t' + padRight(trimBlanks(oneField(name, false)), 13)
         + '\t' + oneField(unit, true) + "\r\n";
 }
 

@@ -138,7 +138,7 @@ QString textProblem(const Source& src, const QByteArray& raw, const QByteArray& 
     if (!src.Utf8 && cp::encode(cp::decode(raw)) != raw)
         return QStringLiteral("the %1 is not text in the code page %2")
             .arg(QLatin1String(what), QString::fromLatin1(cp::name()));
-    const QByteArray held = trim ? TrimBlanks(current) : current;
+    const QByteArray held = trim ? trimBlanks(current) : current;
     if (cp::decode(held) == text) {
         *bytes = held;
         return {};
@@ -156,7 +156,7 @@ QByteArray ExportPluCsv(const PluTable& table, char separator)
     QByteArray out(Utf8Bom);
     out += CsvLine({Titles[KeyCol], Titles[PriceCol], Titles[NameCol], Titles[UnitCol]}, separator);
     for (int r = 1; r <= PluCount; ++r)
-        out += CsvLine({PluKeyLabel(r), table.cell(colPrice, r), utf8(TrimBlanks(table.cell(colName, r))),
+        out += CsvLine({PluKeyLabel(r), table.cell(colPrice, r), utf8(trimBlanks(table.cell(colName, r))),
                         utf8(table.cell(colUnit, r))},
                        separator);
     return out;
@@ -240,7 +240,7 @@ int ApplyPluCsv(const CsvImport& import, Workbook& wb)
             t.PluRecords[r].Price = regional::parseFloat(row.Price, &v) ? v : 0;
             rowChanged = true;
         }
-        if (row.HasName && TrimBlanks(t.cell(colName, r)) != row.Name) {
+        if (row.HasName && trimBlanks(t.cell(colName, r)) != row.Name) {
             t.setCell(colName, r, row.Name);
             t.PluRecords[r].Name = row.Name;
             rowChanged = true;

@@ -135,7 +135,7 @@ QStringList RepricePreview(const Workbook& wb, const QList<RepriceLine>& lines)
     for (const RepriceLine& l : lines) {
         QString s = QStringLiteral("%1  %2  %3 -> %4")
                         .arg(QString::fromLatin1(PluKeyLabel(l.Row)).leftJustified(3),
-                             cp::decode(TrimBlanks(wb.Table.cell(colName, l.Row))).leftJustified(13),
+                             cp::decode(trimBlanks(wb.Table.cell(colName, l.Row))).leftJustified(13),
                              QString::fromLatin1(l.Old).rightJustified(10), QString::fromLatin1(l.New));
         if (!l.Why.isEmpty())
             s += QStringLiteral("  (") + l.Why + QLatin1Char(')');

@@ -302,7 +302,7 @@ void Workbook::LoadPluFile(const QString& fileName)
         double price = 0;
         rec.Price = toPrice(fields.Price, &price) ? price : 0;
         rec.Name = fields.Name;
-        if (!TrimBlanks(fields.Unit).isEmpty()) {
+        if (!trimBlanks(fields.Unit).isEmpty()) {
             rec.UnitText = fields.Unit;
             rec.UnitIndex = UnitListIndex(fields.Unit);
         }

@@ -2,10 +2,10 @@
 // each as a ratio to a bare Qt window started the same way in the same run.
 //   bench_startup [pairs]     (default 31; QT_QPA_PLATFORM decides the display,
 //                              default offscreen)
+#include "firstpaint.h"
 #include <QApplication>
 #include <QLabel>
 #include <QMainWindow>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,25 +18,6 @@
 #include <vector>
 
 namespace {
-
-// The bare window: one line of text (so it pays for the font system, as any
-// window with text does), quits as soon as it has been painted once. Like
-// varlo-manager it reports the moment on VARLO_FIRST_PAINT_FD once the
-// whole window (children included) is painted.
-class BareWindow : public QMainWindow {
-protected:
-    void paintEvent(QPaintEvent* e) override
-    {
-        QMainWindow::paintEvent(e);
-        QTimer::singleShot(0, qApp, [] {
-            bool ok = false;
-            const int fd = qEnvironmentVariableIntValue("VARLO_FIRST_PAINT_FD", &ok);
-            if (ok && write(fd, "p", 1) != 1)
-                std::perror("VARLO_FIRST_PAINT_FD");
-            QApplication::quit();
-        });
-    }
-};
 
 struct Sample {
     double seconds;
@@ -91,7 +72,11 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--bare") == 0) {
         QApplication app(argc, argv);
-        BareWindow w;
+        // The bare window: one line of text (so it pays for the font system,
+        // as any window with text does), reporting its first paint as
+        // varlo-manager does.
+        QMainWindow w;
+        quitAfterFirstPaint(&w);
         w.setCentralWidget(new QLabel("Varlo Manager", &w));
         w.resize(899, 486);
         w.show();

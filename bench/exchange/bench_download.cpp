@@ -1,7 +1,7 @@
 // Full PLU download through the real engine and port against varlo-scale-sim
 // (a separate process, so this process's CPU time is the program's alone).
 //   bench_download [--sim PATH] [--baud N]...   (default: 9600 and 2400)
-#include "dialogs.h"
+#include "silentdialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
 #include "kyrbuscomm.h"
@@ -19,15 +19,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-class SilentDialogs : public Dialogs {
-public:
-    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override { return MsgResult::Ok; }
-    void errorBox(const QString&) override {}
-    bool openFileName(QString*) override { return false; }
-    bool saveFileName(QString*) override { return false; }
-    void beep() override {}
-};
 
 class NullProgress : public IProgress {
 public:

@@ -258,7 +258,7 @@ struct WindowWithScale : Window {
         for (const std::string& f : faults)
             scale->addFault(f);
         const QString path = QString::fromStdString(scale->start());
-        TMainForm::SetDeviceOverride("COM2", path);
+        LinkSettings::setDemoDevice("COM2", path);
         open();
         form->KYRBusComm1->RetryInterval = 200;
         form->ToolbarButton972Click();
@@ -271,7 +271,7 @@ struct WindowWithScale : Window {
             form->ToolbarButton973Click();
         Window::TearDown();
         scale.reset();
-        TMainForm::SetDeviceOverride("COM2", "COM2");
+        LinkSettings::setDemoDevice("COM2", {});
     }
     // The operator confirms the error form; records what it showed.
     QString errorShown, packageShown;

@@ -1,16 +1,10 @@
 // The scale commands through the real bus engine and serial port, over a
 // pseudo-terminal, against the simulated scale.
-#include "fakes.h"
-#include "inioptions.h"
+#include "commandfixture.h"
+#include "golden.h"
+#include "linksettings.h"
 #include "kyrbuscomm.h"
-#include "messagetexts.h"
-#include "regional.h"
-#include "scalecommands.h"
 #include "scalesim.h"
-#include "scripteddialogs.h"
-#include "testdirs.h"
-#include "vemraencode.h"
-#include "workbook.h"
 #include <QCoreApplication>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -20,16 +14,7 @@ namespace {
 using varlo::sim::FaultRule;
 using varlo::sim::ScaleSim;
 
-// Request frame with its checksum appended (sum of all bytes 0 mod 256).
-QByteArray Framed(const char* spaced)
-{
-    QByteArray f = QByteArray::fromHex(QByteArray(spaced).replace(' ', ""));
-    uint8_t sum = 0;
-    for (char c : f)
-        sum = uint8_t(sum + uint8_t(c));
-    return f + char(uint8_t(-sum));
-}
-QByteArray Bytes(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+QByteArray Bytes(const char* spaced) { return Hex(spaced); }
 QByteArray Be(uint32_t v, int width)
 {
     QByteArray b;
@@ -37,6 +22,7 @@ QByteArray Be(uint32_t v, int width)
         b += char((v >> (8 * k)) & 0xFF);
     return b;
 }
+// The frame with its checksum appended (sum of all bytes 0 mod 256).
 QByteArray WithSum(QByteArray f)
 {
     uint8_t sum = 0;
@@ -44,21 +30,17 @@ QByteArray WithSum(QByteArray f)
         sum = uint8_t(sum + uint8_t(c));
     return f + char(uint8_t(-sum));
 }
+QByteArray Framed(const char* spaced) { return WithSum(Bytes(spaced)); }
 QByteArray PluWrite(int i, uint8_t flag, uint32_t count)
 {
     return WithSum(Bytes("77 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04") + char(flag) + Be(count, 3));
 }
 QByteArray PluRead(int i) { return WithSum(Bytes("55 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04")); }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public CommandFixture<TKYRBusComm> {
 protected:
-    EndToEnd() : Wb(Options), Commands(Bus, Progress, Wb, Codec) {}
-
     void SetUp() override
     {
-        regional::setDecimalSeparator('.');
-        MessageTexts.resetToBuiltIn();
-        Wb.Initialise();
         Bus.CommName = QString::fromStdString(Sim.start());
         Bus.SetBaudRate(9600);
         Bus.RetryInterval = 250;   // short, yet well above the simulated latency
@@ -76,9 +58,9 @@ protected:
     void TearDown() override
     {
         Watchdog.stop();
-        Bus.SetActive(false);
+        if (Bus.isActive())
+            Bus.SetActive(false);
         Sim.stop();
-        regional::useLocaleSeparator();
     }
 
     // Frames as the scale received them, in order.
@@ -96,23 +78,8 @@ protected:
             out << QString::fromLatin1(f.toHex(' ').toUpper());
         return out;
     }
-    bool HasErrorForm() const
-    {
-        for (const QString& c : Progress.Calls)
-            if (c.startsWith("Error:"))
-                return true;
-        return false;
-    }
 
-    ScopedHome Home;
-    ScriptedDialogs Dialogs;
-    TIniOptions Options;
-    Workbook Wb;
     ScaleSim Sim;
-    TKYRBusComm Bus;
-    RecordingProgress Progress;
-    TVemraencode Codec;
-    ScaleCommands Commands;
     QTimer Watchdog;
 };
 
@@ -281,3 +248,30 @@ TEST_F(EndToEnd, CancelDuringAWait)
 }
 
 } // namespace
+
+// What the program writes, byte for byte against tests/golden/: a PLU file
+// saved after loading it; the report file, DEBUG.LOG and config.ini of one
+// sale report; KYR.CFG after a port and a speed choice.
+TEST_F(EndToEnd, WrittenFilesMatchTheGoldenFiles)
+{
+    Wb.LoadPluFile(GoldenPath("mode2_point.KYR"));
+    Wb.SavePluFile(Home.file("SAVED.KYR"));
+    EXPECT_TRUE(MatchesGolden("mode2_point.KYR", Home.read("SAVED.KYR")));
+
+    Sim.setPriceMode(0x07);
+    Sim.setSaleFigures({1234567, 150, 1234});
+    Sim.setUnitByte(0x00);
+    Commands.Today = [] { return QDate(2024, 3, 9); };
+    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
+    Bus.SetActive(false);
+    EXPECT_TRUE(MatchesGolden("20240309.TXT", Home.read("20240309.TXT")));
+    EXPECT_TRUE(MatchesGolden("DEBUG.LOG", Home.read("DEBUG.LOG")));
+    EXPECT_TRUE(MatchesGolden("config.ini", Home.read("config.ini")));
+
+    Home.write("KYR.CFG", "; the scale by the till\r\n[COMM]\r\nPort=2\r\n[Devices]\r\nCOM5=/dev/ttyUSB0\r\n");
+    LinkSettings link;
+    link.Load();
+    link.ChoosePort(5);
+    link.ChooseBaudRate(2400);
+    EXPECT_TRUE(MatchesGolden("KYR.CFG", Home.read("KYR.CFG")));
+}

@@ -11,20 +11,47 @@
 #include <gtest/gtest.h>
 
 // A workbook in a fresh program directory (no config.ini: mode 2, PriceDot
-// 3), a scale's memory behind a fake bus, a recording progress dialog.
-class CommandTest : public ::testing::Test {
+// 3), a scale behind `BusT` (a fake here, the real engine end to end), a
+// recording progress dialog.
+template <class BusT> class CommandFixture : public ::testing::Test {
 protected:
-    CommandTest() : Wb(Options), Commands(Bus, Progress, Wb, Codec)
+    CommandFixture() : Wb(Options), Commands(Bus, Progress, Wb, Codec)
     {
         regional::setDecimalSeparator('.');
         MessageTexts.resetToBuiltIn();
         Wb.Initialise();
+    }
+    ~CommandFixture() override { regional::useLocaleSeparator(); }
+
+    int Count(const QString& call) const { return Progress.Calls.count(call); }
+    bool HasErrorForm() const
+    {
+        for (const QString& c : Progress.Calls)
+            if (c.startsWith("Error:"))
+                return true;
+        return false;
+    }
+
+    ScopedHome Home;
+    ScriptedDialogs Dialogs;
+    TIniOptions Options;
+    Workbook Wb;
+    BusT Bus;
+    RecordingProgress Progress;
+    TVemraencode Codec;
+    ScaleCommands Commands;
+};
+
+// The scale's memory behind a fake bus.
+class CommandTest : public CommandFixture<FakeScaleBus> {
+protected:
+    CommandTest()
+    {
         Bus.OnCancelPressed = [this] {
             Progress.PressCancel();
             Bus.Cancel();
         };
     }
-    ~CommandTest() override { regional::useLocaleSeparator(); }
 
     // Requests as "S 77 F9 00C4 4 [00 00 04 D2]" / "R 55 83 0003 1".
     QStringList RequestLines() const
@@ -39,21 +66,4 @@ protected:
         }
         return out;
     }
-    int Count(const QString& call) const { return Progress.Calls.count(call); }
-    bool HasErrorForm() const
-    {
-        for (const QString& c : Progress.Calls)
-            if (c.startsWith("Error:"))
-                return true;
-        return false;
-    }
-
-    ScopedHome Home;
-    ScriptedDialogs Dialogs;
-    TIniOptions Options;
-    Workbook Wb;
-    FakeScaleBus Bus;
-    RecordingProgress Progress;
-    TVemraencode Codec;
-    ScaleCommands Commands;
 };

@@ -1,21 +1,13 @@
 // Any code, position, count, decimals and record bytes into DecodeField and
 // the codec's slots; position and count stay inside the 64-byte buffer, as
 // the callers guarantee.
-#include "dialogs.h"
+#include "silentdialogs.h"
 #include "vemraencode.h"
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 namespace {
-class SilentDialogs : public Dialogs {
-public:
-    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override { return MsgResult::Ok; }
-    void errorBox(const QString&) override {}
-    bool openFileName(QString*) override { return false; }
-    bool saveFileName(QString*) override { return false; }
-    void beep() override {}
-};
 SilentDialogs Silent;
 } // namespace
 

@@ -202,19 +202,10 @@ TEST(SerialPort, OpenFailuresRaiseTheFixedMessages)
 
 TEST(SerialPort, DeviceNames)
 {
-    ScopedHome home;
     EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
     EXPECT_EQ(SerialDevicePath("com4"), "/dev/ttyS3");
     EXPECT_EQ(SerialDevicePath("/dev/pts/7"), "/dev/pts/7");
     EXPECT_EQ(SerialDevicePath("ttyUSB0"), "/dev/ttyUSB0");
-    home.write("KYR.CFG", "[COMM]\r\nPort=2\r\n[devices]\r\ncom2 = /dev/ttyUSB1\r\n");
-    EXPECT_EQ(SerialDevicePath("COM2"), "/dev/ttyUSB1");
-    EXPECT_EQ(SerialDevicePath("COM3"), "/dev/ttyS2");
-    // A relative device path is taken from the program directory, not from
-    // wherever the program was started.
-    home.write("KYR.CFG", "[Devices]\r\nCOM2=dev/scale\r\nCOM3=../scale\r\n");
-    EXPECT_EQ(SerialDevicePath("COM2"), home.file("dev/scale"));
-    EXPECT_EQ(SerialDevicePath("COM3"), home.file("../scale"));
 }
 
 TEST(SerialPort, LineSettingsFollowTheProperties)

@@ -228,23 +228,21 @@ TEST(NetPort, ConnectionsThatCannotBeMadeNameTheCause)
     }
 }
 
-// The engine's port: a name of KYR.CFG [Devices] that is a network address
-// opens the network port, and block numbers go on across both kinds.
+// The engine's port: a network address opens the network port, and block numbers go on across both kinds.
 TEST(LinkPort, ChoosesByTheNameAndKeepsOneSeriesOfBlocks)
 {
-    ScopedHome home;
     Listener server;
     Pty pty;
-    home.write("KYR.CFG", ("[Devices]\r\nCOM3=" + server.url("tcp") + "\r\nCOM4=" + pty.slave + "\r\n").toUtf8());
-    EXPECT_EQ(NetworkNameFor("COM3"), server.url("tcp"));
-    EXPECT_EQ(NetworkNameFor("com4"), QString());
+    EXPECT_EQ(NetworkNameFor(server.url("tcp")), server.url("tcp"));
+    EXPECT_EQ(NetworkNameFor(pty.slave), QString());
+    EXPECT_EQ(NetworkNameFor("COM3"), QString());
     EXPECT_EQ(NetworkNameFor(" rfc2217://h:1 "), "rfc2217://h:1");
 
     TLinkPort port;
     Seen seen;
     Watch(port, seen);
     const uint8_t b[] = {0x44};
-    port.SetCommName("COM4");
+    port.SetCommName(pty.slave);
     port.OpenPort();
     EXPECT_EQ(port.Current()->WriteSequence(), 0u);
     ASSERT_TRUE(port.WriteData(b, 1));
@@ -252,7 +250,7 @@ TEST(LinkPort, ChoosesByTheNameAndKeepsOneSeriesOfBlocks)
     EXPECT_EQ(pty.read(2), Hex("44 44"));
     port.ClosePort();
 
-    port.SetCommName("COM3");
+    port.SetCommName(server.url("tcp"));
     port.OpenPort();
     server.accept();
     EXPECT_TRUE(port.isOpen());

@@ -3,49 +3,16 @@
 // --home and VARLO_HOME still win, a directory that cannot be made is named,
 // and the desktop's files are where a desktop looks for them.
 #include "scalesim.h"
-#include "testdirs.h"
+#include "programrun.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-std::string S(const QString& s) { return s.toStdString(); }
-std::string S(const QByteArray& b) { return b.toStdString(); }
-
-struct Result {
-    int status = -1;   // -1: crashed or killed after the time limit
-    QByteArray out, err;
-};
-
-Result RunProgram(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-           const QString& cwd = {}, int limitMs = 30000)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    Result r;
-    if (!p.waitForStarted(10000))
-        return r;
-    p.closeWriteChannel();
-    const bool ended = p.waitForFinished(limitMs);
-    if (!ended) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    if (ended && p.exitStatus() == QProcess::NormalExit)
-        r.status = p.exitCode();
-    return r;
-}
 
 QStringList Entries(const QString& dir)
 {

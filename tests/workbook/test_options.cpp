@@ -189,6 +189,28 @@ TEST(LinkSettingsFile, FailedWriteKeepsTheNewValue)
     EXPECT_EQ(s.BaudRateValue, 2400);
 }
 
+// [Devices] names the device behind COMn, read when asked; the demo's
+// device comes first; anything else is left for the port to map.
+TEST(LinkSettingsFile, DeviceBehindAPort)
+{
+    ScopedHome home;
+    EXPECT_EQ(LinkSettings::devicePath("COM2"), "COM2");
+    home.write("KYR.CFG", "[COMM]\r\nPort=2\r\n[devices]\r\ncom2 = /dev/ttyUSB1\r\n");
+    EXPECT_EQ(LinkSettings::devicePath("COM2"), "/dev/ttyUSB1");
+    EXPECT_EQ(LinkSettings::devicePath("com2"), "/dev/ttyUSB1");
+    EXPECT_EQ(LinkSettings::devicePath("COM3"), "COM3");
+    EXPECT_EQ(LinkSettings::devicePath("/dev/pts/7"), "/dev/pts/7");
+    // A relative device path is taken from the program directory, not from
+    // wherever the program was started.
+    home.write("KYR.CFG", "[Devices]\r\nCOM2=dev/scale\r\nCOM3=../scale\r\n");
+    EXPECT_EQ(LinkSettings::devicePath("COM2"), home.file("dev/scale"));
+    EXPECT_EQ(LinkSettings::devicePath("COM3"), home.file("../scale"));
+    LinkSettings::setDemoDevice("com3", "/dev/pts/9");
+    EXPECT_EQ(LinkSettings::devicePath("COM3"), "/dev/pts/9");
+    LinkSettings::setDemoDevice("COM3", {});
+    EXPECT_EQ(LinkSettings::devicePath("COM3"), home.file("../scale"));
+}
+
 TEST(RecordFile, CreatedOnceWithItsHeader)
 {
     ScopedHome home;

@@ -39,13 +39,13 @@ QByteArray saved(Bench& b)
 
 TEST(PluFormat, PaddingCountsBytesAndNeverCuts)
 {
-    EXPECT_EQ(PadLeft("0.00", 8), "    0.00");
-    EXPECT_EQ(PadLeft("123456789", 8), "123456789");
-    EXPECT_EQ(PadLeft("", 3), "   ");
-    EXPECT_EQ(PadRight("Apple", 13), "Apple        ");
-    EXPECT_EQ(PadRight("\xC6\xBB\xB9\xFB", 6), "\xC6\xBB\xB9\xFB  ");
-    EXPECT_EQ(PadRight("abc", -1), "abc");
-    EXPECT_EQ(TrimBlanks(" \t\x01 a b\x1F\r "), "a b");
+    EXPECT_EQ(padLeft("0.00", 8), "    0.00");
+    EXPECT_EQ(padLeft("123456789", 8), "123456789");
+    EXPECT_EQ(padLeft("", 3), "   ");
+    EXPECT_EQ(padRight("Apple", 13), "Apple        ");
+    EXPECT_EQ(padRight("\xC6\xBB\xB9\xFB", 6), "\xC6\xBB\xB9\xFB  ");
+    EXPECT_EQ(padRight("abc", -1), "abc");
+    EXPECT_EQ(trimBlanks(" \t\x01 a b\x1F\r "), "a b");
 }
 
 TEST(PluFormat, LineEnds)

@@ -139,7 +139,7 @@ TEST(PriceCsv, RealLookingFilesImportIntoTheExpectedTable)
             named << r.row;
             EXPECT_EQ(b.price(r.row), r.price) << r.row;
             EXPECT_EQ(b.stored(r.row), r.price) << r.row;
-            EXPECT_EQ(TrimBlanks(b.name(r.row)), r.name) << r.row;
+            EXPECT_EQ(trimBlanks(b.name(r.row)), r.name) << r.row;
             EXPECT_EQ(b.unit(r.row), r.unit) << r.row;
         }
         const QList<QByteArray> lines = before.split('\n'), after = tableBytes(b).split('\n');

@@ -3,6 +3,7 @@
 #include "exedir.h"
 #include "inifile.h"
 #include "linkport.h"
+#include "linksettings.h"
 #include <QFile>
 #include <QFileInfo>
 
@@ -33,13 +34,13 @@ QList<PortRow> PortTable(const QList<SerialPortEntry>& enumerated)
     for (const SerialPortEntry& e : enumerated)
         rows << PortRow{QStringLiteral("-"), e, false};
 
-    const IniFile cfg(ExeDir() + "KYR.CFG");
     QList<PortRow> unlisted;
     for (int n = 1; n <= MaxMappedPort; ++n) {
         const QString com = "COM" + QString::number(n);
-        const bool mapped = !cfg.readString("Devices", com.toLatin1(), {}).isEmpty();
-        const QString net = NetworkNameFor(com);
-        const QString device = net.isEmpty() ? SerialDevicePath(com) : net;
+        const QString resolved = LinkSettings::devicePath(com);   // [Devices], else the name
+        const bool mapped = resolved != com;
+        const QString net = NetworkNameFor(resolved);
+        const QString device = net.isEmpty() ? SerialDevicePath(resolved) : net;
         bool found = false;
         for (PortRow& r : rows)
             if (r.name == "-" && net.isEmpty() && Canonical(r.port.node) == Canonical(device)) {
