@@ -367,7 +367,7 @@ int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
         return 130;
     if (status != 0)
         return status;
-    return exitStatus(outcome, bus.FailureCause);
+    return exitStatus(outcome, outcome.cause);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
+#include <algorithm>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -455,6 +456,22 @@ void TComm::DeliverReceived()
     }
 }
 
+void TComm::ExpectReply(int bytes)
+{
+    const uint64_t length = uint64_t(std::clamp(bytes, 0, 255));
+    AwaitedReply.store(length == 0 ? 0 : (WriteSeq + 1) << 8 | length);
+}
+
+// True when the chunk holds the whole reply awaited to a block already
+// started: it goes on without waiting for the line to fall quiet. Once.
+bool TComm::HoldsAwaitedReply(size_t held, uint64_t stamp)
+{
+    uint64_t awaited = AwaitedReply.load();
+    if (awaited == 0 || stamp < (awaited >> 8) || held < (awaited & 0xFF))
+        return false;
+    return AwaitedReply.compare_exchange_strong(awaited, 0);
+}
+
 void TComm::ReadLoop(PortSession* s)
 {
     RaiseThisThread(2);
@@ -523,7 +540,7 @@ void TComm::ReadLoop(PortSession* s)
                 for (ssize_t i = 0; i < n; ++i)
                     if (buf[i] != 0 || !s->dropNulls)
                         chunk.push_back(buf[i]);
-                if (chunk.size() >= MaxChunk)
+                if (chunk.size() >= MaxChunk || HoldsAwaitedReply(chunk.size(), stamp))
                     flush();
                 continue;
             }

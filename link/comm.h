@@ -63,6 +63,7 @@ public:
     bool isOpen() const override { return Session != nullptr; }
     bool WriteData(const uint8_t* data, uint16_t count) override;
     uint64_t WriteSequence() const override { return WriteSeq; }
+    void ExpectReply(int bytes) override;
     // The device path in use while open.
     QString DevicePath() const { return OpenPath; }
     // Received bytes dropped because the owner had not taken the bytes
@@ -164,6 +165,7 @@ private:
     void PostHangup(PortSession* s);
     bool QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp);
     void DeliverReceived();
+    bool HoldsAwaitedReply(size_t held, uint64_t stamp);
     void PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now);
 
     std::unique_ptr<PortSession> Session;
@@ -172,6 +174,8 @@ private:
     uint64_t WriteSeq = 0;     // last block number WriteData handed out
     std::atomic<uint64_t> WritesStarted{0};
     std::atomic<uint64_t> Dropped{0};
+    // The reply awaited: (block number << 8) | its length; 0: none.
+    std::atomic<uint64_t> AwaitedReply{0};
 
     QString FCommName = QStringLiteral("COM2");
     uint32_t FBaudRate = 9600;

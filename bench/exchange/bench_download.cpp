@@ -5,6 +5,7 @@
 #include "exedir.h"
 #include "inioptions.h"
 #include "kyrbuscomm.h"
+#include "protocol.h"
 #include "plutable.h"
 #include "progress.h"
 #include "scalecommands.h"
@@ -45,24 +46,23 @@ public:
 // both ways (no faults, so every request is one frame and one reply).
 class CountingBus : public IBusMaster {
 public:
-    explicit CountingBus(IBusMaster& inner) : Inner(inner) {}
-    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    explicit CountingBus(IBusMaster& inner) : IBusMaster(inner), Inner(inner) {}
+    BusResult SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
+                          ReplyForm reply = ReplyForm::Acknowledgement) override
     {
-        std::memcpy(Inner.Buffer, Buffer, sizeof Buffer);
-        const bool ok = Inner.SendCommand(command, bank, address, length);
-        Sent += command == 0x44 || command == 0x05 ? 1 : length + 6;
+        BusResult r = Inner.SendCommand(command, bank, address, length, reply);
+        Sent += kyr::isSingleByteCommand(command) ? 1 : length + kyr::HeaderLength + 1;
         Received += 1;
         ++Requests;
-        return ok;
+        return r;
     }
-    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
+    BusResult ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
     {
-        const bool ok = Inner.ReadBlock(command, bank, address, length);
-        std::memcpy(Buffer, Inner.Buffer, sizeof Buffer);
-        Sent += 6;
-        Received += length + 7;
+        BusResult r = Inner.ReadBlock(command, bank, address, length);
+        Sent += kyr::HeaderLength + 1;
+        Received += kyr::readReplyLength(length);
         ++Requests;
-        return ok;
+        return r;
     }
     void Cancel() override { Inner.Cancel(); }
     IBusMaster& Inner;
@@ -123,7 +123,7 @@ int Run(const QString& simPath, unsigned baud)
     }
     const double wire = double(bus.Sent + bus.Received) * 10 / baud;
     std::printf("download %5u bit/s: %d requests, %lld+%lld bytes, elapsed %.3f s, wire %.3f s, "
-                "elapsed/wire %.2f, cpu/wall %.3f\n",
+                "elapsed/wire %.3f, cpu/wall %.3f\n",
                 baud, bus.Requests, bus.Sent, bus.Received, elapsed, wire, elapsed / wire, cpu / elapsed);
     return 0;
 }

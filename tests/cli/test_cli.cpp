@@ -1023,7 +1023,7 @@ TEST_P(CliInterrupt, SigintCancelsTheWaitAndSendsNothingMore)
     EXPECT_EQ(sim.requests().size(), requests);
     EXPECT_EQ(sim.bytesReceived(), bytes);
     for (const auto& r : sim.requests())
-        EXPECT_NE(r.frame.front(), varlo::sim::kCmdDisconnect);
+        EXPECT_NE(r.frame.front(), kyr::CmdDisconnect);
     EXPECT_TRUE(QFile::exists(File("DEBUG.LOG"))) << "the link is closed on the way out";
     sim.stop();
 }

@@ -128,12 +128,12 @@ FaultRule parseFaultRule(std::string_view ruleText)
             fail(ruleText, "this kind applies to one command only");
     };
     switch (rule.kind) {
-    case FaultKind::BadChecksum: implied(kCmdRead); break;
-    case FaultKind::AckOnly: implied(kCmdWrite); break;
+    case FaultKind::BadChecksum: implied(kyr::CmdRead); break;
+    case FaultKind::AckOnly: implied(kyr::CmdWrite); break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:
-    case FaultKind::StateS: implied(kCmdValues); break;
+    case FaultKind::StateS: implied(kyr::CmdAllValues); break;
     default: break;
     }
     return rule;

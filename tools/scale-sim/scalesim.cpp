@@ -33,9 +33,9 @@ std::size_t frameLength(const Bytes& buf)
     if (buf.empty())
         return 0;
     switch (buf[0]) {
-    case kCmdHello:
-    case kCmdValues: return 1;
-    case kCmdRead: return 6;
+    case kyr::CmdHello:
+    case kyr::CmdAllValues: return 1;
+    case kyr::CmdRead: return 6;
     default: return buf.size() >= 5 ? std::size_t{buf[4]} + 6 : 0;
     }
 }
@@ -45,18 +45,18 @@ bool applies(const FaultRule& r, const Bytes& frame)
     const std::uint8_t cmd = frame[0];
     switch (r.kind) {
     case FaultKind::BadChecksum:
-        if (cmd != kCmdRead)
+        if (cmd != kyr::CmdRead)
             return false;
         break;
     case FaultKind::AckOnly:
-        if (cmd != kCmdWrite)
+        if (cmd != kyr::CmdWrite)
             return false;
         break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:
     case FaultKind::StateS:
-        if (cmd != kCmdValues)
+        if (cmd != kyr::CmdAllValues)
             return false;
         break;
     default: break;
@@ -109,10 +109,10 @@ int pollTimeoutMs(Clock::duration d)
 ScaleSim::ScaleSim(Options options)
     : options_(std::move(options)), random_(options_.seed)
 {
-    bank(kBankPriceMode)[kPriceModeAddress] = options_.priceMode;
-    bank(kBankUnit);
-    bank(kBankSaleFigures);
-    bank(kBankPlu);
+    bank(kyr::BankPriceMode)[kyr::PriceModeAddress] = options_.priceMode;
+    bank(kyr::BankUnit);
+    bank(kyr::BankSaleFigures);
+    bank(kyr::BankPlu);
 }
 
 ScaleSim::~ScaleSim() { stop(); }
@@ -422,10 +422,10 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
     if (has(FaultKind::ReplyNak)) {
         // Refused: nothing is stored.
         rec.checksumOk = heard.size() == 1 || checksumFor(heard) == 0;
-        reply = {kNak};
+        reply = {kyr::Refused};
     } else if (has(FaultKind::AckOnly)) {
         rec.checksumOk = checksumFor(heard) == 0;
-        reply = {kAck};
+        reply = {kyr::Ack};
     } else {
         reply = answer(heard, &rec.checksumOk);
     }
@@ -435,8 +435,8 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
                               std::pair{FaultKind::StateS, 'S'}})
         if (has(kind)) {
             reply.assign(22, static_cast<std::uint8_t>(fill));
-            reply.front() = kAck;
-            reply.back() = kEtx;
+            reply.front() = kyr::Ack;
+            reply.back() = kyr::Etx;
         }
     if (has(FaultKind::ShortFrame)) {
         Bytes full = allValuesFrame(indication_);
@@ -444,7 +444,7 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         const std::size_t len = std::clamp<std::size_t>(
             static_cast<std::size_t>(std::max(param(FaultKind::ShortFrame, 12), 2)), 2, full.size());
         reply.assign(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len - 1));
-        reply.push_back(kEtx);
+        reply.push_back(kyr::Etx);
     }
     if (has(FaultKind::Truncate)) {
         const std::size_t k = static_cast<std::size_t>(param(FaultKind::Truncate, 1));
@@ -525,33 +525,33 @@ void ScaleSim::enqueue(Bytes reply, Clock::time_point startAt)
 Bytes ScaleSim::answer(const Bytes& frame, bool* checksumOk)
 {
     const std::uint8_t cmd = frame[0];
-    if (cmd == kCmdHello)
-        return {kAck};
-    if (cmd == kCmdValues)
+    if (cmd == kyr::CmdHello)
+        return {kyr::Ack};
+    if (cmd == kyr::CmdAllValues)
         return allValuesFrame(indication_);
 
     *checksumOk = checksumFor(frame) == 0;
     if (!*checksumOk)
-        return {kNak};
+        return {kyr::Refused};
     const std::uint8_t bankNo = frame[1];
     const std::uint16_t address = static_cast<std::uint16_t>((frame[2] << 8) | frame[3]);
     const std::size_t length = frame[4];
     const bool fits = address + length <= kBankSize;
     switch (cmd) {
-    case kCmdConnect:
-    case kCmdDisconnect: return {kAck};
-    case kCmdWrite: {
+    case kyr::CmdConnect:
+    case kyr::CmdDisconnect: return {kyr::Ack};
+    case kyr::CmdWrite: {
         if (!fits)
-            return {kNak};
+            return {kyr::Refused};
         auto& b = bank(bankNo);
         std::copy(frame.begin() + 5, frame.begin() + 5 + static_cast<std::ptrdiff_t>(length),
                   b.begin() + address);
-        return {kAck};
+        return {kyr::Ack};
     }
-    case kCmdRead: {
+    case kyr::CmdRead: {
         if (!fits)
-            return {kNak};
-        Bytes reply{kAck, kCmdRead, bankNo, frame[2], frame[3], static_cast<std::uint8_t>(length)};
+            return {kyr::Refused};
+        Bytes reply{kyr::Ack, kyr::CmdRead, bankNo, frame[2], frame[3], static_cast<std::uint8_t>(length)};
         if (const auto* b = findBank(bankNo))
             reply.insert(reply.end(), b->begin() + address,
                          b->begin() + address + static_cast<std::ptrdiff_t>(length));
@@ -560,7 +560,7 @@ Bytes ScaleSim::answer(const Bytes& frame, bool* checksumOk)
         reply.push_back(checksumFor(std::span(reply).subspan(1)));
         return reply;
     }
-    default: return {kNak};
+    default: return {kyr::Refused};
     }
 }
 
@@ -590,25 +590,25 @@ std::uint8_t ScaleSim::byte(std::uint8_t bankNo, std::uint16_t address) const
 
 PluRecord ScaleSim::plu(int i) const
 {
-    if (i < 1 || i > kPluCount)
+    if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
-    Bytes r = read(kBankPlu, pluAddress(i), 4);
+    Bytes r = read(kyr::BankPlu, kyr::pluAddress(i), 4);
     return {r[0], (std::uint32_t{r[1]} << 16) | (std::uint32_t{r[2]} << 8) | r[3]};
 }
 
 void ScaleSim::setPlu(int i, PluRecord record)
 {
-    if (i < 1 || i > kPluCount)
+    if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
     const std::uint8_t r[4] = {record.unitFlag, static_cast<std::uint8_t>(record.price >> 16),
                                static_cast<std::uint8_t>(record.price >> 8),
                                static_cast<std::uint8_t>(record.price)};
-    write(kBankPlu, pluAddress(i), r);
+    write(kyr::BankPlu, kyr::pluAddress(i), r);
 }
 
 SaleFigures ScaleSim::saleFigures() const
 {
-    Bytes b = read(kBankSaleFigures, 0, 11);
+    Bytes b = read(kyr::BankSaleFigures, 0, 11);
     SaleFigures f;
     for (int i = 0; i < 5; ++i)
         f.total = (f.total << 8) | b[static_cast<std::size_t>(i)];
@@ -627,17 +627,17 @@ void ScaleSim::setSaleFigures(SaleFigures f)
         b[i] = static_cast<std::uint8_t>(f.unitPrice);
     b[9] = static_cast<std::uint8_t>(f.weight >> 8);
     b[10] = static_cast<std::uint8_t>(f.weight);
-    write(kBankSaleFigures, 0, b);
+    write(kyr::BankSaleFigures, 0, b);
 }
 
-std::uint8_t ScaleSim::priceMode() const { return byte(kBankPriceMode, kPriceModeAddress); }
+std::uint8_t ScaleSim::priceMode() const { return byte(kyr::BankPriceMode, kyr::PriceModeAddress); }
 
 void ScaleSim::setPriceMode(std::uint8_t mode)
 {
-    write(kBankPriceMode, kPriceModeAddress, std::span(&mode, 1));
+    write(kyr::BankPriceMode, kyr::PriceModeAddress, std::span(&mode, 1));
 }
 
-void ScaleSim::setUnitByte(std::uint8_t unit) { write(kBankUnit, 0, std::span(&unit, 1)); }
+void ScaleSim::setUnitByte(std::uint8_t unit) { write(kyr::BankUnit, 0, std::span(&unit, 1)); }
 
 Indication ScaleSim::indication() const
 {
@@ -658,13 +658,13 @@ void ScaleSim::loadDemoState()
         150, 249, 399, 129, 1590, 845, 2100, 675, 320, 1250, 89, 499, 1899, 560,
     };
     constexpr std::size_t n = std::size(kPrices);
-    for (std::size_t i = 0; i < kPluCount; ++i)
+    for (std::size_t i = 0; i < kyr::PluRecords; ++i)
         setPlu(static_cast<int>(i + 1), {0, kPrices[i % n] + 10 * static_cast<std::uint32_t>(i / n)});
     setUnitByte(0);
     // 1.234 kg at 1.50 a kg.
     setSaleFigures({185, 150, 1234});
     const std::uint8_t current[4] = {0, 0, 0, 150};
-    write(kBankPlu, 0, current);
+    write(kyr::BankPlu, 0, current);
     setIndication({Indication::State::Values, 1234, 150, 185});
 }
 
@@ -740,14 +740,14 @@ std::string ScaleSim::dumpText() const
         hex(out, bytes);
         out += '\n';
     };
-    line("price-mode", read(kBankPriceMode, kPriceModeAddress, 1));
-    line("sale-figures", read(kBankSaleFigures, 0, 11));
-    line("unit", read(kBankUnit, 0, 1));
-    line("current-unit-price", read(kBankPlu, 0, 4));
-    for (int i = 1; i <= kPluCount; ++i) {
+    line("price-mode", read(kyr::BankPriceMode, kyr::PriceModeAddress, 1));
+    line("sale-figures", read(kyr::BankSaleFigures, 0, 11));
+    line("unit", read(kyr::BankUnit, 0, 1));
+    line("current-unit-price", read(kyr::BankPlu, 0, 4));
+    for (int i = 1; i <= kyr::PluRecords; ++i) {
         char label[16];
         std::snprintf(label, sizeof label, "plu %02d", i);
-        line(label, read(kBankPlu, pluAddress(i), 4));
+        line(label, read(kyr::BankPlu, kyr::pluAddress(i), 4));
     }
     std::lock_guard lock(mutex_);
     char head[64];
