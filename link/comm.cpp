@@ -472,6 +472,29 @@ bool TComm::HoldsAwaitedReply(size_t held, uint64_t stamp)
     return AwaitedReply.compare_exchange_strong(awaited, 0);
 }
 
+// Line errors and modem changes come as counters, not as poll events: the
+// reader looks at them every LineWatchMs, and only on devices that keep them.
+struct TComm::LineWatch {
+    using Clock = std::chrono::steady_clock;
+    LineCounters counters;
+    bool counting = false;
+    Clock::time_point nextLook;
+};
+
+void TComm::LookAtLine(PortSession* s, LineWatch& w)
+{
+    if (!w.counting || LineWatch::Clock::now() < w.nextLook)
+        return;
+    w.nextLook = LineWatch::Clock::now() + std::chrono::milliseconds(LineWatchMs);
+    LineCounters now;
+    if (!s->lineCounters(s->fd, now)) {
+        w.counting = false;   // the device stopped counting; reading goes on
+        return;
+    }
+    PostLineEvents(s, w.counters, now);
+    w.counters = now;
+}
+
 void TComm::ReadLoop(PortSession* s)
 {
     RaiseThisThread(2);
@@ -481,24 +504,9 @@ void TComm::ReadLoop(PortSession* s)
     uint64_t stamp = 0;
     uint8_t buf[MaxChunk];
 
-    // Line errors and modem changes come as counters, not as poll events:
-    // look at them every LineWatchMs, and only on devices that keep them.
-    using Clock = std::chrono::steady_clock;
-    LineCounters counters;
-    bool watchLine = s->lineCounters && s->lineCounters(s->fd, counters);
-    Clock::time_point nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
-    auto lookAtLine = [&] {
-        if (!watchLine || Clock::now() < nextLook)
-            return;
-        nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
-        LineCounters now;
-        if (!s->lineCounters(s->fd, now)) {
-            watchLine = false;   // the device stopped counting; reading goes on
-            return;
-        }
-        PostLineEvents(s, counters, now);
-        counters = now;
-    };
+    LineWatch watch;
+    watch.counting = s->lineCounters && s->lineCounters(s->fd, watch.counters);
+    watch.nextLook = LineWatch::Clock::now() + std::chrono::milliseconds(LineWatchMs);
 
     auto flush = [&] {
         if (chunk.empty())
@@ -512,7 +520,7 @@ void TComm::ReadLoop(PortSession* s)
         pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
         // Idle: sleep until a byte comes. Inside a burst: until the line
         // has been quiet for the inter-byte time-out.
-        const int idle = watchLine ? LineWatchMs : -1;
+        const int idle = watch.counting ? LineWatchMs : -1;
         const int r = ::poll(p, 2, chunk.empty() ? idle : s->quietMs.load());
         if (r < 0 && errno == EINTR)
             continue;
@@ -523,7 +531,7 @@ void TComm::ReadLoop(PortSession* s)
         }
         if (p[1].revents)
             break;
-        lookAtLine();
+        LookAtLine(s, watch);
         if (r == 0) {
             flush();
             continue;

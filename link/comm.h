@@ -137,6 +137,7 @@ public:
 
 private:
     struct PortSession;
+    struct LineWatch;
 
     template <class T> void SetLine(T& field, T value)
     {
@@ -158,6 +159,7 @@ private:
     void ApplyTimeouts();
     void StopSession();
     void ReadLoop(PortSession* s);
+    void LookAtLine(PortSession* s, LineWatch& w);
     void WriteLoop(PortSession* s, uint64_t drainedUpTo);
     bool WriteAll(PortSession* s, const QByteArray& block);
     // Hand a notification to the owner's thread; dropped if the session ends first.
