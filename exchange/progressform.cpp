@@ -199,7 +199,7 @@ void TProgressForm::ShowCause(const QString& cause)
 void TProgressForm::ShowDetails()
 {
     QMessageBox box(QMessageBox::Critical, windowTitle(), StatusLabel->text(), QMessageBox::Ok, this);
-    box.setDetailedText(Cause);
+    box.setInformativeText(Cause);
     box.exec();
 }
 
