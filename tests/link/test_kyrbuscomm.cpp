@@ -379,15 +379,36 @@ TEST_F(Engine, RetryIntervalZeroNeverTimesOut)
     EXPECT_EQ(Clock.Stalls, 1);
 }
 
+// The time-out counts from this frame's drain notice: not from the write,
+// nor from a late notice of an earlier frame; a reply before it counts.
 TEST_F(Engine, TimeOutCountsFromTheDrainNotice)
 {
-    Port.AutoDrain = false;
-    Port.Scale = [this](const QByteArray&, int i) {
-        Port.Drain(300);
-        Port.Reply(Hex("02"), i == 0 ? 1200 : 1000);   // 900 ms, then 700 ms after the drain
+    struct Case {
+        const char* name;
+        bool staleNotice;
+        int drainMs;
+        QList<int> replyMs;   // per attempt, from the write
+        int frames;
     };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_EQ(Port.Frames.size(), 2);
+    const QList<Case> cases{
+        {"timed from the notice", false, 300, {1200, 1000}, 2},   // 900 ms, then 700 ms after it
+        {"a stale notice starts nothing", true, 500, {1200}, 1},
+        {"a reply before the notice", false, 50, {0}, 1},
+    };
+    Port.AutoDrain = false;
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        if (c.staleNotice)
+            Port.Drain(0);   // belongs to what was written before
+        Port.Scale = [&](const QByteArray&, int i) {
+            Port.Drain(c.drainMs);
+            Port.Reply(Hex("02"), c.replyMs.value(i, 0));
+        };
+        EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0)) << c.name;
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.name;
+        while (!Clock.Idle())
+            Clock.ProcessEvents();
+    }
 }
 
 TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
@@ -412,29 +433,6 @@ TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
     Answer({reply});
     EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
     EXPECT_EQ(Bus.Buffer[0], 0x77);
-}
-
-TEST_F(Engine, FastReplyBeforeTheDrainNoticeCounts)
-{
-    Bus.RetryCount = 0;
-    Port.AutoDrain = false;
-    Port.Scale = [this](const QByteArray&, int) {
-        Port.Reply(Hex("02"), 0);
-        Port.Drain(50);
-    };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
-}
-
-TEST_F(Engine, LateDrainNoticeOfAnEarlierFrameDoesNotStartTheTimer)
-{
-    Bus.RetryCount = 0;
-    Port.AutoDrain = false;
-    Port.Drain(0);   // belongs to what was written before
-    Port.Scale = [this](const QByteArray&, int) {
-        Port.Drain(500);
-        Port.Reply(Hex("02"), 1200);
-    };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
 }
 
 TEST_F(Engine, HangUpFailsTheRequestAtOnce)
