@@ -134,6 +134,8 @@ struct SaleFigures {
     bool operator==(const SaleFigures&) const = default;
 };
 
+struct Firing; // the fault rules that fire on one request
+
 // One complete request frame and what was done with it.
 struct RequestRecord {
     std::uint64_t seq = 0;       // 1-based
@@ -211,9 +213,21 @@ private:
         bool hangUp = false;
         bool flood = false; // queued again as soon as it is written
     };
+    struct WorkerState { // the worker loop's own
+        Bytes pending;       // bytes of an incomplete frame
+        Clock::time_point lastRx{};
+        bool peerClosed = false; // no client has the slave open
+        std::size_t written = 0; // of queue_.front()
+        bool writeBlocked = false;
+    };
+    enum class WriteStep { NotDue, Wrote, Flooded, HangUp };
     void enqueue(Bytes bytes, Clock::time_point startAt);
     void run();
+    void dropInput(WorkerState& w);
+    WriteStep writeDue(int fd, WorkerState& w, Clock::time_point now, std::chrono::nanoseconds byteTime);
+    bool readInput(int fd, short revents, WorkerState& w, std::chrono::nanoseconds byteTime);
     void process(const Bytes& frame, Clock::time_point at, Clock::time_point wireDone);
+    Bytes faultedReply(const Bytes& frame, const Firing& firing, RequestRecord& rec);
     Bytes answer(const Bytes& frame, bool* checksumOk);
     std::vector<std::uint8_t>& bank(std::uint8_t number);
     const std::vector<std::uint8_t>* findBank(std::uint8_t number) const;
