@@ -772,7 +772,7 @@ TEST_F(EngineOnPty, AKnownReplyLengthEndsTheWaitBeforeTheQuietGap)
 TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
 {
     ScopedHome home;
-    auto run = [](ScaleSim* sim, QString logName, QString* problem) {
+    auto run = [](ScaleSim* sim, QString logName, int priceOffset, QString* problem) {
         TraceLog log([logName] { return logName; });
         TComm port;
         TQtWaitClock clock;
@@ -785,8 +785,8 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
         for (int i = 1; i <= kyr::PluRecords && problem->isEmpty(); ++i) {
             bus.Buffer[0] = 0;
             bus.Buffer[1] = 0;
-            bus.Buffer[2] = uint8_t(i >> 8);
-            bus.Buffer[3] = uint8_t(i + (logName.endsWith("B.LOG") ? 100 : 0));
+            bus.Buffer[2] = 0;
+            bus.Buffer[3] = uint8_t(i + priceOffset);
             if (const BusResult r = bus.SendCommand(kyr::CmdWrite, kyr::BankPlu, kyr::pluAddress(i), 4); !r)
                 *problem = r.cause;
             else if (const BusResult back = bus.ReadBlock(kyr::CmdRead, kyr::BankPlu, kyr::pluAddress(i), 4);
@@ -800,8 +800,8 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
     b.start();
     QString problemA, problemB;
     const QString logA = home.file("A.LOG"), logB = home.file("B.LOG");
-    std::unique_ptr<QThread> ta(QThread::create(run, &a, logA, &problemA));
-    std::unique_ptr<QThread> tb(QThread::create(run, &b, logB, &problemB));
+    std::unique_ptr<QThread> ta(QThread::create(run, &a, logA, 0, &problemA));
+    std::unique_ptr<QThread> tb(QThread::create(run, &b, logB, 100, &problemB));
     ta->start();
     tb->start();
     ASSERT_TRUE(ta->wait(60000));
