@@ -132,27 +132,6 @@ TEST_F(Engine, AcknowledgedCommandAndItsTrace)
                                       ">>>>>>Receive data<<<<<<<<", "02 ", ""}));
 }
 
-TEST_F(Engine, WrongRepliesAreRetried)
-{
-    struct Case {
-        QList<QByteArray> replies;
-        bool result;
-        int frames;
-    };
-    const QList<Case> cases{
-        {{Hex("AA"), Hex("02")}, true, 2},
-        {{Hex("41"), Hex("00"), Hex("02 41")}, true, 3},
-        {{Hex("03 02")}, false, 7},   // only the first byte counts
-        {{Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("02")}, false, 7},
-    };
-    for (const Case& c : cases) {
-        Port.Frames.clear();
-        Answer(c.replies);
-        EXPECT_EQ(bool(Bus.SendCommand(0x44, 0, 0, 0)), c.result) << c.replies.first().toHex().constData();
-        EXPECT_EQ(Port.Frames.size(), c.frames) << c.replies.first().toHex().constData();
-    }
-}
-
 TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
 {
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
@@ -172,7 +151,8 @@ TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
                                     "|Retry:5|>>>>>>Send data<<<<<<<<", "|Retry:6|>>>>>>Send data<<<<<<<<"}));
 }
 
-TEST_F(Engine, RetryCountBoundsTheAttempts)
+// Wrong replies are retried, up to RetryCount (0..10) more attempts.
+TEST_F(Engine, RetriesUntilAnAcknowledgementOrTheLastAttempt)
 {
     struct Case {
         int retryCount;
@@ -180,20 +160,24 @@ TEST_F(Engine, RetryCountBoundsTheAttempts)
         bool result;
         int frames;
     };
+    const QByteArray aa = Hex("AA");
     const QList<Case> cases{
+        {6, {aa, Hex("02")}, true, 2},
+        {6, {Hex("41"), Hex("00"), Hex("02 41")}, true, 3},
+        {6, {Hex("03 02")}, false, 7},   // only the first byte counts
+        {6, {aa, aa, aa, aa, aa, aa, aa, Hex("02")}, false, 7},
         {0, {}, false, 1},
         {0, {Hex("02")}, true, 1},
-        {0, {Hex("AA"), Hex("02")}, false, 1},
+        {0, {aa, Hex("02")}, false, 1},
         {2, {}, false, 3},
         {-5, {}, false, 1},
         {25, {}, false, 11},
     };
     for (const Case& c : cases) {
-        Port.Frames.clear();
         Bus.RetryCount = c.retryCount;
         Answer(c.replies);
-        EXPECT_EQ(bool(Bus.SendCommand(0x33, 0, 0, 0)), c.result) << c.retryCount;
-        EXPECT_EQ(Port.Frames.size(), c.frames) << c.retryCount;
+        EXPECT_EQ(bool(Bus.SendCommand(0x33, 0, 0, 0)), c.result) << c.retryCount << " " << c.frames;
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.retryCount << " " << c.frames;
     }
 }
 
@@ -533,6 +517,22 @@ TEST_F(Engine, OpeningAndClosingTheLink)
     Bus.SetActive(false);
     EXPECT_EQ(Port.Log, QStringList({"dtr:1", "close"}));
     EXPECT_FALSE(Bus.isActive());
+
+    // A failing open passes its error through and keeps the trace.
+    Log.Add("kept");
+    Port.OpenHook = [] { throw ECommsError("Error opening serial port", "/dev/ttyS1: No such file or directory"); };
+    EXPECT_THROW(Bus.SetActive(true), ECommsError);
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_EQ(Log.Lines(), QStringList{"kept"});
+
+    // A DEBUG.LOG that cannot be written fails after the port is closed.
+    Port.OpenHook = nullptr;
+    Bus.SetActive(true);
+    QFile::remove(Home.file("DEBUG.LOG"));
+    ASSERT_TRUE(QDir(Home.path()).mkdir("DEBUG.LOG"));   // a directory cannot be replaced by a file
+    EXPECT_THROW(Bus.SetActive(false), EInOutError);
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_FALSE(Port.Open);
 }
 
 TEST_F(Engine, DebugLogHoldsTheTraceWithCrLf)
@@ -561,29 +561,6 @@ TEST_F(Engine, DebugLogHoldsTheTraceWithCrLf)
     Answer({Hex("02")});
     EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
     EXPECT_TRUE(Log.Lines().isEmpty());
-}
-
-TEST_F(Engine, OpenFailurePassesThroughAndKeepsTheTrace)
-{
-    Bus.SetActive(false);
-    Log.Add("kept");
-    Port.OpenHook = [] { throw ECommsError("Error opening serial port", "/dev/ttyS1: No such file or directory"); };
-    try {
-        Bus.SetActive(true);
-        FAIL() << "no exception";
-    } catch (const ECommsError& e) {
-        EXPECT_EQ(e.Message, "Error opening serial port");
-    }
-    EXPECT_FALSE(Bus.isActive());
-    EXPECT_EQ(Log.Lines(), QStringList{"kept"});
-}
-
-TEST_F(Engine, DebugLogFailureComesAfterTheClose)
-{
-    QDir(Home.path()).mkdir("DEBUG.LOG");   // a directory cannot be replaced by a file
-    EXPECT_THROW(Bus.SetActive(false), EInOutError);
-    EXPECT_FALSE(Bus.isActive());
-    EXPECT_FALSE(Port.Open);
 }
 
 } // namespace

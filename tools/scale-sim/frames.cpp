@@ -52,7 +52,9 @@ void appendDigits(Bytes& out, std::uint64_t value, int width)
 
 Bytes allValuesFrame(const Indication& ind)
 {
-    Bytes frame{kyr::Ack};
+    Bytes frame;
+    frame.reserve(22);
+    frame.push_back(kyr::Ack);
     char fill = 0;
     switch (ind.state) {
     case Indication::State::Values: break;
