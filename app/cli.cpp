@@ -266,7 +266,7 @@ CliOutcome runOnTheLink(const CliOptions& o, Workbook& wb, const LinkSettings& l
     }
     if (interrupted)
         return CliOutcome::Interrupted;
-    return ran ? reportOutcome(outcome, bus.FailureCause) : CliOutcome::CannotProceed;
+    return ran ? reportOutcome(outcome, outcome.cause) : CliOutcome::CannotProceed;
 }
 
 // The program directory, its settings and the language file, as the window

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -85,6 +86,19 @@ TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent)
         p.setColor(QPalette::ButtonText, Qt::black);
         b->setPalette(p);
     }
+    CauseLabel = new QLabel(this);
+    CauseLabel->setObjectName("CauseLabel");
+    CauseLabel->setFont(fontOf("MS Sans Serif", 11));
+    CauseLabel->setGeometry(24, 137, 281, 23);
+    CauseLabel->setWordWrap(true);
+    CauseLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    CauseLabel->hide();
+    DetailsBtn = new QPushButton("&Details...", this);
+    DetailsBtn->setObjectName("DetailsBtn");
+    DetailsBtn->setFont(fontOf("MS Sans Serif", 13));
+    DetailsBtn->setGeometry(214, 172, 91, 28);
+    DetailsBtn->hide();
+    connect(DetailsBtn, &QPushButton::clicked, this, &TProgressForm::ShowDetails);
     setTabOrder(OKBtn, CancelBtn);
     connect(OKBtn, &QPushButton::clicked, this, &TProgressForm::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &TProgressForm::CancelBtnClick);
@@ -160,6 +174,7 @@ void TProgressForm::SetStatus(const QString& text, bool error)
     } else {
         p.setColor(QPalette::Window, palette().color(QPalette::Button));
         StatusLabel->setPalette(p);
+        ShowCause({});
         OKBtn->hide();
         CancelBtn->show();
         StatusLabel->setText(text);
@@ -167,6 +182,25 @@ void TProgressForm::SetStatus(const QString& text, bool error)
         StatusLabel->repaint();   // the command is about to block in a bus wait
         State = 0;
     }
+}
+
+void TProgressForm::ShowCause(const QString& cause)
+{
+    Cause = cause;
+    const QRect room = CauseLabel->geometry();
+    const QFontMetrics fm(CauseLabel->font());
+    const QRect needed = fm.boundingRect(QRect(0, 0, room.width(), 1000), Qt::TextWordWrap, cause);
+    const bool fits = needed.height() <= room.height();
+    CauseLabel->setText(fits ? cause : fm.elidedText(cause, Qt::ElideRight, room.width()));
+    CauseLabel->setVisible(!cause.isEmpty());
+    DetailsBtn->setVisible(!cause.isEmpty() && !fits);
+}
+
+void TProgressForm::ShowDetails()
+{
+    QMessageBox box(QMessageBox::Critical, windowTitle(), StatusLabel->text(), QMessageBox::Ok, this);
+    box.setInformativeText(Cause);
+    box.exec();
 }
 
 void TProgressForm::SetTotal(int count)

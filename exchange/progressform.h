@@ -31,6 +31,9 @@ public:
     void Show() override;
     void Close() override;
     void SetStatus(const QString& text, bool error) override;
+    // Under the progress bar when it fits there in two lines; else its
+    // start there and the whole of it behind Details.
+    void ShowCause(const QString& cause) override;
     void SetTotal(int count) override;
     void SetCurrent(int number) override;
     int ProgressState() const override { return State; }
@@ -49,6 +52,8 @@ public:
     QProgressBar* ProgressBar1;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
+    QLabel* CauseLabel;
+    QPushButton* DetailsBtn;
 
     void reject() override;              // Escape acts as the visible button
 
@@ -58,7 +63,9 @@ protected:
 private:
     void FormShow();
     void FormClose();
+    void ShowDetails();
     int State = 0;
     bool ClosingFromCode = false;
+    QString Cause;
     QPointer<QWidget> Owner;
 };

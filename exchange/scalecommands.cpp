@@ -6,36 +6,30 @@
 #include "errors.h"
 #include "exedir.h"
 #include "messagetexts.h"
+#include "protocol.h"
 #include "progress.h"
 #include "regional.h"
 #include "vemraencode.h"
 #include "workbook.h"
 #include <QFile>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
 
-// Commands and scale memory.
-constexpr uint8_t cmdConnect1 = 0x44;
-constexpr uint8_t cmdConnect2 = 0x11;
-constexpr uint8_t cmdRead = 0x55;
-constexpr uint8_t cmdWrite = 0x77;
-constexpr uint8_t cmdDisconnect = 0x33;
-constexpr uint8_t cmdAllValues = 0x05;
-
-constexpr uint8_t bankPriceMode = 0x83;     // address 3, 1 byte
-constexpr uint16_t addrPriceMode = 3;
-constexpr uint8_t bankSale = 0xF4;          // address 0, 11 bytes
-constexpr uint8_t saleLength = 11;
-constexpr uint8_t bankUnit = 0xF0;          // address 0, 1 byte
-constexpr uint8_t bankPlu = 0xF9;           // PLU i at 0x00C0 + 4 i; current price at 0
-constexpr uint8_t pluLength = 4;
-
 constexpr int ProgressClosed = 2;
 
-uint16_t PluAddress(int i) { return uint16_t(0x00C0 + 4 * i); }
+using namespace kyr;
 
+// The second line of an error ending: the failed request's cause, and the
+// PLU key when a PLU step failed.
+QString CauseOf(const BusResult& result, int plu = 0)
+{
+    if (result.cause.isEmpty() || plu == 0)
+        return result.cause;
+    return result.cause + QStringLiteral(" at PLU ") + PluKeyName(plu);
+}
 
 // The unit price count of a table price text: value x 10^decimals, halves
 // to even. A text that is no number counts 0.
@@ -110,6 +104,13 @@ ScaleCommands::ScaleCommands(IBusMaster& bus, IProgress& progress, Workbook& wor
 {
 }
 
+BusResult ScaleCommands::Connect()
+{
+    if (BusResult r = Bus.SendCommand(CmdHello, 0, 0, 0); !r)
+        return r;
+    return Bus.SendCommand(CmdConnect, 0, 0, 0);
+}
+
 uint8_t ScaleCommands::UnitFlagFor(int unitIndex)
 {
     return unitIndex == 0 || unitIndex == 1 ? 0 : 1;
@@ -130,14 +131,15 @@ QString ScaleCommands::ReportFileName()
     return ReportFileName(QDate::currentDate());
 }
 
-CommandOutcome ScaleCommands::ErrorEnding(int messageIndex)
+CommandOutcome ScaleCommands::ErrorEnding(int messageIndex, const QString& cause)
 {
     const QString text = Text(messageIndex);
     if (Progress.ProgressState() == ProgressClosed)   // Cancel: the dialog is gone
-        return {CommandOutcome::Cancelled, text, {}};
+        return {CommandOutcome::Cancelled, text, {}, cause};
     Progress.SetStatus(text, true);
+    Progress.ShowCause(cause);
     Progress.WaitUntilClosed();
-    return {CommandOutcome::Failed, text, {}};
+    return {CommandOutcome::Failed, text, {}, cause};
 }
 
 CommandOutcome ScaleCommands::DownloadItemClick()
@@ -145,27 +147,27 @@ CommandOutcome ScaleCommands::DownloadItemClick()
     TIniOptions& options = Wb.Options;
     if (const QString refusal = OutOfRangePrice(Wb); !refusal.isEmpty()) {
         dialogs().messageBox(refusal, Caption, MsgIcon::Error, MsgButtons::Ok);
-        return {CommandOutcome::Refused, refusal, {}};
+        return {CommandOutcome::Refused, refusal, {}, {}};
     }
     Progress.Show();
     ProgressGuard guard(Progress);
-    auto fail = [&](int message) {
+    auto fail = [&](int message, const BusResult& result, int plu = 0) {
         guard.Release();
-        return ErrorEnding(message);
+        return ErrorEnding(message, CauseOf(result, plu));
     };
     Progress.SetStatus(Text(mtConnect), false);
 
-    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
-        return fail(mtConnectError);
-    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
-        return fail(mtDownloadPLUError);
+    if (const BusResult r = Connect(); !r)
+        return fail(mtConnectError, r);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
+        return fail(mtDownloadPLUError, r);
     // The high nibble belongs to the scale: a "Price Dot" above 15 (only a
     // hand-edited config.ini has one) must not overwrite it.
     Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | (options.PriceDot & 0x0F));
-    if (!Bus.SendCommand(cmdWrite, bankPriceMode, addrPriceMode, 1))
-        return fail(mtDownloadPLUError);
-    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
-        return fail(mtDownloadPLUError);
+    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPriceMode, PriceModeAddress, 1); !r)
+        return fail(mtDownloadPLUError, r);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
+        return fail(mtDownloadPLUError, r);
     uint8_t currentPrice[4];
     std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
 
@@ -177,46 +179,46 @@ CommandOutcome ScaleCommands::DownloadItemClick()
         Bus.Buffer[0] = UnitFlagFor(Wb.Table.PluRecords[i].UnitIndex);
         int position = 1;
         Codec.EncodeField(fcBinary, count, Bus.Buffer, sizeof Bus.Buffer, position, 3, 0);
-        if (!Bus.SendCommand(cmdWrite, bankPlu, PluAddress(i), pluLength))
-            return fail(mtDownloadPLUError);
+        if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, pluAddress(i), PluRecordLength); !r)
+            return fail(mtDownloadPLUError, r, i);
     }
 
     std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
-    if (!Bus.SendCommand(cmdWrite, bankPlu, 0, pluLength))
-        return fail(mtDownloadPLUError);
+    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
+        return fail(mtDownloadPLUError, r);
     Progress.SetStatus(Text(mtDisconnect), false);
-    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
-        return fail(mtDisconnectError);
+    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+        return fail(mtDisconnectError, r);
     guard.Release();
     Progress.Close();
     const QString ok = Text(mtDownloadPLUOK);
     dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
-    return {CommandOutcome::Succeeded, ok, {}};
+    return {CommandOutcome::Succeeded, ok, {}, {}};
 }
 
 CommandOutcome ScaleCommands::UploadItemClick()
 {
     if (!Wb.QuerySave())
-        return {CommandOutcome::NotStarted, {}, {}};
+        return {CommandOutcome::NotStarted, {}, {}, {}};
     Wb.ResetTable();
     Wb.Modified = true;
 
     Progress.Show();
     ProgressGuard guard(Progress);
-    auto fail = [&](int message) {
+    auto fail = [&](int message, const BusResult& result, int plu = 0) {
         guard.Release();
-        return ErrorEnding(message);
+        return ErrorEnding(message, CauseOf(result, plu));
     };
     Progress.SetStatus(Text(mtConnect), false);
 
-    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
-        return fail(mtConnectError);
-    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
-        return fail(mtUploadPLUError);
+    if (const BusResult r = Connect(); !r)
+        return fail(mtConnectError, r);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
+        return fail(mtUploadPLUError, r);
     uint8_t currentPrice[4];
     std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
-    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
-        return fail(mtUploadPLUError);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
+        return fail(mtUploadPLUError, r);
     Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
 
     Progress.SetTotal(PluCount);
@@ -224,8 +226,8 @@ CommandOutcome ScaleCommands::UploadItemClick()
     const int decimals = Wb.Options.PriceDecimal;
     for (int i = 1; i <= PluCount; ++i) {
         Progress.SetCurrent(i);
-        if (!Bus.ReadBlock(cmdRead, bankPlu, PluAddress(i), pluLength))
-            return fail(mtUploadPLUError);
+        if (const BusResult r = Bus.ReadBlock(CmdRead, BankPlu, pluAddress(i), PluRecordLength); !r)
+            return fail(mtUploadPLUError, r, i);
         const uint8_t flag = Bus.Buffer[0];
         Wb.Table.PluRecords[i].UnitIndex = UnitIndexForFlag(flag);
         Wb.Table.setCell(colUnit, i, cp::encode(Text(flag == 0 ? mtUnitKg : mtUnitG)));
@@ -241,38 +243,38 @@ CommandOutcome ScaleCommands::UploadItemClick()
     }
 
     std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
-    if (!Bus.SendCommand(cmdWrite, bankPlu, 0, pluLength))
-        return fail(mtUploadPLUError);
+    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
+        return fail(mtUploadPLUError, r);
     Progress.SetStatus(Text(mtDisconnect), false);
-    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
-        return fail(mtDisconnectError);
+    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+        return fail(mtDisconnectError, r);
     guard.Release();
     Progress.Close();
     const QString ok = Text(mtUploadPLUOK);
     dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
     Wb.Modified = true;
-    return {CommandOutcome::Succeeded, ok, {}};
+    return {CommandOutcome::Succeeded, ok, {}, {}};
 }
 
 CommandOutcome ScaleCommands::ReportItemClick()
 {
     Progress.Show();
     ProgressGuard guard(Progress);
-    auto fail = [&](int message) {
+    auto fail = [&](int message, const BusResult& result, int plu = 0) {
         guard.Release();
-        return ErrorEnding(message);
+        return ErrorEnding(message, CauseOf(result, plu));
     };
     Progress.SetStatus(Text(mtConnect), false);
 
-    if (!Bus.SendCommand(cmdConnect1, 0, 0, 0) || !Bus.SendCommand(cmdConnect2, 0, 0, 0))
-        return fail(mtConnectError);
-    if (!Bus.ReadBlock(cmdRead, bankPriceMode, addrPriceMode, 1))
-        return fail(mtSaleReportError);
+    if (const BusResult r = Connect(); !r)
+        return fail(mtConnectError, r);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
+        return fail(mtSaleReportError, r);
     Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
 
     Progress.SetStatus(Text(mtSaleReport), false);
-    if (!Bus.ReadBlock(cmdRead, bankSale, 0, saleLength))
-        return fail(mtSaleReportError);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
+        return fail(mtSaleReportError, r);
     // Up to 40 bits: exact in a double.
     auto bigEndian = [&](int first, int last) {
         double v = 0;
@@ -284,14 +286,14 @@ CommandOutcome ScaleCommands::ReportItemClick()
     const double unitPrice = bigEndian(5, 8);
     const double weight = bigEndian(9, 10);
 
-    if (!Bus.ReadBlock(cmdRead, bankUnit, 0, 1))
-        return fail(mtSaleReportError);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankUnit, 0, 1); !r)
+        return fail(mtSaleReportError, r);
     const int unitCode = Bus.Buffer[0] & 7;
     const QByteArray unit = unitCode == 0 ? "kg" : unitCode == 3 ? "g" : "";
 
     Progress.SetStatus(Text(mtDisconnect), false);
-    if (!Bus.SendCommand(cmdDisconnect, 0, 0, 0))
-        return fail(mtDisconnectError);
+    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+        return fail(mtDisconnectError, r);
     guard.Release();
     Progress.Close();
 
@@ -324,39 +326,35 @@ CommandOutcome ScaleCommands::ReportItemClick()
     file.close();
     if (file.error() != QFileDevice::NoError)
         throw EInOutError(QStringLiteral("Cannot write file ") + path, file.errorString());
-    return {CommandOutcome::Succeeded, {}, cp::decode(line)};
+    return {CommandOutcome::Succeeded, {}, cp::decode(line), {}};
 }
 
 CommandOutcome ScaleCommands::Salereport1Click()
 {
-    // However the readout ends: the closing status, the dialog closed, the
-    // engine's frame switches clear for the next command.
+    // However the readout ends: the closing status, the dialog closed.
     struct Ending {
-        ScaleCommands& C;
+        IProgress& P;
         ~Ending()
         {
-            C.Bus.FrameMode = false;
-            C.Bus.FrameError = false;
-            C.Progress.SetStatus(Text(mtDisconnect), false);
-            C.Progress.Close();
+            P.SetStatus(Text(mtDisconnect), false);
+            P.Close();
         }
     };
 
     Progress.Show();
-    Ending ending{*this};
+    Ending ending{Progress};
     Progress.SetStatus(Text(mtConnect), false);
 
-    Bus.FrameMode = true;
-    if (!Bus.SendCommand(cmdAllValues, 0, 0, 0)) {
-        const CommandOutcome out = ErrorEnding(Bus.FrameError ? mtProtocolError : mtConnectError);
-        Bus.FrameMode = false;
-        Bus.FrameError = false;
-        return out;
+    const BusResult r = Bus.SendCommand(CmdAllValues, 0, 0, 0, ReplyForm::WholeFrame);
+    if (!r) {
+        const bool shortFrame = r.failure == BusFailure::BadFrame;
+        return ErrorEnding(shortFrame ? mtProtocolError : mtConnectError, CauseOf(r));
     }
-    Bus.FrameMode = false;
 
-    const uint8_t* frame = Bus.ReceiveBuffer;
-    constexpr int frameSize = 64;
+    // Fields past the frame's end read as zeros.
+    constexpr int frameSize = MaxReply;
+    uint8_t frame[frameSize] = {};
+    std::memcpy(frame, r.bytes.constData(), size_t(std::min<qsizetype>(r.bytes.size(), frameSize)));
     const QByteArray state = DecodeField(fcText, frame, frameSize, 1, 20, 0).toByteArray();
     QString line;
     if (state == QByteArray(20, 'I')) {
@@ -381,5 +379,5 @@ CommandOutcome ScaleCommands::Salereport1Click()
     }
     if (AppendMemoLine)
         AppendMemoLine(line);
-    return {CommandOutcome::Succeeded, {}, line};
+    return {CommandOutcome::Succeeded, {}, line, {}};
 }

@@ -8,6 +8,7 @@
 #include <functional>
 
 class IBusMaster;
+struct BusResult;
 class IProgress;
 class Workbook;
 class TVemraencode;
@@ -33,6 +34,7 @@ struct CommandOutcome {
     enum Kind { Succeeded, Failed, Cancelled, NotStarted, Refused } kind = NotStarted;
     QString text;      // success text, or the error text of the failed step
     QString line;      // report file line / Memo2 line that the command added
+    QString cause;     // why the failed step failed: the error's second line
 };
 
 // The four scale commands, each a fixed sequence of requests, shared by the
@@ -70,7 +72,8 @@ public:
 
 private:
     // The error ending: error form, wait for OK; nothing after a Cancel.
-    CommandOutcome ErrorEnding(int messageIndex);
+    CommandOutcome ErrorEnding(int messageIndex, const QString& cause);
+    BusResult Connect();
 
     IBusMaster& Bus;
     IProgress& Progress;

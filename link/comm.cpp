@@ -12,6 +12,7 @@
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
+#include <algorithm>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -433,6 +434,31 @@ void TComm::DeliverReceived()
     }
 }
 
+void TComm::ExpectReply(int bytes) { Awaited.expect(WriteSeq + 1, bytes); }
+
+// Line errors and modem changes come as counters, not as poll events: the
+// reader looks at them every LineWatchMs, and only on devices that keep them.
+struct TComm::LineWatch {
+    using Clock = std::chrono::steady_clock;
+    LineCounters counters;
+    bool counting = false;
+    Clock::time_point nextLook;
+};
+
+void TComm::LookAtLine(PortSession* s, LineWatch& w)
+{
+    if (!w.counting || LineWatch::Clock::now() < w.nextLook)
+        return;
+    w.nextLook = LineWatch::Clock::now() + std::chrono::milliseconds(LineWatchMs);
+    LineCounters now;
+    if (!s->lineCounters(s->fd, now)) {
+        w.counting = false;   // the device stopped counting; reading goes on
+        return;
+    }
+    PostLineEvents(s, w.counters, now);
+    w.counters = now;
+}
+
 void TComm::ReadLoop(PortSession* s)
 {
     RaiseThisThread(2);
@@ -442,24 +468,9 @@ void TComm::ReadLoop(PortSession* s)
     uint64_t stamp = 0;
     uint8_t buf[MaxChunk];
 
-    // Line errors and modem changes come as counters, not as poll events:
-    // look at them every LineWatchMs, and only on devices that keep them.
-    using Clock = std::chrono::steady_clock;
-    LineCounters counters;
-    bool watchLine = s->lineCounters && s->lineCounters(s->fd, counters);
-    Clock::time_point nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
-    auto lookAtLine = [&] {
-        if (!watchLine || Clock::now() < nextLook)
-            return;
-        nextLook = Clock::now() + std::chrono::milliseconds(LineWatchMs);
-        LineCounters now;
-        if (!s->lineCounters(s->fd, now)) {
-            watchLine = false;   // the device stopped counting; reading goes on
-            return;
-        }
-        PostLineEvents(s, counters, now);
-        counters = now;
-    };
+    LineWatch watch;
+    watch.counting = s->lineCounters && s->lineCounters(s->fd, watch.counters);
+    watch.nextLook = LineWatch::Clock::now() + std::chrono::milliseconds(LineWatchMs);
 
     auto flush = [&] {
         if (chunk.empty())
@@ -473,7 +484,7 @@ void TComm::ReadLoop(PortSession* s)
         pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
         // Idle: sleep until a byte comes. Inside a burst: until the line
         // has been quiet for the inter-byte time-out.
-        const int idle = watchLine ? LineWatchMs : -1;
+        const int idle = watch.counting ? LineWatchMs : -1;
         const int r = ::poll(p, 2, chunk.empty() ? idle : s->quietMs.load());
         if (r < 0 && errno == EINTR)
             continue;
@@ -484,7 +495,7 @@ void TComm::ReadLoop(PortSession* s)
         }
         if (p[1].revents)
             break;
-        lookAtLine();
+        LookAtLine(s, watch);
         if (r == 0) {
             flush();
             continue;
@@ -501,7 +512,7 @@ void TComm::ReadLoop(PortSession* s)
                 for (ssize_t i = 0; i < n; ++i)
                     if (buf[i] != 0 || !s->dropNulls)
                         chunk.push_back(buf[i]);
-                if (chunk.size() >= MaxChunk)
+                if (chunk.size() >= MaxChunk || Awaited.heldIn(chunk.size(), stamp))
                     flush();
                 continue;
             }

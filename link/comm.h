@@ -1,5 +1,6 @@
 #pragma once
 #include "errors.h"
+#include "awaitedreply.h"
 #include "port.h"
 #include <QObject>
 #include <atomic>
@@ -62,6 +63,7 @@ public:
     bool isOpen() const override { return Session != nullptr; }
     bool WriteData(const uint8_t* data, uint16_t count) override;
     uint64_t WriteSequence() const override { return WriteSeq; }
+    void ExpectReply(int bytes) override;
     // The device path in use while open.
     QString DevicePath() const { return OpenPath; }
     // Received bytes dropped because the owner had not taken the bytes
@@ -135,6 +137,7 @@ public:
 
 private:
     struct PortSession;
+    struct LineWatch;
 
     template <class T> void SetLine(T& field, T value)
     {
@@ -156,6 +159,7 @@ private:
     void ApplyTimeouts();
     void StopSession();
     void ReadLoop(PortSession* s);
+    void LookAtLine(PortSession* s, LineWatch& w);
     void WriteLoop(PortSession* s, uint64_t drainedUpTo);
     bool WriteAll(PortSession* s, const QByteArray& block);
     // Hand a notification to the owner's thread; dropped if the session ends first.
@@ -171,6 +175,7 @@ private:
     uint64_t WriteSeq = 0;     // last block number WriteData handed out
     std::atomic<uint64_t> WritesStarted{0};
     std::atomic<uint64_t> Dropped{0};
+    AwaitedReply Awaited;
 
     QString FCommName = QStringLiteral("COM2");
     uint32_t FBaudRate = 9600;

@@ -1,7 +1,5 @@
 #include "kyrbuscomm.h"
-#include "atomicfile.h"
 #include "comm.h"
-#include "exedir.h"
 #include "linkport.h"
 #include <algorithm>
 #include <chrono>
@@ -62,14 +60,18 @@ TKYRBusComm::TKYRBusComm(QObject* parent)
     Init();
 }
 
-TKYRBusComm::TKYRBusComm(IPort* port, IWaitClock* clock, QObject* parent)
-    : QObject(parent), PortRef(port), Clock(clock)
+TKYRBusComm::TKYRBusComm(IPort* port, IWaitClock* clock, ITraceSink* trace, QObject* parent)
+    : QObject(parent), PortRef(port), Clock(clock), Sink(trace)
 {
     Init();
 }
 
 void TKYRBusComm::Init()
 {
+    if (!Sink) {
+        OwnedTrace = std::make_unique<TraceLog>();
+        Sink = OwnedTrace.get();
+    }
     PortRef->SetBaudRate(FBaudRate);
     PortRef->SetDtrControl(DtrDisable);
     PortRef->SetTxContinueOnXoff(false);
@@ -81,33 +83,24 @@ void TKYRBusComm::Init()
     PortRef->SetStopBits(TStopBits::_1);
     PortRef->SetReadIntervalTimeout(1);
 
-    // A chunk whose bytes had all arrived before the current frame's first
-    // byte went to the line cannot answer it: the port stamps each chunk
-    // with the last block it had started writing when it read the bytes, so
-    // a stamp below FrameSeq means "older than this frame". Such a chunk is
-    // traced and dropped. A fast reply read before the drain notice carries
-    // the frame's own number and counts as usual.
-    //
-    // Bytes that no request waits for (between requests, or while the line
-    // is being let fall quiet) are counted and dropped, never kept: a device
-    // that talks without pause must not fill the memory or the trace.
     PortRef->OnReceiveData = [this](const uint8_t* data, int count, uint64_t writesStarted) {
-        if (Quieting)
-            QuietBroken = true;
-        if (writesStarted < FrameSeq || !Waiting || Quieting) {
-            TraceIdleBytes(data, count);
-            return;
-        }
-        CommReceiveData(data, count);
+        OnReceived(data, count, writesStarted);
     };
-    // Likewise a late drain notice of an earlier frame must not start the
-    // time-out of this one before its bytes are out.
+    // A late drain notice of an earlier frame must not start the time-out
+    // of this one before its bytes are out.
     PortRef->OnSendDataEmpty = [this](uint64_t writesDone) {
         if (writesDone >= FrameSeq)
-            CommSendDataEmpty();
+            SendEmpty = true;
     };
-    PortRef->OnRequestHangup = [this] { CommRequestHangup(); };
-    Clock->OnTimer = [this] { RetryTimerTimer(); };
+    // Fail the wait in progress now rather than after every retry has timed out.
+    PortRef->OnRequestHangup = [this] {
+        HungUp = true;
+        Aborted = true;
+    };
+    Clock->OnTimer = [this] {
+        TimedOut = true;
+        Clock->StopTimer();
+    };
 }
 
 TKYRBusComm::~TKYRBusComm()
@@ -117,6 +110,30 @@ TKYRBusComm::~TKYRBusComm()
     PortRef->OnReceiveData = nullptr;
     PortRef->OnSendDataEmpty = nullptr;
     PortRef->OnRequestHangup = nullptr;
+}
+
+// A chunk whose bytes had all arrived before the current frame's first byte
+// went to the line cannot answer it: the port stamps each chunk with the
+// last block it had started writing when it read the bytes, so a stamp below
+// FrameSeq means "older than this frame". A fast reply read before the drain
+// notice carries the frame's own number and counts as usual.
+//
+// Bytes that no request waits for (between requests, or while the line is
+// let fall quiet) are counted and dropped, never kept: a device that talks
+// without pause must not fill the memory or the trace.
+void TKYRBusComm::OnReceived(const uint8_t* data, int count, uint64_t writesStarted)
+{
+    count = std::max(count, 0);
+    if (State == WaitState::Quieting)
+        QuietBroken = true;
+    const bool awaited = State == WaitState::Sending || State == WaitState::Waiting;
+    if (writesStarted < FrameSeq || !awaited) {
+        IdleDropped += uint64_t(count);
+        TraceReceived(data, count);
+        return;
+    }
+    TraceReceived(data, count);
+    Reply.Feed(data, count);
 }
 
 void TKYRBusComm::SetBaudRate(uint32_t rate)
@@ -137,162 +154,180 @@ void TKYRBusComm::SetActive(bool value)
         PortRef->OpenPort();
         Active = true;
         HungUp = false;
-        Trace.clear();
-        TraceLinesDropped = 0;
-        IdleBytesDropped = 0;
+        IdleDropped = 0;
         SpellTraced = SpellUntraced = 0;
+        Sink->Begin();
         return;
     }
     PortRef->SetDtrControl(DtrDisable);   // DTR drops before the close
     Active = false;
     PortRef->ClosePort();
     CloseIdleSpell();
-    TrimTrace(0);
-    QByteArray log;
-    if (TraceLinesDropped > 0)
-        log += QStringLiteral("(%1 earlier lines of this trace were dropped: it keeps the last %2)\r\n")
-                   .arg(TraceLinesDropped)
-                   .arg(TraceMaxLines)
-                   .toLatin1();
-    for (const QString& line : std::as_const(Trace))
-        log += line.toLatin1() + "\r\n";
-    WriteFileAtomically(ExeDir() + "DEBUG.LOG", log);
+    Sink->End();
 }
 
 int TKYRBusComm::Retries() const { return std::clamp(RetryCount, 0, 10); }
 
+BusResult TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
+                                   ReplyForm reply)
+{
+    uint8_t frame[kyr::MaxWriteLength + kyr::HeaderLength + 1];
+    int count = 1;
+    frame[0] = command;
+    if (!kyr::isSingleByteCommand(command)) {
+        if (length > kyr::MaxWriteLength)   // would run past the frame
+            return Finish(BusFailure::TooLong,
+                          QStringLiteral("the request is too long (%1 data bytes)").arg(length));
+        frame[1] = bank;
+        frame[2] = uint8_t(address >> 8);
+        frame[3] = uint8_t(address);
+        frame[4] = length;
+        std::memcpy(frame + kyr::HeaderLength, Buffer, length);
+        count = length + kyr::HeaderLength;
+        frame[count] = Checksum(frame, count);
+        ++count;
+    }
+    return Request(frame, count, nullptr, reply);
+}
+
+BusResult TKYRBusComm::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+{
+    if (length > kyr::MaxReadLength)   // the reply could not be stored whole
+        return Finish(BusFailure::TooLong,
+                      QStringLiteral("the request is too long (%1 data bytes)").arg(length));
+    uint8_t frame[kyr::HeaderLength + 1] = {command, bank, uint8_t(address >> 8), uint8_t(address), length};
+    frame[kyr::HeaderLength] = Checksum(frame, kyr::HeaderLength);
+    const auto* header = reinterpret_cast<const uint8_t(*)[kyr::HeaderLength]>(frame);
+    return Request(frame, command == kyr::CmdAllValues ? 1 : kyr::HeaderLength + 1, header,
+                   ReplyForm::Acknowledgement);
+}
+
 namespace {
 
-// What a failed attempt saw, for the cause of the request's failure.
-QString AttemptCause(int outcome, bool checksumError, uint8_t firstByte, int wrongReplies,
-                     const uint8_t* header, int attempts, int intervalMs)
+QString NoEchoCause(const uint8_t* header)
 {
-    if (checksumError)
-        return QStringLiteral("the scale's reply failed its checksum");
-    if (outcome == TKYRBusComm::ReplyAA || firstByte == 0xAA)
-        return QStringLiteral("the scale refused the request (0xAA)");
-    if (outcome == TKYRBusComm::ReplyOther && firstByte == 0)
-        return QStringLiteral("the scale gave a wrong reply");
-    if (wrongReplies > 0)
-        return QStringLiteral("the scale's replies did not start with the request's header "
-                              "(02 %1); a scale whose replies never echo it cannot be read")
-            .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(header), 5)
-                                         .toHex(' ')
-                                         .toUpper()));
-    return QStringLiteral("no reply from the scale after %1 attempts (%2 ms each)")
-        .arg(attempts)
-        .arg(intervalMs);
+    return QStringLiteral("the scale's replies did not start with the request's header "
+                          "(02 %1); a scale whose replies never echo it cannot be read")
+        .arg(QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char*>(header), kyr::HeaderLength).toHex(' ').toUpper()));
 }
 
 } // namespace
 
-bool TKYRBusComm::SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+// Sends the frame and waits for its reply, again after each failed attempt
+// up to RetryCount times. `header`: a read, whose data reply echoes it.
+BusResult TKYRBusComm::Request(const uint8_t* frame, int count, const uint8_t (*header)[kyr::HeaderLength],
+                               ReplyForm form)
 {
-    int frameLength = 1;
-    CommandFrame[0] = command;
-    if (command != 0x44 && command != 0x05) {
-        if (length > MaxWriteLength) {   // would run past the frame and Buffer
-            Aborted = true;
-            NoteFailure(QStringLiteral("the request is too long (%1 data bytes)").arg(length));
-            return false;
-        }
-        CommandFrame[1] = bank;
-        CommandFrame[2] = uint8_t(address >> 8);
-        CommandFrame[3] = uint8_t(address);
-        CommandFrame[4] = length;
-        std::memcpy(CommandFrame + 5, Buffer, length);
-        CommandFrame[length + 5] = Checksum(CommandFrame, length + 5);
-        frameLength = length + 6;
-    }
-    WrongReplies = 0;
+    if (!Active)
+        return Finish(BusFailure::NotOpen, {});
+    int wrongBytes = 0;
     for (int n = 0;; ++n) {
-        std::memcpy(ReceiveBuffer, CommandFrame, size_t(frameLength));
+        if (header)
+            Reply.ExpectDataReply(*header);
+        else
+            Reply.ExpectCommandReply(form);
+        Reply.Hold(frame, count);   // the reply overwrites the request
         if (n > 0)
             TraceRetry(n);
-        SendFrame(ReceiveBuffer, frameLength);
-        const int outcome = WaitReply(0, RetryInterval);
-        if (ReplyState == 2) {
-            Aborted = true;
-            NoteFailure(QStringLiteral("the scale's frame was shorter than 20 bytes"));
-            return false;
-        }
-        if (Aborted) {
-            NoteFailure({});
-            return false;
-        }
-        if (outcome == ReplySTX) {
-            // The acknowledgement may have been the late one of an earlier
-            // attempt; this attempt's own must not answer the next request.
+        if (!SendFrame(frame, count, Reply.expectedBytes()))
+            return Finish(HungUp ? BusFailure::HungUp : BusFailure::NotOpen, {});
+        const Attempt attempt = WaitReply();
+        wrongBytes += Reply.wrongBytes();
+        if (Reply.state() == ReplyReceiver::State::ShortFrame)
+            return Finish(BusFailure::BadFrame, QStringLiteral("the scale's frame was shorter than 20 bytes"));
+        if (attempt == Attempt::Cancelled)
+            return Finish(BusFailure::Cancelled, {});
+        QByteArray bytes;
+        if (attempt == Attempt::Complete && Accepted(header != nullptr, form, &bytes)) {
+            // The reply may have been the late one of an earlier attempt;
+            // this attempt's own must not answer the next request.
             if (n > 0)
                 WaitForQuiet();
-            NoteFailure({});
-            return !Aborted;
+            if (Aborted)
+                return Finish(BusFailure::Cancelled, {});
+            Finish(BusFailure::None, {});
+            return {BusFailure::None, bytes, {}};
         }
         if (n >= Retries()) {
-            Aborted = true;
-            NoteFailure(AttemptCause(outcome, false, ReceiveBuffer[0] == 0xAA ? 0xAA : FirstByte, 0,
-                                     CommandFrame, n + 1, RetryInterval));
-            return false;
+            QString cause;
+            const BusFailure failure = AttemptFailure(attempt, header ? *header : nullptr, wrongBytes, &cause);
+            return Finish(failure, cause.isEmpty() ? NoReplyCause(n + 1) : cause);
         }
         // A Cancel while the line falls quiet must not be lost to the next
         // attempt's wait, which starts afresh.
         WaitForQuiet();
-        if (Aborted) {
-            NoteFailure({});
-            return false;
-        }
+        if (Aborted)
+            return Finish(BusFailure::Cancelled, {});
     }
 }
 
-bool TKYRBusComm::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+// Whether a complete reply answers the request; a read's data go to Buffer.
+bool TKYRBusComm::Accepted(bool read, ReplyForm form, QByteArray* bytes)
 {
-    if (length > MaxReadLength) {   // the reply could not be stored whole
-        Aborted = true;
-        NoteFailure(QStringLiteral("the request is too long (%1 data bytes)").arg(length));
+    if (read) {
+        if (!Reply.checkedData(bytes))
+            return false;
+        std::memcpy(Buffer, bytes->constData(), size_t(bytes->size()));
+        return true;
+    }
+    if (Reply.firstByte() != kyr::Ack)
         return false;
-    }
-    WrongReplies = 0;
-    for (int n = 0;; ++n) {
-        ChecksumError = false;
-        if (n > 0)
-            TraceRetry(n);
-        SendReadRequest(command, bank, address, length);
-        const int outcome = WaitReply((length + 6) % 256, RetryInterval);
-        if (outcome == ReplyOther) {
-            CheckReply(ExpectedLength);
-            if (!ChecksumError) {
-                if (n > 0)
-                    WaitForQuiet();
-                NoteFailure({});
-                return !Aborted;
-            }
-        }
-        if (Aborted || n >= Retries()) {
-            const bool cancelled = Aborted;
-            Aborted = true;
-            NoteFailure(cancelled ? QString()
-                                  : AttemptCause(outcome, ChecksumError, 1, WrongReplies, ReadHeader,
-                                                 n + 1, RetryInterval));
-            return false;
-        }
-        WaitForQuiet();
-        if (Aborted) {
-            NoteFailure({});
-            return false;
-        }
-    }
+    *bytes = form == ReplyForm::WholeFrame ? Reply.frame() : QByteArray(1, char(kyr::Ack));
+    return true;
 }
 
-void TKYRBusComm::NoteFailure(const QString& cause)
+QString TKYRBusComm::NoReplyCause(int attempts) const
 {
-    if (!cause.isEmpty())
-        FailureCause = cause;
-    else if (HungUp)
-        FailureCause = QStringLiteral("the line hung up");
-    else if (Aborted)
-        FailureCause = QStringLiteral("cancelled");
-    else
-        FailureCause.clear();
+    return QStringLiteral("no reply from the scale after %1 attempts (%2 ms each)")
+        .arg(attempts)
+        .arg(RetryInterval);
+}
+
+// What the last attempt saw, for the reason of the request's failure; an
+// empty cause: no reply.
+BusFailure TKYRBusComm::AttemptFailure(Attempt attempt, const uint8_t* header, int wrongBytes,
+                                       QString* cause) const
+{
+    const bool complete = attempt == Attempt::Complete;
+    if (header) {
+        if (complete) {
+            *cause = QStringLiteral("the scale's reply failed its checksum");
+            return BusFailure::BadFrame;
+        }
+        if (wrongBytes > 0) {
+            *cause = NoEchoCause(header);
+            return BusFailure::WrongReply;
+        }
+        return BusFailure::NoReply;
+    }
+    if (Reply.raw()[0] == kyr::Refused || (complete && Reply.firstByte() == kyr::Refused)) {
+        *cause = QStringLiteral("the scale refused the request (0xAA)");
+        return BusFailure::Refused;
+    }
+    if (complete && Reply.firstByte() == 0) {
+        *cause = QStringLiteral("the scale gave a wrong reply");
+        return BusFailure::WrongReply;
+    }
+    return BusFailure::NoReply;
+}
+
+BusResult TKYRBusComm::Finish(BusFailure failure, QString cause)
+{
+    State = WaitState::Idle;
+    if (failure == BusFailure::Cancelled && HungUp)
+        failure = BusFailure::HungUp;
+    if (cause.isEmpty()) {
+        switch (failure) {
+        case BusFailure::HungUp: cause = QStringLiteral("the line hung up"); break;
+        case BusFailure::Cancelled: cause = QStringLiteral("cancelled"); break;
+        case BusFailure::NotOpen: cause = QStringLiteral("the link to the scale is not open"); break;
+        default: break;
+        }
+    }
+    LastFailure = failure;
+    LastCause = cause;
+    return {failure, {}, cause};
 }
 
 int TKYRBusComm::QuietGapMs() const
@@ -302,6 +337,9 @@ int TKYRBusComm::QuietGapMs() const
     return std::max(QuietMinMs, chars);
 }
 
+// Discards what arrives until no byte came for QuietGapMs(), at most
+// RetryInterval in all, so that a late reply to an earlier attempt cannot
+// complete a later request.
 void TKYRBusComm::WaitForQuiet()
 {
     if (Aborted || HungUp)
@@ -309,213 +347,67 @@ void TKYRBusComm::WaitForQuiet()
     const int gap = QuietGapMs();
     const int bound = RetryInterval > 0 ? RetryInterval : gap;
     const int64_t end = Clock->NowMs() + bound;
-    Quieting = true;
+    State = WaitState::Quieting;
     for (;;) {
         const int64_t left = end - Clock->NowMs();
         if (left <= 0)
             break;
-        TimedOut = 0;
+        TimedOut = false;
         QuietBroken = false;
         Clock->StartTimer(int(std::min<int64_t>(gap, left)));
-        while (TimedOut == 0 && !QuietBroken && !Aborted)
+        while (!TimedOut && !QuietBroken && !Aborted)
             Clock->ProcessEvents();
         Clock->StopTimer();
-        if (Aborted || (TimedOut != 0 && !QuietBroken))
+        if (Aborted || (TimedOut && !QuietBroken))
             break;
     }
-    Quieting = false;
-    TimedOut = 0;
-}
-
-void TKYRBusComm::SendReadRequest(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
-{
-    ReceiveBuffer[0] = command;
-    ReceiveBuffer[1] = bank;
-    ReceiveBuffer[2] = uint8_t(address >> 8);
-    ReceiveBuffer[3] = uint8_t(address);
-    ReceiveBuffer[4] = length;
-    ReceiveBuffer[5] = Checksum(ReceiveBuffer, 5);
-    std::memcpy(ReadHeader, ReceiveBuffer, sizeof ReadHeader);
-    SendFrame(ReceiveBuffer, command == 0x05 ? 1 : 6);
-}
-
-void TKYRBusComm::ExpectReadReply(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
-{
-    ReadHeader[0] = command;
-    ReadHeader[1] = bank;
-    ReadHeader[2] = uint8_t(address >> 8);
-    ReadHeader[3] = uint8_t(address);
-    ReadHeader[4] = length;
-    ExpectedLength = (length + 6) % 256;
+    State = WaitState::Done;
+    TimedOut = false;
 }
 
 void TKYRBusComm::Cancel() { Aborted = true; }
 
-void TKYRBusComm::SendFrame(const uint8_t* bytes, int count)
+bool TKYRBusComm::SendFrame(const uint8_t* bytes, int count, int replyBytes)
 {
     CloseIdleSpell();
     SendEmpty = false;
-    if (PortRef->WriteData(bytes, uint16_t(count)))
+    PortRef->ExpectReply(replyBytes);
+    const bool sent = PortRef->WriteData(bytes, uint16_t(count));
+    if (sent)
         FrameSeq = PortRef->WriteSequence();
     TraceBytes(SendHeader, bytes, count);
+    return sent;
 }
 
-void TKYRBusComm::ResetReply()
+// One attempt's wait: for the drain notice, then for the reply under the
+// time-out. A Cancel from before this wait is forgotten.
+TKYRBusComm::Attempt TKYRBusComm::WaitReply()
 {
-    Aborted = false;
-    FirstByte = 0;
-    ReplyState = -1;
-    ReceiveCount = 0;
-}
-
-int TKYRBusComm::WaitReply(int expectedLength, int interval)
-{
-    ResetReply();
-    ExpectedLength = expectedLength;
-    if (HungUp)
-        Aborted = true;   // nothing can come from a port that is gone
-    Waiting = true;
+    Aborted = HungUp;   // nothing can come from a port that is gone
+    State = WaitState::Sending;
     while (!SendEmpty && !Aborted)
         Clock->ProcessEvents();
-    TimedOut = 0;
-    if (interval > 0 && !Aborted)
-        Clock->StartTimer(interval);
-    while (TimedOut == 0 && !Aborted && ReplyState <= 0)
+    State = WaitState::Waiting;
+    TimedOut = false;
+    if (RetryInterval > 0 && !Aborted)
+        Clock->StartTimer(RetryInterval);
+    while (!TimedOut && !Aborted && !Reply.decided())
         Clock->ProcessEvents();
-    Waiting = false;
-
-    int outcome = ReplyOther;
+    State = WaitState::Done;
+    Clock->StopTimer();
     if (Aborted)
-        outcome = WaitCancelled;
-    else if (TimedOut != 0)
-        outcome = WaitTimedOut;
-    else if (FirstByte == 0xAA)
-        outcome = ReplyAA;
-    else if (FirstByte == 0x02)
-        outcome = ReplySTX;
-    Clock->StopTimer();
-    return outcome;
+        return Attempt::Cancelled;
+    return TimedOut ? Attempt::TimedOut : Attempt::Complete;
 }
 
-void TKYRBusComm::CommReceiveData(const uint8_t* data, int count)
-{
-    count = std::max(count, 0);
-    TraceReceived(data, count);
-    if (count == 0)
-        return;
-    const bool dataReply = ExpectedLength > 0 && ReplyState != 1;
-    for (int i = 0; i < count && ReceiveCount < 64; ++i) {
-        ReceiveBuffer[ReceiveCount++] = data[i];
-        // A byte that cannot start this reply (line noise, a reply to some
-        // other request) is dropped so that it cannot shift the real one.
-        if (dataReply) {
-            ResyncDataReply();
-            if (ReceiveCount > ExpectedLength)
-                break;
-        }
-    }
-    if (ExpectedLength == 0 && ReplyState == -1 && CommandReplyDecided())
-        return;
-    ReplyState = 0;
-    if (ReceiveCount > ExpectedLength) {
-        ReplyState = 1;
-        ReceiveCount = 32;
-    }
-}
-
-// The rules by the first byte of a command reply; false: the generic rule
-// (any other first byte completes it as some other reply).
-bool TKYRBusComm::CommandReplyDecided()
-{
-    if (!FrameMode) {
-        if (ReceiveBuffer[0] != 0x02 && ReceiveBuffer[0] != 0xAA)
-            return false;
-        FirstByte = ReceiveBuffer[0];
-        ReplyState = 1;
-        ReceiveCount = 0;
-        return true;
-    }
-    if (ReceiveBuffer[0] != 0x02)
-        return false;
-    FirstByte = 0x02;
-    if (ReceiveBuffer[ReceiveCount - 1] != 0x03) {
-        if (ReceiveCount == 64) {   // a frame that never ends is a wrong reply
-            FirstByte = 0;
-            ReplyState = 1;
-        }
-        return true;   // the frame goes on
-    }
-    if (ReceiveCount >= 20) {
-        ReplyState = 1;
-    } else {
-        FrameError = true;
-        ReplyState = 2;
-    }
-    ReceiveCount = 0;
-    return true;
-}
-
-// A data reply starts with 0x02 and echoes the request's five header bytes.
-bool TKYRBusComm::HeaderMatchesAt(int start) const
-{
-    if (ReceiveBuffer[start] != 0x02)
-        return false;
-    for (int k = 1; k <= 5 && start + k < ReceiveCount; ++k)
-        if (ReceiveBuffer[start + k] != ReadHeader[k - 1])
-            return false;
-    return true;
-}
-
-void TKYRBusComm::ResyncDataReply()
-{
-    int start = 0;
-    while (start < ReceiveCount && !HeaderMatchesAt(start))
-        ++start;
-    if (start == 0)
-        return;
-    WrongReplies += start;   // bytes that came but could not start this reply
-    std::memmove(ReceiveBuffer, ReceiveBuffer + start, size_t(ReceiveCount - start));
-    ReceiveCount -= start;
-}
-
-void TKYRBusComm::CommSendDataEmpty() { SendEmpty = true; }
-
-void TKYRBusComm::RetryTimerTimer()
-{
-    TimedOut = -1;
-    Clock->StopTimer();
-}
-
-void TKYRBusComm::CommRequestHangup()
-{
-    // Fail the wait in progress now rather than after every retry has timed out.
-    HungUp = true;
-    Aborted = true;
-}
-
-void TKYRBusComm::CheckReply(int expectedLength)
-{
-    // Header (bytes 1..5) and data in front of the checksum, all within the 64 stored bytes.
-    const int e = expectedLength;
-    if (e < 6 || e > 63) {
-        ChecksumError = true;
-        return;
-    }
-    unsigned sum = 0;
-    for (int i = 1; i < e; ++i)
-        sum += ReceiveBuffer[i];
-    if ((sum + ReceiveBuffer[e]) % 256 == 0)
-        std::memcpy(Buffer, ReceiveBuffer + 6, size_t(e - 6));
-    else
-        ChecksumError = true;
-}
+void TKYRBusComm::TraceLine(const QString& line) { Sink->Add(line); }
 
 void TKYRBusComm::TraceBytes(const char* header, const uint8_t* data, int count)
 {
     if (TraceEnabled == 0)
         return;
     static const char digits[] = "0123456789ABCDEF";
-    Trace << QString::fromLatin1(header);
+    TraceLine(QString::fromLatin1(header));
     char line[16 * 3];
     int used = 0;
     for (int i = 0; i < count; ++i) {
@@ -523,12 +415,11 @@ void TKYRBusComm::TraceBytes(const char* header, const uint8_t* data, int count)
         line[used++] = digits[data[i] & 15];
         line[used++] = ' ';
         if (i % 16 == 15 || i == count - 1) {
-            Trace << QString::fromLatin1(line, used);
+            TraceLine(QString::fromLatin1(line, used));
             used = 0;
         }
     }
-    Trace << QString();
-    TrimTrace();
+    TraceLine(QString());
 }
 
 void TKYRBusComm::TraceReceived(const uint8_t* data, int count)
@@ -541,33 +432,19 @@ void TKYRBusComm::TraceReceived(const uint8_t* data, int count)
     SpellUntraced += count - traced;
 }
 
-void TKYRBusComm::TraceIdleBytes(const uint8_t* data, int count)
-{
-    IdleBytesDropped += uint64_t(std::max(count, 0));
-    TraceReceived(data, count);
-}
-
 void TKYRBusComm::CloseIdleSpell()
 {
     if (SpellUntraced > 0 && TraceEnabled != 0) {
-        Trace << QStringLiteral("(%1 more bytes received were not traced)").arg(SpellUntraced) << QString();
-        TrimTrace();
+        TraceLine(QStringLiteral("(%1 more bytes received were not traced)").arg(SpellUntraced));
+        TraceLine(QString());
     }
     SpellTraced = SpellUntraced = 0;
-}
-
-void TKYRBusComm::TrimTrace(int slack)
-{
-    if (Trace.size() <= TraceMaxLines + slack)
-        return;
-    const qsizetype cut = Trace.size() - TraceMaxLines;
-    Trace.remove(0, cut);
-    TraceLinesDropped += cut;
 }
 
 void TKYRBusComm::TraceRetry(int attempt)
 {
     if (TraceEnabled == 0)
         return;
-    Trace << QString() << "Retry:" + QString::number(attempt);
+    TraceLine(QString());
+    TraceLine("Retry:" + QString::number(attempt));
 }

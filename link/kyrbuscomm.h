@@ -1,9 +1,10 @@
 #pragma once
 #include "busmaster.h"
 #include "port.h"
+#include "replyreceiver.h"
+#include "tracelog.h"
 #include <QEventLoop>
 #include <QObject>
-#include <QStringList>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -44,124 +45,108 @@ private:
 };
 
 // The bus protocol master: request frames with checksums, the wait for the
-// reply in a nested loop, retries, Cancel, and the traffic trace that goes
-// to DEBUG.LOG when the link is closed.
+// reply in a nested loop, retries, Cancel, and the traffic trace, which goes
+// to its sink (DEBUG.LOG unless given another) when the link is closed.
+// One engine per port; engines share nothing, so each may run on its own
+// thread (its port, clock and sink created there).
 class TKYRBusComm : public QObject, public IBusMaster {
     Q_OBJECT
 public:
     // On the real serial port and the event loop.
     explicit TKYRBusComm(QObject* parent = nullptr);
-    // On the given port and clock (not owned; they must outlive the engine).
-    TKYRBusComm(IPort* port, IWaitClock* clock, QObject* parent = nullptr);
+    // On the given port, clock and trace sink (not owned; they must outlive
+    // the engine). Without a sink the engine keeps its own TraceLog.
+    TKYRBusComm(IPort* port, IWaitClock* clock, ITraceSink* trace = nullptr, QObject* parent = nullptr);
     ~TKYRBusComm() override;
 
-    // WaitReply outcomes.
-    static constexpr int WaitCancelled = -3;
-    static constexpr int WaitTimedOut = -2;
-    static constexpr int ReplyAA = -1;
-    static constexpr int ReplySTX = 1;
-    static constexpr int ReplyOther = 2;
-
-    static constexpr int MaxWriteLength = 59;   // 6 + 59 = 65 bytes of frame
-    static constexpr int MaxReadLength = 57;    // length + 7 reply bytes within 64
     // The line counts as quiet after this long without a byte: 50 ms, or 20
     // characters of 10 bits at slow speeds (83 ms at 2400 bit/s).
     static constexpr int QuietMinMs = 50;
     static constexpr int QuietChars = 20;
-    // The trace keeps the newest lines; DEBUG.LOG then opens with a line
-    // that says how many went.
-    static constexpr int TraceMaxLines = 65536;
     // Received bytes are traced up to this many between two frames, then
     // only counted (a reply is at most 64 bytes).
     static constexpr int SpellTraceBytes = 4096;
 
-    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
-    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
+    BusResult SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
+                          ReplyForm reply = ReplyForm::Acknowledgement) override;
+    BusResult ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
     void Cancel() override;
 
     // Opens (the port's ECommsError passes through) or closes the link;
-    // closing writes the trace to DEBUG.LOG (EInOutError after the port is closed).
+    // closing hands the trace to its sink (EInOutError after the port is closed).
     void SetActive(bool value);
     bool isActive() const { return Active; }
 
     uint32_t BaudRate() const { return FBaudRate; }
     void SetBaudRate(uint32_t rate);
 
+    // Settings, read when they are used.
     QString CommName;            // copied to the port when the link opens
     int RetryInterval = 800;     // ms per attempt, counted from the drain notice; 0: no time-out
     int RetryCount = 6;          // further attempts after the first, 0..10
     int TraceEnabled = 0;
 
-    bool Aborted = false;
-    bool SendEmpty = true;
-    QStringList Trace;
-    uint8_t CommandFrame[65] = {};
-    bool ChecksumError = false;
-    int TimedOut = 0;
-    uint8_t FirstByte = 0;
-    int ReceiveCount = 0;
-    int ReplyState = -1;
-    int ExpectedLength = 0;
-    // The port hung up (device gone): requests fail at once until the link
-    // is opened again.
-    bool HungUp = false;
-    // Why the last failed request failed, in the operator's words; empty
-    // after a success.
-    QString FailureCause;
+    // How the last request ended; None after a success.
+    BusFailure Failure() const { return LastFailure; }
+    const QString& FailureCause() const { return LastCause; }
+    // The port hung up: requests fail at once until the link is opened again.
+    bool isHungUp() const { return HungUp; }
     // Bytes dropped because no request waited for them, since the link opened.
-    uint64_t IdleBytesDropped = 0;
-    // Trace lines dropped from the front to keep TraceMaxLines.
-    int64_t TraceLinesDropped = 0;
-
+    uint64_t IdleBytesDropped() const { return IdleDropped; }
+    // The engine's own trace (null when it was given a sink).
+    TraceLog* OwnTrace() const { return OwnedTrace.get(); }
     IPort* Port() const { return PortRef; }
-
-    // Port and timer handlers.
-    void CommReceiveData(const uint8_t* data, int count);
-    void CommSendDataEmpty();
-    void RetryTimerTimer();
-    void CommRequestHangup();
-
-    void CheckReply(int expectedLength);
-    int WaitReply(int expectedLength, int interval);
-    void ResetReply();
-    void SendFrame(const uint8_t* bytes, int count);
-    void SendReadRequest(uint8_t command, uint8_t bank, uint16_t address, uint8_t length);
-    // The next data reply must be 0x02 and echo these five header bytes; its
-    // whole length is length + 7 (ExpectedLength = length + 6).
-    void ExpectReadReply(uint8_t command, uint8_t bank, uint16_t address, uint8_t length);
-    // Discards what arrives until no byte came for QuietGapMs(), at most
-    // RetryInterval in all, so that a late reply to an earlier attempt cannot
-    // complete a later request.
-    void WaitForQuiet();
     int QuietGapMs() const;
 
 private:
+    enum class WaitState {
+        Idle,       // no request
+        Sending,    // the frame is going out (no drain notice yet)
+        Waiting,    // for the reply, under the attempt's time-out
+        Quieting,   // letting the line fall quiet; whatever comes is dropped
+        Done,       // the attempt is decided
+    };
+    // How one attempt ended.
+    enum class Attempt { Complete, TimedOut, Cancelled };
+
     void Init();
+    void OnReceived(const uint8_t* data, int count, uint64_t writesStarted);
+    BusResult Request(const uint8_t* frame, int count, const uint8_t (*header)[kyr::HeaderLength],
+                      ReplyForm form);
+    bool Accepted(bool read, ReplyForm form, QByteArray* bytes);
+    BusFailure AttemptFailure(Attempt attempt, const uint8_t* header, int wrongBytes, QString* cause) const;
+    QString NoReplyCause(int attempts) const;
+    BusResult Finish(BusFailure failure, QString cause);
+    Attempt WaitReply();
+    void WaitForQuiet();
+    bool SendFrame(const uint8_t* bytes, int count, int replyBytes);
+    void TraceLine(const QString& line);
     void TraceBytes(const char* header, const uint8_t* data, int count);
     void TraceRetry(int attempt);
-    void TraceIdleBytes(const uint8_t* data, int count);
     void TraceReceived(const uint8_t* data, int count);
     void CloseIdleSpell();
-    // Cuts in steps of an eighth by default, so that trimming costs little per line.
-    void TrimTrace(int slack = TraceMaxLines / 8);
-    void ResyncDataReply();
-    bool CommandReplyDecided();
-    bool HeaderMatchesAt(int start) const;
-    void NoteFailure(const QString& cause);
     int Retries() const;
 
     std::unique_ptr<IPort> OwnedComm;   // a serial line or a device server (linkport.h)
     std::unique_ptr<TQtWaitClock> OwnedClock;
+    std::unique_ptr<TraceLog> OwnedTrace;
     IPort* PortRef = nullptr;
     IWaitClock* Clock = nullptr;
+    ITraceSink* Sink = nullptr;
     bool Active = false;
     uint32_t FBaudRate = 2400;
-    uint64_t FrameSeq = 0;   // port block number of the frame last sent
-    bool Waiting = false;    // a request is between its frame and its outcome
-    bool Quieting = false;   // WaitForQuiet is discarding what comes
+
+    WaitState State = WaitState::Idle;
+    ReplyReceiver Reply;
+    bool Aborted = false;        // Cancel or hang-up during this wait
+    bool HungUp = false;
+    bool SendEmpty = true;
+    bool TimedOut = false;
     bool QuietBroken = false;
-    uint8_t ReadHeader[5] = {};   // what a data reply must echo after its 0x02
-    int WrongReplies = 0;    // bytes dropped for not starting this request's data reply
+    uint64_t FrameSeq = 0;       // port block number of the frame last sent
+    BusFailure LastFailure = BusFailure::None;
+    QString LastCause;
+    uint64_t IdleDropped = 0;
     int64_t SpellTraced = 0;     // received bytes traced since the last frame
     int64_t SpellUntraced = 0;   // ... and those only counted
 };

@@ -20,6 +20,7 @@ public:
     bool isOpen() const override;
     bool WriteData(const uint8_t* data, uint16_t count) override;
     uint64_t WriteSequence() const override { return Seq; }
+    void ExpectReply(int bytes) override { Used->ExpectReply(bytes); }
 
     void SetCommName(const QString& name) override;
     void SetBaudRate(uint32_t rate) override;

@@ -425,7 +425,8 @@ void TNetPort::DeliverReceived()
 }
 
 // Like the serial reader: a burst is handed on once the line has been quiet
-// for the inter-byte time-out, in chunks of at most MaxChunk bytes, each
+// for the inter-byte time-out, or at once when it holds the awaited reply,
+// in chunks of at most MaxChunk bytes, each
 // stamped with the last block whose writing had begun.
 void TNetPort::ReadLoop(NetSession* s)
 {
@@ -473,7 +474,7 @@ void TNetPort::ReadLoop(NetSession* s)
             if (!answer.isEmpty())
                 QueueControl(s, answer);
         }
-        if (size_t(chunk.size()) >= MaxChunk)
+        if (size_t(chunk.size()) >= MaxChunk || Awaited.heldIn(size_t(chunk.size()), stamp))
             flush();
     }
 }

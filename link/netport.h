@@ -1,4 +1,5 @@
 #pragma once
+#include "awaitedreply.h"
 #include "port.h"
 #include <QObject>
 #include <atomic>
@@ -40,6 +41,7 @@ public:
     bool isOpen() const override { return Session != nullptr; }
     bool WriteData(const uint8_t* data, uint16_t count) override;
     uint64_t WriteSequence() const override { return WriteSeq; }
+    void ExpectReply(int bytes) override { Awaited.expect(WriteSeq + 1, bytes); }
 
     void SetCommName(const QString& name) override { FCommName = name; }
     void SetBaudRate(uint32_t rate) override;
@@ -81,6 +83,7 @@ private:
     uint64_t Generation = 0;
     uint64_t WriteSeq = 0;
     std::atomic<uint64_t> WritesStarted{0};
+    AwaitedReply Awaited;
     bool SettingsAccepted = true;
 
     QString FCommName;

@@ -30,6 +30,10 @@ public:
     virtual bool WriteData(const uint8_t* data, uint16_t count) = 0;
     // Number of the last block WriteData accepted (0 before the first).
     virtual uint64_t WriteSequence() const = 0;
+    // The reply to the next block written will have this many bytes (0: not
+    // known): the reader may hand them on as soon as it holds them instead
+    // of waiting for the line to fall quiet.
+    virtual void ExpectReply(int bytes) { (void)bytes; }
 
     virtual void SetCommName(const QString& name) = 0;
     virtual void SetBaudRate(uint32_t rate) = 0;

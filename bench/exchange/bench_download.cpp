@@ -1,10 +1,12 @@
 // Full PLU download through the real engine and port against varlo-scale-sim
 // (a separate process, so this process's CPU time is the program's alone).
 //   bench_download [--sim PATH] [--baud N]...   (default: 9600 and 2400)
+#include "../countingbus.h"
 #include "silentdialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
 #include "kyrbuscomm.h"
+#include "protocol.h"
 #include "plutable.h"
 #include "progress.h"
 #include "scalecommands.h"
@@ -34,32 +36,6 @@ public:
 
 // Passes requests to the engine and counts the bytes each puts on the wire,
 // both ways (no faults, so every request is one frame and one reply).
-class CountingBus : public IBusMaster {
-public:
-    explicit CountingBus(IBusMaster& inner) : Inner(inner) {}
-    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
-    {
-        std::memcpy(Inner.Buffer, Buffer, sizeof Buffer);
-        const bool ok = Inner.SendCommand(command, bank, address, length);
-        Sent += command == 0x44 || command == 0x05 ? 1 : length + 6;
-        Received += 1;
-        ++Requests;
-        return ok;
-    }
-    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
-    {
-        const bool ok = Inner.ReadBlock(command, bank, address, length);
-        std::memcpy(Buffer, Inner.Buffer, sizeof Buffer);
-        Sent += 6;
-        Received += length + 7;
-        ++Requests;
-        return ok;
-    }
-    void Cancel() override { Inner.Cancel(); }
-    IBusMaster& Inner;
-    long long Sent = 0, Received = 0;
-    int Requests = 0;
-};
 
 double CpuSeconds()
 {
@@ -114,7 +90,7 @@ int Run(const QString& simPath, unsigned baud)
     }
     const double wire = double(bus.Sent + bus.Received) * 10 / baud;
     std::printf("download %5u bit/s: %d requests, %lld+%lld bytes, elapsed %.3f s, wire %.3f s, "
-                "elapsed/wire %.2f, cpu/wall %.3f\n",
+                "elapsed/wire %.3f, cpu/wall %.3f\n",
                 baud, bus.Requests, bus.Sent, bus.Received, elapsed, wire, elapsed / wire, cpu / elapsed);
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "comm.h"
 #include "exedir.h"
 #include "kyrbuscomm.h"
+#include "protocol.h"
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTemporaryDir>
@@ -174,10 +175,9 @@ int main(int argc, char** argv)
         int failed = 0;
         const double w0 = Wall(), c0 = Cpu();
         for (int i = 0; i < exchanges; ++i) {
-            const bool ok = read ? bus.ReadBlock(0x55, 0xF4, 0, 11) : bus.SendCommand(0x44, 0, 0, 0);
+            const bool ok = read ? bool(bus.ReadBlock(kyr::CmdRead, kyr::BankSaleFigures, 0, 11))
+                                 : bool(bus.SendCommand(kyr::CmdHello, 0, 0, 0));
             failed += ok ? 0 : 1;
-            if (bus.Trace.size() > 10000)
-                bus.Trace.clear();
         }
         const double wall = Wall() - w0, cpu = Cpu() - c0;
         std::printf("exchange %-22s %7.0f exchanges/s  %7.1f us/exchange  cpu/wall %.2f  failed %d\n",
@@ -194,7 +194,7 @@ int main(int argc, char** argv)
         double lo = 1e9, hi = 0;
         const int runs = interval >= 800 ? 3 : 10;
         for (int k = 0; k < runs; ++k) {
-            bus.SendCommand(0x44, 0, 0, 0);
+            bus.SendCommand(kyr::CmdHello, 0, 0, 0);
             const double ratio = (Wall() - drainedAt) * 1000.0 / interval;
             lo = std::min(lo, ratio);
             hi = std::max(hi, ratio);
@@ -208,15 +208,15 @@ int main(int argc, char** argv)
     // 3. CPU time against wall time: a wait that times out ...
     bus.RetryInterval = 2000;
     double w0 = Wall(), c0 = Cpu();
-    bus.SendCommand(0x44, 0, 0, 0);
+    bus.SendCommand(kyr::CmdHello, 0, 0, 0);
     std::printf("cpu/wall during a 2 s wait       %.5f\n", (Cpu() - c0) / (Wall() - w0));
 
     // ... and after the scale hangs up mid-request.
     QTimer::singleShot(200, [&] { scale.HangUp(); });
     w0 = Wall();
-    const bool ok = bus.SendCommand(0x44, 0, 0, 0);
+    const bool ok = bool(bus.SendCommand(kyr::CmdHello, 0, 0, 0));
     std::printf("hang-up mid-request: result %s after %.0f ms (RetryInterval 2000, HungUp %s)\n",
-                ok ? "True" : "False", (Wall() - w0) * 1000, bus.HungUp ? "yes" : "no");
+                ok ? "True" : "False", (Wall() - w0) * 1000, bus.isHungUp() ? "yes" : "no");
     w0 = Wall();
     c0 = Cpu();
     Idle(1000);

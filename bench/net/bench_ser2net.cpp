@@ -2,6 +2,7 @@
 // varlo-scale-sim, over the pty and through ser2net, one after the other in
 // one run. The device server must cost no more than 5 % over the pty.
 //   bench_ser2net [--sim PATH] [--rounds N] [--chardelay: keep the server's default batching]
+#include "../countingbus.h"
 #include "dialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
@@ -48,27 +49,6 @@ public:
     int State = 0;
 };
 
-// Counts the bytes each request puts on the wire, both ways.
-class CountingBus : public IBusMaster {
-public:
-    explicit CountingBus(IBusMaster& inner) : Inner(inner) {}
-    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
-    {
-        std::memcpy(Inner.Buffer, Buffer, sizeof Buffer);
-        Bytes += (command == 0x44 || command == 0x05 ? 1 : length + 6) + 1;
-        return Inner.SendCommand(command, bank, address, length);
-    }
-    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override
-    {
-        const bool ok = Inner.ReadBlock(command, bank, address, length);
-        std::memcpy(Buffer, Inner.Buffer, sizeof Buffer);
-        Bytes += 6 + length + 7;
-        return ok;
-    }
-    void Cancel() override { Inner.Cancel(); }
-    IBusMaster& Inner;
-    long long Bytes = 0;
-};
 
 double WireSeconds = 0;
 
@@ -113,7 +93,7 @@ double Download(const QString& port)
     wall.start();
     const CommandOutcome out = commands.DownloadItemClick();
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
-    WireSeconds = double(bus.Bytes) * 10 / Baud;
+    WireSeconds = double(bus.Bytes()) * 10 / Baud;
     engine.SetActive(false);
     QThread::msleep(300);   // the device server lets go of the line
     return out.kind == CommandOutcome::Succeeded ? elapsed : -1;

@@ -35,12 +35,29 @@ TEST_F(Fixture, ErrorFormShowsOnlyOkWhereCancelWasAndBeeps)
     EXPECT_EQ(form.OKBtn->x(), cancelX);
     EXPECT_EQ(form.StatusLabel->palette().color(QPalette::Window), QColor(Qt::red));
 
+    // The cause under the fixed text when it fits; else its start, and the
+    // whole of it behind Details.
+    const QString shortCause = "the line hung up at PLU U12";
+    form.ShowCause(shortCause);
+    EXPECT_TRUE(form.CauseLabel->isVisible());
+    EXPECT_EQ(form.CauseLabel->text(), shortCause);
+    EXPECT_FALSE(form.DetailsBtn->isVisible());
+    const QString longCause = "the scale's replies did not start with the request's header (02 55 F9 00 C4 04); "
+                              "a scale whose replies never echo it cannot be read at PLU M1";
+    form.ShowCause(longCause);
+    EXPECT_TRUE(form.DetailsBtn->isVisible());
+    EXPECT_TRUE(form.CauseLabel->text().startsWith("the scale's replies"));
+    EXPECT_LT(form.CauseLabel->text().size(), longCause.size());
+    EXPECT_GE(form.DetailsBtn->x(), form.OKBtn->x() + form.OKBtn->width());
+
     // The next command's first normal status brings Cancel back.
     form.OKBtnClick();
     form.Show();
     form.SetStatus("Connect...", false);
     EXPECT_TRUE(form.CancelBtn->isVisible());
     EXPECT_FALSE(form.OKBtn->isVisible());
+    EXPECT_FALSE(form.CauseLabel->isVisible());
+    EXPECT_FALSE(form.DetailsBtn->isVisible());
     EXPECT_NE(form.StatusLabel->palette().color(QPalette::Window), QColor(Qt::red));
     EXPECT_EQ(form.ProgressState(), 0);
 }

@@ -1,4 +1,5 @@
 #include "fakes.h"
+#include "protocol.h"
 #include <cstring>
 
 FakeScaleBus::FakeScaleBus() = default;
@@ -25,50 +26,53 @@ void FakeScaleBus::SetMem(uint8_t bank, uint16_t address, const QByteArray& byte
         Mem(bank, uint16_t(address + k)) = uint8_t(bytes[k]);
 }
 
-bool FakeScaleBus::Answered()
+std::optional<BusResult> FakeScaleBus::Failed()
 {
     const int n = Requests.size();
     if (n == CancelAt) {
         if (OnCancelPressed)
             OnCancelPressed();
-        return false;
+        return BusResult{BusFailure::Cancelled, {}, "cancelled"};
     }
-    return n != FailAt;
+    if (n == FailAt)
+        return Failure;
+    return std::nullopt;
 }
 
-bool FakeScaleBus::SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+BusResult FakeScaleBus::SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
+                                    ReplyForm reply)
 {
-    const bool single = command == 0x44 || command == 0x05;
+    const bool single = kyr::isSingleByteCommand(command);
+    const bool wholeFrame = reply == ReplyForm::WholeFrame;
     BusRequest r{BusRequest::Send, command, single ? uint8_t(0) : bank, single ? uint16_t(0) : address,
-                 single ? uint8_t(0) : length, {}, FrameMode};
+                 single ? uint8_t(0) : length, {}, wholeFrame};
     if (!single)
         r.data = QByteArray(reinterpret_cast<const char*>(Buffer), length);
     Requests.append(r);
-    if (!Answered())
-        return false;
-    if (command == 0x05) {
-        if (!FrameMode || AllValuesFrame.isEmpty())
-            return false;   // a plain command reply is no frame
-        std::memcpy(ReceiveBuffer, AllValuesFrame.constData(), qMin<qsizetype>(AllValuesFrame.size(), 64));
-        if (AllValuesFrame.size() < 20) {
-            FrameError = true;
-            return false;
-        }
-        return true;
+    if (auto failed = Failed())
+        return *failed;
+    if (command == kyr::CmdAllValues) {
+        if (!wholeFrame || AllValuesFrame.isEmpty())
+            return {BusFailure::NoReply, {}, "no reply"};   // a plain command reply is no frame
+        if (AllValuesFrame.size() < kyr::MinAllValuesFrame)
+            return {BusFailure::BadFrame, {}, "short frame"};
+        return {BusFailure::None, AllValuesFrame.left(kyr::MaxReply), {}};
     }
-    if (command == 0x77)
+    if (command == kyr::CmdWrite)
         SetMem(bank, address, r.data);
-    return true;
+    return {};
 }
 
-bool FakeScaleBus::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
+BusResult FakeScaleBus::ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length)
 {
-    Requests.append({BusRequest::Read, command, bank, address, length, {}, FrameMode});
-    if (!Answered() || command != 0x55)
-        return false;
+    Requests.append({BusRequest::Read, command, bank, address, length, {}, false});
+    if (auto failed = Failed())
+        return *failed;
+    if (command != kyr::CmdRead)
+        return {BusFailure::NoReply, {}, "no reply"};
     const QByteArray block = MemBlock(bank, address, length);
     std::memcpy(Buffer, block.constData(), length);
-    return true;
+    return {BusFailure::None, block, {}};
 }
 
 void RecordingProgress::Show()
@@ -94,6 +98,11 @@ void RecordingProgress::SetStatus(const QString& text, bool error)
     StatusText = text;
     ErrorForm = error;
     State = error ? 1 : 0;
+}
+
+void RecordingProgress::ShowCause(const QString& cause)
+{
+    Calls << "Cause:" + cause;
 }
 
 void RecordingProgress::SetTotal(int count)

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 #include <map>
+#include <optional>
 
 // One request as the scale saw it.
 struct BusRequest {
@@ -16,7 +17,7 @@ struct BusRequest {
     uint16_t address;
     uint8_t length;
     QByteArray data;        // a write's data bytes (Buffer[0..length-1])
-    bool frameMode;         // FrameMode while the request ran
+    bool frameMode;         // the reply asked for was a whole frame
 };
 
 // A bus whose far end acts like the scale's memory: 0x55 reads a block,
@@ -27,8 +28,9 @@ class FakeScaleBus : public IBusMaster {
 public:
     FakeScaleBus();
 
-    bool SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
-    bool ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
+    BusResult SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
+                          ReplyForm reply = ReplyForm::Acknowledgement) override;
+    BusResult ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
     void Cancel() override { ++Cancels; }
 
     // Scale memory, 64 KiB per bank.
@@ -37,15 +39,16 @@ public:
     void SetMem(uint8_t bank, uint16_t address, const QByteArray& bytes);
 
     QList<BusRequest> Requests;
-    int FailAt = 0;                     // this request gets no acceptable reply
+    int FailAt = 0;                     // this request fails so
+    BusResult Failure{BusFailure::NoReply, {}, "no reply"};
     int CancelAt = 0;                   // the operator presses Cancel during this one
     std::function<void()> OnCancelPressed;   // what the dialog's Cancel does
     QByteArray AllValuesFrame;          // STX ... ETX; fewer than 20 bytes is a protocol error
     int Cancels = 0;
 
 private:
-    // False when request n is to fail; runs the Cancel press when scripted.
-    bool Answered();
+    // The failure of request n, if it is to fail; runs the Cancel press when scripted.
+    std::optional<BusResult> Failed();
     std::map<uint8_t, QByteArray> Banks;
 };
 
@@ -57,6 +60,7 @@ public:
     void Show() override;
     void Close() override;
     void SetStatus(const QString& text, bool error) override;
+    void ShowCause(const QString& cause) override;
     void SetTotal(int count) override;
     void SetCurrent(int number) override;
     int ProgressState() const override { return State; }
@@ -65,7 +69,7 @@ public:
     // The Cancel button: state 2, dialog closed.
     void PressCancel();
 
-    QStringList Calls;       // "Show", "Status:<t>", "Error:<t>", "Total:n", "Current:n", "Wait", "Close"
+    QStringList Calls;       // "Show", "Status:<t>", "Error:<t>", "Cause:<t>", "Total:n", "Current:n", "Wait", "Close"
     int State = 0;
     bool Visible = false;
     int Current = 0, Total = 0;

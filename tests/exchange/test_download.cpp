@@ -184,7 +184,7 @@ TEST_F(Download, FailureAtTheFourthPluWrite)
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("11 22 33 44"));   // saved price not written back
     EXPECT_EQ(Progress.Current, 4);
     EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Current:4", "Error:Download PLU...Error!", "Wait"}));
+              (QStringList{"Error:Download PLU...Error!", "Cause:no reply at PLU M4", "Wait"}));
     EXPECT_TRUE(Dialogs.Boxes.isEmpty());
 }
 
@@ -193,10 +193,14 @@ TEST_F(Download, EachStepFailsWithItsOwnText)
     const struct {
         int request;
         const char* text;
+        const char* cause;   // a PLU step names its key
     } cases[] = {
-        {1, "Connect...Error!"},       {2, "Connect...Error!"},      {3, "Download PLU...Error!"},
-        {4, "Download PLU...Error!"},  {5, "Download PLU...Error!"}, {6, "Download PLU...Error!"},
-        {82, "Download PLU...Error!"}, {83, "Download PLU...Error!"}, {84, "Disconnect...Error!"},
+        {1, "Connect...Error!", "no reply"},         {2, "Connect...Error!", "no reply"},
+        {3, "Download PLU...Error!", "no reply"},    {4, "Download PLU...Error!", "no reply"},
+        {5, "Download PLU...Error!", "no reply"},    {6, "Download PLU...Error!", "no reply at PLU M1"},
+        {18, "Download PLU...Error!", "no reply at PLU U6"},
+        {82, "Download PLU...Error!", "no reply at PLU U70"},
+        {83, "Download PLU...Error!", "no reply"},   {84, "Disconnect...Error!", "no reply"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.request);
@@ -207,9 +211,10 @@ TEST_F(Download, EachStepFailsWithItsOwnText)
         const CommandOutcome out = Commands.DownloadItemClick();
         EXPECT_EQ(out.kind, CommandOutcome::Failed);
         EXPECT_EQ(out.text, c.text);
+        EXPECT_EQ(out.cause, c.cause);
         EXPECT_EQ(Bus.Requests.size(), c.request);
-        EXPECT_EQ(Progress.Calls.last(), "Wait");
-        EXPECT_EQ(Progress.Calls[Progress.Calls.size() - 2], QString("Error:") + c.text);
+        EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
+                  (QStringList{QString("Error:") + c.text, QString("Cause:") + c.cause, "Wait"}));
         EXPECT_EQ(Count("Close"), 0);
         EXPECT_TRUE(Dialogs.Boxes.isEmpty());
     }

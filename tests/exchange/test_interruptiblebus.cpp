@@ -15,7 +15,7 @@ protected:
 
 TEST_F(Interruptible, WithoutAnInterruptTheCommandsRunAsOnTheEngineItself)
 {
-    // Upload: read data comes back through the wrapper's buffer.
+    // Upload: read data come back through the shared buffer.
     Bus.SetMem(0x83, 3, Hex("5B"));
     Bus.SetMem(0xF9, 0xC4, Hex("00 00 04 D2"));
     Bus.SetMem(0xF9, 0xC8, Hex("01 00 00 05"));
@@ -31,7 +31,7 @@ TEST_F(Interruptible, WithoutAnInterruptTheCommandsRunAsOnTheEngineItself)
     EXPECT_EQ(Bus.MemBlock(0xF9, 0xC0 + 4 * 5, 4), Hex("00 00 02 EE"));
     EXPECT_EQ(Bus.MemBlock(0xF9, 0xC0 + 4 * 2, 4), Hex("01 00 00 05"));   // the unit survives
 
-    // All-values readout: FrameMode goes in, the raw frame comes back.
+    // All-values readout: the whole-frame request goes through, its frame comes back.
     Bus.Requests.clear();
     QStringList memo;
     Via.AppendMemoLine = [&](const QString& line) { memo << line; };

@@ -126,8 +126,8 @@ TEST_F(Report, FailureAtTheSaleFiguresKeepsThePriceMode)
     EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
     EXPECT_EQ(Options.PriceDot, 11);
     EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=11"));
-    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 2),
-              (QStringList{"Error:Sale report...Error!", "Wait"}));
+    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
+              (QStringList{"Error:Sale report...Error!", "Cause:no reply", "Wait"}));
 }
 
 TEST_F(Report, EachStepFailsWithItsOwnText)

@@ -165,7 +165,7 @@ TEST_F(Upload, ReadFailureAtPluTenKeepsWhatCameIn)
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("AA BB CC DD"));
     EXPECT_EQ(Progress.Current, 10);
     EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Current:10", "Error:Upload PLU...Error!", "Wait"}));
+              (QStringList{"Error:Upload PLU...Error!", "Cause:no reply at PLU U3", "Wait"}));
     EXPECT_TRUE(Dialogs.Boxes.isEmpty());
 }
 

@@ -13,10 +13,12 @@ void Check(bool ok)
         __builtin_trap();
 }
 
-void CheckState(const TKYRBusComm& bus)
+void CheckState(const ReplyReceiver& rx)
 {
-    Check(bus.ReceiveCount >= 0 && bus.ReceiveCount <= 64);
-    Check(bus.ReplyState >= -1 && bus.ReplyState <= 2);
+    Check(rx.count() >= 0 && rx.count() <= 64);
+    QByteArray data;
+    if (rx.checkedData(&data))
+        Check(data.size() <= 57);
 }
 
 // Input: mode byte, two parameter bytes, then chunks as a length byte
@@ -43,37 +45,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 3)
         return 0;
-    ManualClock clock;
-    FakePort port(clock);
-    TKYRBusComm bus(&port, &clock);
-    clock.OnStall = [&bus] { bus.Cancel(); };
     const uint8_t mode = data[0];
-    bus.TraceEnabled = mode & 1;
-    bus.FrameMode = (mode & 2) != 0;
     Reader in{data + 3, size - 3};
     const uint8_t* chunk = nullptr;
     int n = 0;
     bool reset = false;
 
     if ((mode & 4) == 0) {
-        // The receive handler and CheckReply alone, any expected length.
-        bus.ResetReply();
-        bus.ExpectedLength = (mode & 8) ? int(int8_t(data[1])) : int(data[1]);
+        // The receiver alone, any header and reply form.
+        ReplyReceiver rx;
+        const uint8_t header[5] = {0x55, 0xF4, 0, data[1], uint8_t(data[2] % 64)};
+        auto expect = [&] {
+            if (mode & 8)
+                rx.ExpectDataReply(header);
+            else
+                rx.ExpectCommandReply((mode & 2) ? ReplyForm::WholeFrame : ReplyForm::Acknowledgement);
+        };
+        expect();
         while (in.next(&chunk, &n, &reset)) {
             if (reset)
-                bus.ResetReply();
-            bus.CommReceiveData(chunk, n);
-            CheckState(bus);
+                expect();
+            rx.Feed(chunk, n);
+            CheckState(rx);
         }
-        bus.CheckReply(bus.ExpectedLength);
-        bus.CheckReply(int(int8_t(data[2])));
-        bus.CheckReply(int(data[2]));
+        rx.checksumHolds(int(int8_t(data[2])));
+        rx.checksumHolds(int(data[2]));
+        rx.frame();
         return 0;
     }
 
+    ManualClock clock;
+    FakePort port(clock);
+    TraceLog log([] { return QString(); });
+    TKYRBusComm bus(&port, &clock, &log);
+    clock.OnStall = [&bus] { bus.Cancel(); };
+    bus.TraceEnabled = mode & 1;
+
     // Whole requests: each frame is answered by the next chunks, some of
     // them stale (from before the frame), some late.
-    port.OpenPort();
+    bus.SetActive(true);
     bus.RetryCount = data[1] % 3;
     bus.RetryInterval = (data[1] >> 2) % 4 * 100;   // 0: only a reply or a stall ends the wait
     port.Scale = [&](const QByteArray&, int) {
@@ -88,10 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     };
     const uint8_t length = data[2] % 64;
-    if (mode & 8)
-        bus.ReadBlock(0x55, 0xF4, 0, length);
-    else
-        bus.SendCommand((mode & 16) ? 0x05 : 0x77, 0xF9, 0x00C0, length);
-    CheckState(bus);
+    const ReplyForm form = (mode & 2) ? ReplyForm::WholeFrame : ReplyForm::Acknowledgement;
+    const BusResult r = (mode & 8) ? bus.ReadBlock(0x55, 0xF4, 0, length)
+                                   : bus.SendCommand((mode & 16) ? 0x05 : 0x77, 0xF9, 0x00C0, length, form);
+    Check(bool(r) == (bus.Failure() == BusFailure::None));
+    Check(r.bytes.size() <= 64);
     return 0;
 }

@@ -2,9 +2,12 @@
 // against the simulated scale.
 #include "comm.h"
 #include "kyrbuscomm.h"
+#include "protocol.h"
 #include "ptytools.h"
 #include "testdirs.h"
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -633,15 +636,12 @@ TEST_F(EngineOnPty, EveryRequestKind)
     Bus.Buffer[0] = 0x12;
     EXPECT_TRUE(Bus.SendCommand(0x77, 0x83, 3, 1));
     EXPECT_EQ(Sim.priceMode(), 0x12);
-    Bus.FrameMode = true;
-    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
-    Bus.FrameMode = false;
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), qsizetype(frame.size())),
+    EXPECT_EQ(Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame).bytes,
               QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())));
     EXPECT_TRUE(Bus.SendCommand(0x33, 0, 0, 0));
     EXPECT_EQ(WireFrames(), QStringList({"44", "11 00 00 00 00 EF", "55 83 00 03 01 24", "77 83 00 03 01 12 F0",
                                          "05", "33 00 00 00 00 CD"}));
-    EXPECT_FALSE(Bus.Trace.contains("Retry:1"));
+    EXPECT_FALSE(Bus.OwnTrace()->Lines().contains("Retry:1"));
 
     Bus.SetActive(false);
     EXPECT_TRUE(Home.read("DEBUG.LOG").startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n\r\n"));
@@ -655,8 +655,8 @@ TEST_F(EngineOnPty, SilenceGivesRetryCountPlusOneFrames)
     ASSERT_TRUE(Sim.waitForRequests(7, std::chrono::milliseconds(2000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(Sim.requests().size(), 7u);
-    EXPECT_TRUE(Bus.Trace.contains("Retry:6"));
-    EXPECT_FALSE(Bus.Trace.contains("Retry:7"));
+    EXPECT_TRUE(Bus.OwnTrace()->Lines().contains("Retry:6"));
+    EXPECT_FALSE(Bus.OwnTrace()->Lines().contains("Retry:7"));
 }
 
 TEST_F(EngineOnPty, HangUpFailsTheRequestWithoutSpinning)
@@ -666,7 +666,7 @@ TEST_F(EngineOnPty, HangUpFailsTheRequestWithoutSpinning)
     const double cpu = CpuSeconds();
     EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_TRUE(Bus.HungUp);
+    EXPECT_TRUE(Bus.isHungUp());
     EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1));   // fails at once, nothing to wait for
     RunUntil([] { return false; }, 300);
     EXPECT_LT(CpuSeconds() - cpu, 0.25);
@@ -728,19 +728,89 @@ TEST_F(EngineOnPty, SigintCancelsTheWait)
     {
         SigintCancel cancel(Bus);
         cancel.RaiseSoon();
-        EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
-        EXPECT_TRUE(Bus.Aborted);
+        EXPECT_EQ(Bus.SendCommand(0x11, 0, 0, 0).failure, BusFailure::Cancelled);
     }
     EXPECT_EQ(Sim.requests().size(), 1u);
 
-    // With the link closed the drain never comes; SIGINT still ends the wait.
-    Bus.SetActive(false);
-    {
-        SigintCancel cancel(Bus);
-        cancel.RaiseSoon();
-        EXPECT_FALSE(Bus.SendCommand(0x44, 0, 0, 0));
+}
+
+// A reply of known length goes on as soon as it is whole; a frame of
+// unknown length still waits for the line to fall quiet.
+TEST_F(EngineOnPty, AKnownReplyLengthEndsTheWaitBeforeTheQuietGap)
+{
+    Sim.setIndication({varlo::sim::Indication::State::Values, 1234, 150, 185});
+    Bus.Port()->SetReadIntervalTimeout(300);
+    struct Case {
+        const char* name;
+        std::function<BusResult()> request;
+        bool early;
+    };
+    const QList<Case> cases{
+        {"command", [this] { return Bus.SendCommand(0x44, 0, 0, 0); }, true},
+        {"read", [this] { return Bus.ReadBlock(0x55, 0xF4, 0, 11); }, true},
+        {"whole frame", [this] { return Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame); }, false},
+    };
+    for (const Case& c : cases) {
+        QElapsedTimer t;
+        t.start();
+        EXPECT_TRUE(c.request()) << c.name;
+        EXPECT_EQ(t.elapsed() < 250, c.early) << c.name << " took " << t.elapsed() << " ms";
     }
-    EXPECT_EQ(Sim.requests().size(), 1u);
+}
+
+// One engine per scale, each on its own thread with its own port, clock and
+// trace: two downloads' worth of traffic at once, neither disturbing the other.
+TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
+{
+    ScopedHome home;
+    auto run = [](ScaleSim* sim, QString logName, int priceOffset, QString* problem) {
+        TraceLog log([logName] { return logName; });
+        TComm port;
+        TQtWaitClock clock;
+        TKYRBusComm bus(&port, &clock, &log);
+        bus.CommName = QString::fromStdString(sim->slavePath());
+        bus.SetBaudRate(9600);
+        bus.RetryInterval = 2000;
+        bus.TraceEnabled = -1;
+        bus.SetActive(true);
+        for (int i = 1; i <= kyr::PluRecords && problem->isEmpty(); ++i) {
+            bus.Buffer[0] = 0;
+            bus.Buffer[1] = 0;
+            bus.Buffer[2] = 0;
+            bus.Buffer[3] = uint8_t(i + priceOffset);
+            if (const BusResult r = bus.SendCommand(kyr::CmdWrite, kyr::BankPlu, kyr::pluAddress(i), 4); !r)
+                *problem = r.cause;
+            else if (const BusResult back = bus.ReadBlock(kyr::CmdRead, kyr::BankPlu, kyr::pluAddress(i), 4);
+                     back.bytes != QByteArray(reinterpret_cast<const char*>(bus.Buffer), 4) || !back)
+                *problem = "read back " + back.bytes.toHex() + " " + back.cause;
+        }
+        bus.SetActive(false);
+    };
+    ScaleSim a, b;
+    a.start();
+    b.start();
+    QString problemA, problemB;
+    const QString logA = home.file("A.LOG"), logB = home.file("B.LOG");
+    std::unique_ptr<QThread> ta(QThread::create(run, &a, logA, 0, &problemA));
+    std::unique_ptr<QThread> tb(QThread::create(run, &b, logB, 100, &problemB));
+    ta->start();
+    tb->start();
+    ASSERT_TRUE(ta->wait(60000));
+    ASSERT_TRUE(tb->wait(60000));
+    EXPECT_EQ(problemA, "");
+    EXPECT_EQ(problemB, "");
+    for (int i = 1; i <= kyr::PluRecords; ++i) {
+        EXPECT_EQ(a.plu(i).price, uint32_t(i)) << i;
+        EXPECT_EQ(b.plu(i).price, uint32_t(i + 100)) << i;
+    }
+    // Each trace holds its own scale's traffic only.
+    const QByteArray traceA = home.read("A.LOG"), traceB = home.read("B.LOG");
+    EXPECT_EQ(traceA.count("Send data"), 2 * kyr::PluRecords);
+    EXPECT_EQ(traceB.count("Send data"), 2 * kyr::PluRecords);
+    EXPECT_TRUE(traceA.contains("77 F9 00 C4 04 00 00 00 01 ")) << traceA.left(200).constData();
+    EXPECT_FALSE(traceA.contains("77 F9 00 C4 04 00 00 00 65 "));
+    EXPECT_TRUE(traceB.contains("77 F9 00 C4 04 00 00 00 65 "));
+    EXPECT_FALSE(QFile::exists(home.file("DEBUG.LOG")));
 }
 
 #endif // VARLO_HAVE_SCALESIM

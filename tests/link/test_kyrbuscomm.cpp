@@ -61,7 +61,8 @@ protected:
     ScopedHome Home;
     ManualClock Clock;
     FakePort Port{Clock};
-    TKYRBusComm Bus{&Port, &Clock};
+    TraceLog Log;
+    TKYRBusComm Bus{&Port, &Clock, &Log};
 };
 
 TEST_F(Engine, ConstructionSetsUpThePort)
@@ -91,7 +92,7 @@ TEST_F(Engine, RequestFramesOnTheWire)
 {
     struct Case {
         const char* name;
-        std::function<bool(TKYRBusComm&)> request;
+        std::function<BusResult(TKYRBusComm&)> request;
         QByteArray frame;
     };
     const QList<Case> cases{
@@ -126,52 +127,32 @@ TEST_F(Engine, AcknowledgedCommandAndItsTrace)
     Answer({Hex("02")});
     EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
     EXPECT_EQ(Port.Frames.size(), 1);
-    EXPECT_FALSE(Bus.Aborted);
-    EXPECT_EQ(Bus.Trace, QStringList({">>>>>>Send data<<<<<<<<", "11 00 00 00 00 EF ", "",
+    EXPECT_EQ(Bus.Failure(), BusFailure::None);
+    EXPECT_EQ(Log.Lines(), QStringList({">>>>>>Send data<<<<<<<<", "11 00 00 00 00 EF ", "",
                                       ">>>>>>Receive data<<<<<<<<", "02 ", ""}));
-}
-
-TEST_F(Engine, WrongRepliesAreRetried)
-{
-    struct Case {
-        QList<QByteArray> replies;
-        bool result;
-        int frames;
-    };
-    const QList<Case> cases{
-        {{Hex("AA"), Hex("02")}, true, 2},
-        {{Hex("41"), Hex("00"), Hex("02 41")}, true, 3},
-        {{Hex("03 02")}, false, 7},   // only the first byte counts
-        {{Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("AA"), Hex("02")}, false, 7},
-    };
-    for (const Case& c : cases) {
-        Port.Frames.clear();
-        Answer(c.replies);
-        EXPECT_EQ(Bus.SendCommand(0x44, 0, 0, 0), c.result) << c.replies.first().toHex().constData();
-        EXPECT_EQ(Port.Frames.size(), c.frames) << c.replies.first().toHex().constData();
-    }
 }
 
 TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
 {
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
     EXPECT_EQ(Port.Frames.size(), 7);
-    EXPECT_TRUE(Bus.Aborted);
+    EXPECT_EQ(Bus.Failure(), BusFailure::NoReply);
     // Between attempts the line is let fall quiet: 20 characters at 2400 bit/s.
     EXPECT_EQ(Clock.Started, QList<int>({800, 84, 800, 84, 800, 84, 800, 84, 800, 84, 800, 84, 800}));
     EXPECT_EQ(Clock.Now, 7 * 800 + 6 * 84);
-    EXPECT_EQ(Bus.FailureCause, "no reply from the scale after 7 attempts (800 ms each)");
+    EXPECT_EQ(Bus.FailureCause(), "no reply from the scale after 7 attempts (800 ms each)");
 
     QStringList retries;
-    for (int i = 0; i < Bus.Trace.size(); ++i)
-        if (Bus.Trace[i].startsWith("Retry"))
-            retries << Bus.Trace[i - 1] + "|" + Bus.Trace[i] + "|" + Bus.Trace[i + 1];
+    for (int i = 0; i < Log.Lines().size(); ++i)
+        if (Log.Lines()[i].startsWith("Retry"))
+            retries << Log.Lines()[i - 1] + "|" + Log.Lines()[i] + "|" + Log.Lines()[i + 1];
     EXPECT_EQ(retries, QStringList({"|Retry:1|>>>>>>Send data<<<<<<<<", "|Retry:2|>>>>>>Send data<<<<<<<<",
                                     "|Retry:3|>>>>>>Send data<<<<<<<<", "|Retry:4|>>>>>>Send data<<<<<<<<",
                                     "|Retry:5|>>>>>>Send data<<<<<<<<", "|Retry:6|>>>>>>Send data<<<<<<<<"}));
 }
 
-TEST_F(Engine, RetryCountBoundsTheAttempts)
+// Wrong replies are retried, up to RetryCount (0..10) more attempts.
+TEST_F(Engine, RetriesUntilAnAcknowledgementOrTheLastAttempt)
 {
     struct Case {
         int retryCount;
@@ -179,20 +160,24 @@ TEST_F(Engine, RetryCountBoundsTheAttempts)
         bool result;
         int frames;
     };
+    const QByteArray aa = Hex("AA");
     const QList<Case> cases{
+        {6, {aa, Hex("02")}, true, 2},
+        {6, {Hex("41"), Hex("00"), Hex("02 41")}, true, 3},
+        {6, {Hex("03 02")}, false, 7},   // only the first byte counts
+        {6, {aa, aa, aa, aa, aa, aa, aa, Hex("02")}, false, 7},
         {0, {}, false, 1},
         {0, {Hex("02")}, true, 1},
-        {0, {Hex("AA"), Hex("02")}, false, 1},
+        {0, {aa, Hex("02")}, false, 1},
         {2, {}, false, 3},
         {-5, {}, false, 1},
         {25, {}, false, 11},
     };
     for (const Case& c : cases) {
-        Port.Frames.clear();
         Bus.RetryCount = c.retryCount;
         Answer(c.replies);
-        EXPECT_EQ(Bus.SendCommand(0x33, 0, 0, 0), c.result) << c.retryCount;
-        EXPECT_EQ(Port.Frames.size(), c.frames) << c.retryCount;
+        EXPECT_EQ(bool(Bus.SendCommand(0x33, 0, 0, 0)), c.result) << c.retryCount << " " << c.frames;
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.retryCount << " " << c.frames;
     }
 }
 
@@ -220,16 +205,16 @@ TEST_F(Engine, ReadOneByteShortTimesOutAndRetries)
 {
     const QByteArray data = Hex("10 20 30 40 50 60 70 80 90 A0 B0");
     const QByteArray reply = DataReply(data);
-    Bus.Trace.clear();
+    Log.Clear();
     Answer({reply.left(17), reply});
     EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF4, 0, 11));
     EXPECT_EQ(Port.Frames.size(), 2);
     EXPECT_EQ(Payload().left(11), data);
     EXPECT_EQ(Clock.Started, QList<int>({800, 84, 800, 84}));   // quiet after the retry too
-    EXPECT_TRUE(Bus.Trace.contains("Retry:1"));
+    EXPECT_TRUE(Log.Lines().contains("Retry:1"));
     // 18 received bytes in one chunk: 16 to a line, then the rest.
-    const int at = int(Bus.Trace.lastIndexOf(">>>>>>Receive data<<<<<<<<"));
-    EXPECT_EQ(Bus.Trace.mid(at + 1), QStringList({"02 55 F4 00 00 0B 10 20 30 40 50 60 70 80 90 A0 ",
+    const int at = int(Log.Lines().lastIndexOf(">>>>>>Receive data<<<<<<<<"));
+    EXPECT_EQ(Log.Lines().mid(at + 1), QStringList({"02 55 F4 00 00 0B 10 20 30 40 50 60 70 80 90 A0 ",
                                                   "B0 " + QString::asprintf("%2.2X ", uint8_t(reply[17])),
                                                   ""}));
 }
@@ -243,65 +228,60 @@ TEST_F(Engine, DataRepliesThatAreNotTakenLeaveBufferAndAreRetried)
     struct Case {
         const char* name;
         QByteArray reply;
-        bool checksumError;
+        BusFailure failure;
         QString cause;
     };
     const QString noEcho = "the scale's replies did not start with the request's header (02 55 83 00 "
                            "03 01); a scale whose replies never echo it cannot be read";
     const QList<Case> cases{
-        {"bad checksum", badSum, true, "the scale's reply failed its checksum"},
-        {"another bank", DataReply(data, Hex("55 84 00 03")), false, noEcho},
-        {"another address", DataReply(data, Hex("55 83 00 07")), false, noEcho},
-        {"another command", DataReply(data, Hex("77 83 00 03")), false, noEcho},
-        {"lead byte not 0x02", DataReply(data, request, 0x99), false, noEcho},
+        {"bad checksum", badSum, BusFailure::BadFrame, "the scale's reply failed its checksum"},
+        {"another bank", DataReply(data, Hex("55 84 00 03")), BusFailure::WrongReply, noEcho},
+        {"another address", DataReply(data, Hex("55 83 00 07")), BusFailure::WrongReply, noEcho},
+        {"another command", DataReply(data, Hex("77 83 00 03")), BusFailure::WrongReply, noEcho},
+        {"lead byte not 0x02", DataReply(data, request, 0x99), BusFailure::WrongReply, noEcho},
     };
     Bus.RetryCount = 0;
     for (const Case& c : cases) {
         std::memset(Bus.Buffer, 0xEE, 64);
         Answer({c.reply});
-        EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << c.name;
-        EXPECT_EQ(Bus.ChecksumError, c.checksumError) << c.name;
-        EXPECT_TRUE(Bus.Aborted) << c.name;
+        const BusResult r = Bus.ReadBlock(0x55, 0x83, 3, 1);
+        EXPECT_EQ(r.failure, c.failure) << c.name;
+        EXPECT_EQ(r.cause, c.cause) << c.name;
+        EXPECT_TRUE(r.bytes.isEmpty()) << c.name;
         EXPECT_EQ(Payload(), QByteArray(64, char(0xEE))) << c.name;
-        EXPECT_EQ(Bus.FailureCause, c.cause) << c.name;
     }
 
     Bus.RetryCount = 6;
     for (const Case& c : cases) {
         Answer({c.reply, DataReply(data, request)});
-        EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1)) << c.name;
-        EXPECT_FALSE(Bus.ChecksumError) << c.name;
+        EXPECT_EQ(Bus.ReadBlock(0x55, 0x83, 3, 1).bytes, data) << c.name;
         EXPECT_EQ(Port.Frames.size(), 2) << c.name;
         EXPECT_EQ(Bus.Buffer[0], 0x5A) << c.name;
-        EXPECT_TRUE(Bus.FailureCause.isEmpty()) << c.name;
+        EXPECT_TRUE(Bus.FailureCause().isEmpty()) << c.name;
     }
 }
 
-TEST_F(Engine, FrameModeReplies)
+TEST_F(Engine, WholeFrameReplies)
 {
     const QByteArray frame20 = Hex("02") + QByteArray("+01234 000150 0001") + Hex("03");
     ASSERT_EQ(frame20.size(), 20);
-    Bus.FrameMode = true;
-    Bus.RetryCount = 6;
+    auto values = [this] { return Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame); };
 
-    // 20 bytes in pieces: complete at the ETX, left at ReceiveBuffer[0..19].
+    // 20 bytes in pieces: complete at the ETX.
     Port.Scale = [&](const QByteArray&, int) {
         Port.Reply(frame20.left(7), 5);
         Port.Reply(frame20.mid(7), 6);
     };
-    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_FALSE(Bus.FrameError);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 20), frame20);
+    EXPECT_EQ(values().bytes, frame20);
 
-    // 19 bytes: False at once, FrameError, no retry.
+    // 19 bytes: a bad frame at once, no retry.
     Port.Frames.clear();
     Answer({frame20.left(18) + Hex("03")});
-    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_TRUE(Bus.FrameError);
-    EXPECT_TRUE(Bus.Aborted);
+    BusResult r = values();
+    EXPECT_EQ(r.failure, BusFailure::BadFrame);
+    EXPECT_EQ(r.cause, "the scale's frame was shorter than 20 bytes");
     EXPECT_EQ(Port.Frames.size(), 1);
     EXPECT_EQ(Clock.Started.size(), 2);
-    Bus.FrameError = false;
 
     // A chunk that happens to end on a data byte 0x03 ends the frame there.
     Port.Frames.clear();
@@ -310,8 +290,7 @@ TEST_F(Engine, FrameModeReplies)
         Port.Reply(longer.left(22), 5);
         Port.Reply(longer.mid(22), 6);
     };
-    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 22), longer.left(22));
+    EXPECT_EQ(values().bytes, longer.left(22));
     Clock.At(100, [] {});   // let the rest arrive before the next test step
     while (!Clock.Idle())
         Clock.ProcessEvents();
@@ -322,35 +301,29 @@ TEST_F(Engine, FrameModeReplies)
         Port.Reply(Hex("02 30 31 03"), 5);
         Port.Reply(QByteArray(20, '9') + Hex("03"), 6);
     };
-    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_TRUE(Bus.FrameError);
+    EXPECT_EQ(values().failure, BusFailure::BadFrame);
     EXPECT_EQ(Port.Frames.size(), 1);
-    Bus.FrameError = false;
     while (!Clock.Idle())
         Clock.ProcessEvents();
 
     // Another first byte is some other reply: retried.
     Port.Frames.clear();
     Answer({Hex("58 03"), frame20});
-    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
+    EXPECT_TRUE(values());
     EXPECT_EQ(Port.Frames.size(), 2);
-}
 
-TEST_F(Engine, FrameModeReplyLongerThan64Bytes)
-{
-    Bus.FrameMode = true;
+    // The form belongs to that request: the next command's 0x02 is its acknowledgement.
+    Answer({Hex("02")});
+    EXPECT_EQ(Bus.SendCommand(0x11, 0, 0, 0).bytes, Hex("02"));
+
+    // Longer than 64 bytes: whole only if the 64th byte stored is 0x03, else a wrong reply.
     Bus.RetryCount = 0;
-    QByteArray body(68, 'x');
-    QByteArray frame = Hex("02") + body + Hex("03");   // 70 bytes, byte 63 is 'x'
+    QByteArray frame = Hex("02") + QByteArray(68, 'x') + Hex("03");
     Answer({frame});
-    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_FALSE(Bus.FrameError);
-    EXPECT_EQ(Bus.ReceiveCount, 64);
-
-    frame[63] = 0x03;   // the 64th byte stored is the last one looked at
+    EXPECT_EQ(values().failure, BusFailure::WrongReply);
+    frame[63] = 0x03;
     Answer({frame});
-    EXPECT_TRUE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_EQ(Bus.ReceiveBuffer[63], 0x03);
+    EXPECT_EQ(values().bytes, frame.left(64));
 }
 
 TEST_F(Engine, CancelEndsTheWaitAtTheNextTurn)
@@ -362,8 +335,7 @@ TEST_F(Engine, CancelEndsTheWaitAtTheNextTurn)
             turnsAtCancel = Clock.Turns;
         });
     };
-    EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_TRUE(Bus.Aborted);
+    EXPECT_EQ(Bus.SendCommand(0x11, 0, 0, 0).failure, BusFailure::Cancelled);
     EXPECT_EQ(Clock.Turns, turnsAtCancel);
     EXPECT_EQ(Clock.Now, 300);
     EXPECT_EQ(Port.Frames.size(), 1);
@@ -391,15 +363,36 @@ TEST_F(Engine, RetryIntervalZeroNeverTimesOut)
     EXPECT_EQ(Clock.Stalls, 1);
 }
 
+// The time-out counts from this frame's drain notice: not from the write,
+// nor from a late notice of an earlier frame; a reply before it counts.
 TEST_F(Engine, TimeOutCountsFromTheDrainNotice)
 {
-    Port.AutoDrain = false;
-    Port.Scale = [this](const QByteArray&, int i) {
-        Port.Drain(300);
-        Port.Reply(Hex("02"), i == 0 ? 1200 : 1000);   // 900 ms, then 700 ms after the drain
+    struct Case {
+        const char* name;
+        bool staleNotice;
+        int drainMs;
+        QList<int> replyMs;   // per attempt, from the write
+        int frames;
     };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_EQ(Port.Frames.size(), 2);
+    const QList<Case> cases{
+        {"timed from the notice", false, 300, {1200, 1000}, 2},   // 900 ms, then 700 ms after it
+        {"a stale notice starts nothing", true, 500, {1200}, 1},
+        {"a reply before the notice", false, 50, {0}, 1},
+    };
+    Port.AutoDrain = false;
+    for (const Case& c : cases) {
+        Port.Frames.clear();
+        if (c.staleNotice)
+            Port.Drain(0);   // belongs to what was written before
+        Port.Scale = [&](const QByteArray&, int i) {
+            Port.Drain(c.drainMs);
+            Port.Reply(Hex("02"), c.replyMs.value(i, 0));
+        };
+        EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0)) << c.name;
+        EXPECT_EQ(Port.Frames.size(), c.frames) << c.name;
+        while (!Clock.Idle())
+            Clock.ProcessEvents();
+    }
 }
 
 TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
@@ -407,9 +400,9 @@ TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
     Bus.RetryCount = 0;
     // A stray acknowledgement still queued when the frame goes out: traced, not taken.
     Port.Reply(Hex("02"));
-    Bus.Trace.clear();
+    Log.Clear();
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_EQ(Bus.Trace.mid(3), QStringList({">>>>>>Receive data<<<<<<<<", "02 ", ""}));
+    EXPECT_EQ(Log.Lines().mid(3), QStringList({">>>>>>Receive data<<<<<<<<", "02 ", ""}));
 
     // A stale 0xAA does not spoil the real acknowledgement.
     Port.Frames.clear();
@@ -426,34 +419,11 @@ TEST_F(Engine, BytesFromBeforeTheFrameAreNotItsReply)
     EXPECT_EQ(Bus.Buffer[0], 0x77);
 }
 
-TEST_F(Engine, FastReplyBeforeTheDrainNoticeCounts)
-{
-    Bus.RetryCount = 0;
-    Port.AutoDrain = false;
-    Port.Scale = [this](const QByteArray&, int) {
-        Port.Reply(Hex("02"), 0);
-        Port.Drain(50);
-    };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
-}
-
-TEST_F(Engine, LateDrainNoticeOfAnEarlierFrameDoesNotStartTheTimer)
-{
-    Bus.RetryCount = 0;
-    Port.AutoDrain = false;
-    Port.Drain(0);   // belongs to what was written before
-    Port.Scale = [this](const QByteArray&, int) {
-        Port.Drain(500);
-        Port.Reply(Hex("02"), 1200);
-    };
-    EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
-}
-
 TEST_F(Engine, HangUpFailsTheRequestAtOnce)
 {
     Port.Scale = [this](const QByteArray&, int) { Port.HangUp(100); };
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
-    EXPECT_TRUE(Bus.HungUp);
+    EXPECT_TRUE(Bus.isHungUp());
     EXPECT_EQ(Port.Frames.size(), 1);
     EXPECT_EQ(Clock.Now, 100);
 
@@ -466,26 +436,16 @@ TEST_F(Engine, HangUpFailsTheRequestAtOnce)
 
     // Opening the link again clears it.
     Bus.SetActive(true);
-    EXPECT_FALSE(Bus.HungUp);
+    EXPECT_FALSE(Bus.isHungUp());
     Answer({Hex("02")});
     Port.Frames.clear();
     EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
 }
 
-TEST_F(Engine, RequestWhileClosedWaitsUntilCancel)
-{
-    Bus.SetActive(false);
-    Clock.OnStall = [this] { Bus.Cancel(); };
-    EXPECT_FALSE(Bus.SendCommand(0x44, 0, 0, 0));
-    EXPECT_EQ(Clock.Stalls, 1);
-    EXPECT_TRUE(Clock.Started.isEmpty());
-    EXPECT_TRUE(Port.Frames.isEmpty());
-}
-
 TEST_F(Engine, OversizedRequestsAreRefusedUnsent)
 {
-    EXPECT_FALSE(Bus.SendCommand(0x77, 0xF9, 0, 60));
-    EXPECT_FALSE(Bus.ReadBlock(0x55, 0xF9, 0, 58));
+    EXPECT_EQ(Bus.SendCommand(0x77, 0xF9, 0, 60).failure, BusFailure::TooLong);
+    EXPECT_EQ(Bus.ReadBlock(0x55, 0xF9, 0, 58).cause, "the request is too long (58 data bytes)");
     EXPECT_TRUE(Port.Frames.isEmpty());
 
     // The largest ones still go out whole.
@@ -498,46 +458,55 @@ TEST_F(Engine, OversizedRequestsAreRefusedUnsent)
     EXPECT_EQ(Payload().left(57), QByteArray(57, char(0x42)));
 }
 
-TEST_F(Engine, ReceiverFillRules)
+TEST(ReplyReceiver, FillRules)
 {
-    // After a data completion further bytes land from index 32 on.
-    Bus.ResetReply();
-    Bus.ExpectReadReply(0x55, 0xF4, 0, 1);
+    ReplyReceiver rx;
+    const uint8_t header[5] = {0x55, 0xF4, 0x00, 0x00, 0x01};
     const QByteArray reply = DataReply(Hex("11"));
-    Bus.CommReceiveData(reinterpret_cast<const uint8_t*>(reply.constData()), int(reply.size()));
-    EXPECT_EQ(Bus.ReplyState, 1);
-    EXPECT_EQ(Bus.ReceiveCount, 32);
-    const uint8_t late[] = {0xC1, 0xC2};
-    Bus.CommReceiveData(late, 2);
-    EXPECT_EQ(Bus.ReplyState, 1);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(Bus.ReceiveBuffer), 8), reply);
-    EXPECT_EQ(Bus.ReceiveBuffer[32], 0xC1);
-    EXPECT_EQ(Bus.ReceiveBuffer[33], 0xC2);
+    auto feed = [&rx](const QByteArray& b) { rx.Feed(reinterpret_cast<const uint8_t*>(b.constData()), int(b.size())); };
 
-    // Incomplete data reply: state 0 until more than ExpectedLength bytes.
-    Bus.ResetReply();
-    Bus.CommReceiveData(reinterpret_cast<const uint8_t*>(reply.constData()), 7);
-    EXPECT_EQ(Bus.ReplyState, 0);
-    EXPECT_EQ(Bus.ReceiveCount, 7);
+    // Incomplete data reply: open until length + 7 bytes.
+    rx.ExpectDataReply(header);
+    EXPECT_EQ(rx.expectedBytes(), 8);
+    feed(reply.left(7));
+    EXPECT_EQ(rx.state(), ReplyReceiver::State::Open);
+    EXPECT_EQ(rx.count(), 7);
 
-    // CheckReply never reads outside the 64 stored bytes.
-    for (int e : {-1, 0, 5, 64, 255}) {
-        Bus.ChecksumError = false;
-        Bus.CheckReply(e);
-        EXPECT_TRUE(Bus.ChecksumError) << e;
-    }
+    // After a data completion further bytes land from index 32 on.
+    rx.ExpectDataReply(header);
+    feed(reply);
+    EXPECT_EQ(rx.state(), ReplyReceiver::State::Complete);
+    EXPECT_EQ(rx.count(), 32);
+    feed(Hex("C1 C2"));
+    EXPECT_EQ(rx.state(), ReplyReceiver::State::Complete);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(rx.raw()), 8), reply);
+    EXPECT_EQ(rx.raw()[32], 0xC1);
+    EXPECT_EQ(rx.raw()[33], 0xC2);
+    QByteArray data;
+    EXPECT_TRUE(rx.checkedData(&data));
+    EXPECT_EQ(data, Hex("11"));
+
+    // The checksum check never reads outside the 64 stored bytes.
+    for (int e : {-1, 0, 5, 64, 255})
+        EXPECT_FALSE(rx.checksumHolds(e)) << e;
+
+    // What the port is told to wait for: one byte, or not known for a whole frame.
+    rx.ExpectCommandReply(ReplyForm::Acknowledgement);
+    EXPECT_EQ(rx.expectedBytes(), 1);
+    rx.ExpectCommandReply(ReplyForm::WholeFrame);
+    EXPECT_EQ(rx.expectedBytes(), 0);
 }
 
 TEST_F(Engine, OpeningAndClosingTheLink)
 {
     Bus.SetActive(false);
     Port.Log.clear();
-    Bus.Trace = QStringList{"left over"};
+    Log.Add("left over");
     Bus.CommName = "COM3";
     Bus.SetActive(true);
     EXPECT_EQ(Port.CommName, "COM3");
     EXPECT_EQ(Port.Log, QStringList({"dtr:0", "open"}));
-    EXPECT_TRUE(Bus.Trace.isEmpty());
+    EXPECT_TRUE(Log.Lines().isEmpty());
     EXPECT_TRUE(Bus.isActive());
 
     // Reopening an open link closes the port first.
@@ -548,6 +517,22 @@ TEST_F(Engine, OpeningAndClosingTheLink)
     Bus.SetActive(false);
     EXPECT_EQ(Port.Log, QStringList({"dtr:1", "close"}));
     EXPECT_FALSE(Bus.isActive());
+
+    // A failing open passes its error through and keeps the trace.
+    Log.Add("kept");
+    Port.OpenHook = [] { throw ECommsError("Error opening serial port", "/dev/ttyS1: No such file or directory"); };
+    EXPECT_THROW(Bus.SetActive(true), ECommsError);
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_EQ(Log.Lines(), QStringList{"kept"});
+
+    // A DEBUG.LOG that cannot be written fails after the port is closed.
+    Port.OpenHook = nullptr;
+    Bus.SetActive(true);
+    QFile::remove(Home.file("DEBUG.LOG"));
+    ASSERT_TRUE(QDir(Home.path()).mkdir("DEBUG.LOG"));   // a directory cannot be replaced by a file
+    EXPECT_THROW(Bus.SetActive(false), EInOutError);
+    EXPECT_FALSE(Bus.isActive());
+    EXPECT_FALSE(Port.Open);
 }
 
 TEST_F(Engine, DebugLogHoldsTheTraceWithCrLf)
@@ -575,30 +560,7 @@ TEST_F(Engine, DebugLogHoldsTheTraceWithCrLf)
     Port.Frames.clear();
     Answer({Hex("02")});
     EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
-    EXPECT_TRUE(Bus.Trace.isEmpty());
-}
-
-TEST_F(Engine, OpenFailurePassesThroughAndKeepsTheTrace)
-{
-    Bus.SetActive(false);
-    Bus.Trace = QStringList{"kept"};
-    Port.OpenHook = [] { throw ECommsError("Error opening serial port", "/dev/ttyS1: No such file or directory"); };
-    try {
-        Bus.SetActive(true);
-        FAIL() << "no exception";
-    } catch (const ECommsError& e) {
-        EXPECT_EQ(e.Message, "Error opening serial port");
-    }
-    EXPECT_FALSE(Bus.isActive());
-    EXPECT_EQ(Bus.Trace, QStringList{"kept"});
-}
-
-TEST_F(Engine, DebugLogFailureComesAfterTheClose)
-{
-    QDir(Home.path()).mkdir("DEBUG.LOG");   // a directory cannot be replaced by a file
-    EXPECT_THROW(Bus.SetActive(false), EInOutError);
-    EXPECT_FALSE(Bus.isActive());
-    EXPECT_FALSE(Port.Open);
+    EXPECT_TRUE(Log.Lines().isEmpty());
 }
 
 } // namespace
@@ -663,26 +625,37 @@ TEST_F(Engine, FailureCauses)
     struct Case {
         const char* name;
         std::function<void()> scale;
+        BusFailure failure;
         QString cause;
     };
+    auto replies = [this](const char* hex) {
+        return [this, hex] { Port.Scale = [this, hex](const QByteArray&, int) { Port.Reply(Hex(hex), 5); }; };
+    };
     const QList<Case> cases{
-        {"silent", [] {}, "no reply from the scale after 7 attempts (800 ms each)"},
-        {"refused", [this] { Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("AA"), 5); }; },
-         "the scale refused the request (0xAA)"},
-        {"other byte", [this] { Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("41"), 5); }; },
-         "the scale gave a wrong reply"},
+        {"silent", [] {}, BusFailure::NoReply, "no reply from the scale after 7 attempts (800 ms each)"},
+        {"refused", replies("AA"), BusFailure::Refused, "the scale refused the request (0xAA)"},
+        {"other byte", replies("41"), BusFailure::WrongReply, "the scale gave a wrong reply"},
         {"hang-up", [this] { Port.Scale = [this](const QByteArray&, int) { Port.HangUp(5); }; },
-         "the line hung up"},
+         BusFailure::HungUp, "the line hung up"},
         {"cancelled",
          [this] { Port.Scale = [this](const QByteArray&, int) { Clock.At(5, [this] { Bus.Cancel(); }); }; },
-         "cancelled"},
+         BusFailure::Cancelled, "cancelled"},
+        // A closed link fails at once, with nothing on the wire.
+        {"not open", [this] { Bus.SetActive(false); Port.Frames.clear(); }, BusFailure::NotOpen,
+         "the link to the scale is not open"},
     };
     for (const Case& c : cases) {
         Bus.SetActive(true);
         Port.Scale = nullptr;
         c.scale();
-        EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0)) << c.name;
-        EXPECT_EQ(Bus.FailureCause, c.cause) << c.name;
+        const BusResult r = Bus.SendCommand(0x11, 0, 0, 0);
+        EXPECT_EQ(r.failure, c.failure) << c.name;
+        EXPECT_EQ(r.cause, c.cause) << c.name;
+        EXPECT_EQ(Bus.Failure(), c.failure) << c.name;
+        EXPECT_EQ(Bus.FailureCause(), c.cause) << c.name;
+        if (c.failure == BusFailure::NotOpen) {
+            EXPECT_TRUE(Port.Frames.isEmpty());
+        }
         while (!Clock.Idle())
             Clock.ProcessEvents();
     }
@@ -704,42 +677,39 @@ TEST_F(Engine, AFloodOfBytesIsBounded)
     Clock.At(1000, [] {});
     while (Clock.Now < 1000)
         Clock.ProcessEvents();
-    EXPECT_GE(Bus.IdleBytesDropped, 99u * 2048);
-    EXPECT_LE(Bus.Trace.size(), 2 * (2 + 2048 / 16));   // two whole chunks fill the budget
+    EXPECT_GE(Bus.IdleBytesDropped(), 99u * 2048);
+    EXPECT_LE(Log.Lines().size(), 2 * (2 + 2048 / 16));   // two whole chunks fill the budget
 
     // Every attempt meets a wrong reply; the quiet spells are cut off at
     // the retry interval, so the request ends after 7 attempts.
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
     EXPECT_EQ(Port.Frames.size(), 7);
     EXPECT_LE(Clock.Now, 1000 + 7 * 10 + 6 * 800 + 50);
-    EXPECT_TRUE(Bus.Trace.contains(QRegularExpression(R"(^\(\d+ more bytes received were not traced\)$)")));
+    EXPECT_TRUE(Log.Lines().contains(QRegularExpression(R"(^\(\d+ more bytes received were not traced\)$)")));
 
     // An all-values frame that never ends is a wrong reply at 64 bytes, not a time-out.
-    Bus.FrameMode = true;
     Bus.RetryCount = 0;
     Port.Scale = [&](const QByteArray&, int) { Port.Reply(Hex("02") + QByteArray(100, '7'), 5); };
     const int64_t before = Clock.Now;
-    EXPECT_FALSE(Bus.SendCommand(0x05, 0, 0, 0));
-    EXPECT_FALSE(Bus.FrameError);
+    EXPECT_EQ(Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame).failure, BusFailure::WrongReply);
     EXPECT_LT(Clock.Now - before, 800);
-    Bus.FrameMode = false;
 }
 
 TEST_F(Engine, TraceKeepsTheNewestLinesAndSaysSo)
 {
     Answer({});
     Port.Scale = [this](const QByteArray&, int) { Port.Reply(Hex("02"), 1); };
-    const int requests = TKYRBusComm::TraceMaxLines * 9 / 8 / 6 + 100;   // 6 lines each
+    const int requests = TraceLog::MaxLines * 9 / 8 / 6 + 100;   // 6 lines each
     for (int i = 0; i < requests; ++i)
         ASSERT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
-    EXPECT_LE(Bus.Trace.size(), TKYRBusComm::TraceMaxLines + TKYRBusComm::TraceMaxLines / 8);
+    EXPECT_LE(Log.Lines().size(), TraceLog::MaxLines + TraceLog::MaxLines / 8);
     Bus.SetActive(false);
     QFile log(ExeDir() + "DEBUG.LOG");
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = log.readAll().split('\n');
     EXPECT_TRUE(lines.first().startsWith("(")) << lines.first().constData();
     EXPECT_TRUE(lines.first().contains("earlier lines of this trace were dropped: it keeps the last 65536"));
-    EXPECT_EQ(Bus.Trace.size(), TKYRBusComm::TraceMaxLines);
-    EXPECT_EQ(lines.size() - 2, Bus.Trace.size());   // the note, the lines, the empty tail
+    EXPECT_EQ(Log.Lines().size(), TraceLog::MaxLines);
+    EXPECT_EQ(lines.size() - 2, Log.Lines().size());   // the note, the lines, the empty tail
     EXPECT_EQ(lines.value(lines.size() - 2), "\r");
 }

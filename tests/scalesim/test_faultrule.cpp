@@ -58,15 +58,15 @@ TEST(FaultRuleSyntax, RejectedForms)
 
 TEST(RequestFrames, MatchTheWire)
 {
-    EXPECT_EQ(hex(commandFrame(kCmdConnect, 0, 0)), "11 00 00 00 00 EF");
-    EXPECT_EQ(hex(commandFrame(kCmdDisconnect, 0, 0)), "33 00 00 00 00 CD");
-    EXPECT_EQ(hex(commandFrame(kCmdHello, 0x12, 0x3456, bytes("01"))), "44");
-    EXPECT_EQ(hex(commandFrame(kCmdWrite, kBankPlu, pluAddress(1), bytes("00 00 04 D2"))),
+    EXPECT_EQ(hex(commandFrame(kyr::CmdConnect, 0, 0)), "11 00 00 00 00 EF");
+    EXPECT_EQ(hex(commandFrame(kyr::CmdDisconnect, 0, 0)), "33 00 00 00 00 CD");
+    EXPECT_EQ(hex(commandFrame(kyr::CmdHello, 0x12, 0x3456, bytes("01"))), "44");
+    EXPECT_EQ(hex(commandFrame(kyr::CmdWrite, kyr::BankPlu, kyr::pluAddress(1), bytes("00 00 04 D2"))),
               "77 F9 00 C4 04 00 00 04 D2 F2");
-    EXPECT_EQ(hex(commandFrame(kCmdWrite, kBankPriceMode, 3, bytes("AB"))), "77 83 00 03 01 AB 57");
-    EXPECT_EQ(hex(readFrame(kBankPlu, pluAddress(77), 4)), "55 F9 01 F4 04 B9");
-    EXPECT_EQ(hex(readFrame(kBankSaleFigures, 0, 11)), "55 F4 00 00 0B AC");
-    EXPECT_EQ(hex(readFrame(kBankPriceMode, 3, 1)), "55 83 00 03 01 24");
+    EXPECT_EQ(hex(commandFrame(kyr::CmdWrite, kyr::BankPriceMode, 3, bytes("AB"))), "77 83 00 03 01 AB 57");
+    EXPECT_EQ(hex(readFrame(kyr::BankPlu, kyr::pluAddress(77), 4)), "55 F9 01 F4 04 B9");
+    EXPECT_EQ(hex(readFrame(kyr::BankSaleFigures, 0, 11)), "55 F4 00 00 0B AC");
+    EXPECT_EQ(hex(readFrame(kyr::BankPriceMode, 3, 1)), "55 83 00 03 01 24");
     EXPECT_EQ(checksumFor(bytes("")), 0);
 }
 

@@ -57,7 +57,7 @@ TEST_F(SimTest, PluWriteIsStoredAndReadBack)
 {
     EXPECT_EQ(client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
     EXPECT_EQ(sim->plu(1), (PluRecord{0, 1234}));
-    EXPECT_EQ(hex(sim->read(kBankPlu, 0x00C4, 4)), "00 00 04 D2");
+    EXPECT_EQ(hex(sim->read(kyr::BankPlu, 0x00C4, 4)), "00 00 04 D2");
     EXPECT_EQ(client->exchange("55 F9 00 C4 04 EA", 11), "02 55 F9 00 C4 04 00 00 04 D2 14");
 
     sim->setPlu(77, {0x01, 0xFFFFFF});
@@ -84,7 +84,7 @@ TEST(SimMemory, SaleFiguresKeepAllFortyBits)
     const SaleFigures max{0xFFFFFFFFFFull, 0xFFFFFFFF, 0xFFFF};
     sim.setSaleFigures(max);
     EXPECT_EQ(sim.saleFigures(), max);
-    EXPECT_EQ(hex(sim.read(kBankSaleFigures, 0, 12)), "FF FF FF FF FF FF FF FF FF FF FF 00");
+    EXPECT_EQ(hex(sim.read(kyr::BankSaleFigures, 0, 12)), "FF FF FF FF FF FF FF FF FF FF FF 00");
 }
 
 TEST(SimMemory, AccessPastTheBankEndIsCut)
@@ -102,7 +102,7 @@ TEST(SimMemory, PriceModeOptionSetsTheByte)
     Options o;
     o.priceMode = 0x5B;
     ScaleSim sim(o);
-    EXPECT_EQ(sim.byte(kBankPriceMode, 3), 0x5B);
+    EXPECT_EQ(sim.byte(kyr::BankPriceMode, 3), 0x5B);
 }
 
 // The good frame first, then the same frame with one thing changed.
@@ -127,7 +127,7 @@ TEST_F(SimTest, RejectedRequestsStoreNothing)
         EXPECT_EQ(client->receive(1, 20ms).size(), 0u);
     }
     EXPECT_EQ(sim->plu(1), (PluRecord{}));
-    EXPECT_EQ(hex(sim->read(kBankPlu, 0xFFFE, 2)), "00 00");
+    EXPECT_EQ(hex(sim->read(kyr::BankPlu, 0xFFFE, 2)), "00 00");
     // Still in step with the stream.
     EXPECT_EQ(client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
     EXPECT_EQ(sim->plu(1), (PluRecord{0, 1234}));
@@ -202,7 +202,7 @@ TEST_F(SimTest, PacedReplyTakesItsWireTime)
     startSim(o);
     sim->loadDemoState();
     const auto begin = std::chrono::steady_clock::now();
-    client->send(readFrame(kBankPlu, 0, 93)); // reply: 93 + 7 = 100 bytes
+    client->send(readFrame(kyr::BankPlu, 0, 93)); // reply: 93 + 7 = 100 bytes
     Bytes reply = client->receive(100, 2000ms);
     const auto elapsed = std::chrono::steady_clock::now() - begin;
     ASSERT_EQ(reply.size(), 100u);

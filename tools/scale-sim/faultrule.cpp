@@ -41,6 +41,33 @@ unsigned long long number(std::string_view ruleText, std::string_view text, int 
     return value;
 }
 
+// The KEY=VALUE list after the '@'.
+void parseFilters(std::string_view ruleText, std::string_view tail, FaultRule& rule)
+{
+    while (!tail.empty()) {
+        std::string_view item = tail.substr(0, tail.find(','));
+        tail.remove_prefix(std::min(tail.size(), item.size() + 1));
+        auto eq = item.find('=');
+        if (eq == std::string_view::npos)
+            fail(ruleText, "expected KEY=VALUE, got \"" + std::string(item) + "\"");
+        std::string_view key = item.substr(0, eq), value = item.substr(eq + 1);
+        if (key == "cmd")
+            rule.command = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
+        else if (key == "bank")
+            rule.bank = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
+        else if (key == "addr")
+            rule.address = static_cast<std::uint16_t>(number(ruleText, value, 16, 0xFFFF));
+        else if (key == "seq")
+            rule.fromSeq = number(ruleText, value, 10, ~0ULL);
+        else if (key == "n")
+            rule.nth = number(ruleText, value, 10, ~0ULL);
+        else if (key == "count")
+            rule.count = value == "always" ? -1 : static_cast<int>(number(ruleText, value, 10, 1000000));
+        else
+            fail(ruleText, "unknown key \"" + std::string(key) + "\"");
+    }
+}
+
 } // namespace
 
 std::string_view faultName(FaultKind kind)
@@ -98,28 +125,7 @@ FaultRule parseFaultRule(std::string_view ruleText)
         }
     }
 
-    while (!tail.empty()) {
-        std::string_view item = tail.substr(0, tail.find(','));
-        tail.remove_prefix(std::min(tail.size(), item.size() + 1));
-        auto eq = item.find('=');
-        if (eq == std::string_view::npos)
-            fail(ruleText, "expected KEY=VALUE, got \"" + std::string(item) + "\"");
-        std::string_view key = item.substr(0, eq), value = item.substr(eq + 1);
-        if (key == "cmd")
-            rule.command = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
-        else if (key == "bank")
-            rule.bank = static_cast<std::uint8_t>(number(ruleText, value, 16, 0xFF));
-        else if (key == "addr")
-            rule.address = static_cast<std::uint16_t>(number(ruleText, value, 16, 0xFFFF));
-        else if (key == "seq")
-            rule.fromSeq = number(ruleText, value, 10, ~0ULL);
-        else if (key == "n")
-            rule.nth = number(ruleText, value, 10, ~0ULL);
-        else if (key == "count")
-            rule.count = value == "always" ? -1 : static_cast<int>(number(ruleText, value, 10, 1000000));
-        else
-            fail(ruleText, "unknown key \"" + std::string(key) + "\"");
-    }
+    parseFilters(ruleText, tail, rule);
     if (rule.fromSeq == 0 || rule.nth == 0)
         fail(ruleText, "seq and n count from 1");
 
@@ -128,12 +134,12 @@ FaultRule parseFaultRule(std::string_view ruleText)
             fail(ruleText, "this kind applies to one command only");
     };
     switch (rule.kind) {
-    case FaultKind::BadChecksum: implied(kCmdRead); break;
-    case FaultKind::AckOnly: implied(kCmdWrite); break;
+    case FaultKind::BadChecksum: implied(kyr::CmdRead); break;
+    case FaultKind::AckOnly: implied(kyr::CmdWrite); break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:
-    case FaultKind::StateS: implied(kCmdValues); break;
+    case FaultKind::StateS: implied(kyr::CmdAllValues); break;
     default: break;
     }
     return rule;

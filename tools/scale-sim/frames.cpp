@@ -17,7 +17,7 @@ std::uint8_t checksumFor(std::span<const std::uint8_t> bytes)
 Bytes commandFrame(std::uint8_t cmd, std::uint8_t bank, std::uint16_t address,
                    std::span<const std::uint8_t> data)
 {
-    if (cmd == kCmdHello || cmd == kCmdValues)
+    if (cmd == kyr::CmdHello || cmd == kyr::CmdAllValues)
         return {cmd};
     Bytes frame{cmd, bank, static_cast<std::uint8_t>(address >> 8),
                 static_cast<std::uint8_t>(address & 0xFF),
@@ -29,7 +29,7 @@ Bytes commandFrame(std::uint8_t cmd, std::uint8_t bank, std::uint16_t address,
 
 Bytes readFrame(std::uint8_t bank, std::uint16_t address, std::uint8_t length)
 {
-    Bytes frame{kCmdRead, bank, static_cast<std::uint8_t>(address >> 8),
+    Bytes frame{kyr::CmdRead, bank, static_cast<std::uint8_t>(address >> 8),
                 static_cast<std::uint8_t>(address & 0xFF), length};
     frame.push_back(checksumFor(frame));
     return frame;
@@ -52,7 +52,9 @@ void appendDigits(Bytes& out, std::uint64_t value, int width)
 
 Bytes allValuesFrame(const Indication& ind)
 {
-    Bytes frame{kAck};
+    Bytes frame;
+    frame.reserve(22);
+    frame.push_back(kyr::Ack);
     char fill = 0;
     switch (ind.state) {
     case Indication::State::Values: break;
@@ -70,7 +72,7 @@ Bytes allValuesFrame(const Indication& ind)
         frame.push_back(' ');
         appendDigits(frame, ind.totalPrice, 6);
     }
-    frame.push_back(kEtx);
+    frame.push_back(kyr::Etx);
     return frame;
 }
 

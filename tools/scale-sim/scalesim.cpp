@@ -33,9 +33,9 @@ std::size_t frameLength(const Bytes& buf)
     if (buf.empty())
         return 0;
     switch (buf[0]) {
-    case kCmdHello:
-    case kCmdValues: return 1;
-    case kCmdRead: return 6;
+    case kyr::CmdHello:
+    case kyr::CmdAllValues: return 1;
+    case kyr::CmdRead: return 6;
     default: return buf.size() >= 5 ? std::size_t{buf[4]} + 6 : 0;
     }
 }
@@ -45,18 +45,18 @@ bool applies(const FaultRule& r, const Bytes& frame)
     const std::uint8_t cmd = frame[0];
     switch (r.kind) {
     case FaultKind::BadChecksum:
-        if (cmd != kCmdRead)
+        if (cmd != kyr::CmdRead)
             return false;
         break;
     case FaultKind::AckOnly:
-        if (cmd != kCmdWrite)
+        if (cmd != kyr::CmdWrite)
             return false;
         break;
     case FaultKind::ShortFrame:
     case FaultKind::StateI:
     case FaultKind::StateN:
     case FaultKind::StateS:
-        if (cmd != kCmdValues)
+        if (cmd != kyr::CmdAllValues)
             return false;
         break;
     default: break;
@@ -72,6 +72,12 @@ bool applies(const FaultRule& r, const Bytes& frame)
 }
 
 int paramOr(const FaultRule& r, int fallback) { return r.param >= 0 ? r.param : fallback; }
+
+void flipBit(Bytes& bytes, int param)
+{
+    const std::size_t bit = static_cast<std::size_t>(param) % (bytes.size() * 8);
+    bytes[bit / 8] = static_cast<std::uint8_t>(bytes[bit / 8] ^ (1u << (bit % 8)));
+}
 
 void hex(std::string& out, std::span<const std::uint8_t> bytes)
 {
@@ -106,13 +112,29 @@ int pollTimeoutMs(Clock::duration d)
 
 } // namespace
 
+// The rules that fire on one request.
+struct Firing {
+    std::vector<const FaultRule*> rules;
+    bool has(FaultKind k) const
+    {
+        return std::any_of(rules.begin(), rules.end(), [k](auto* r) { return r->kind == k; });
+    }
+    int param(FaultKind k, int fallback) const
+    {
+        for (auto* r : rules)
+            if (r->kind == k)
+                return paramOr(*r, fallback);
+        return fallback;
+    }
+};
+
 ScaleSim::ScaleSim(Options options)
     : options_(std::move(options)), random_(options_.seed)
 {
-    bank(kBankPriceMode)[kPriceModeAddress] = options_.priceMode;
-    bank(kBankUnit);
-    bank(kBankSaleFigures);
-    bank(kBankPlu);
+    bank(kyr::BankPriceMode)[kyr::PriceModeAddress] = options_.priceMode;
+    bank(kyr::BankUnit);
+    bank(kyr::BankSaleFigures);
+    bank(kyr::BankPlu);
 }
 
 ScaleSim::~ScaleSim() { stop(); }
@@ -250,26 +272,86 @@ void ScaleSim::closeMaster()
 
 // ---------------------------------------------------------------- worker
 
+void ScaleSim::dropInput(WorkerState& w)
+{
+    if (w.pending.empty())
+        return;
+    std::lock_guard lock(mutex_);
+    discarded_.push_back(w.pending);
+    w.pending.clear();
+    changed_.notify_all();
+}
+
+// Writes what it can of the reply due first; the last stretch is slept precisely.
+ScaleSim::WriteStep ScaleSim::writeDue(int fd, WorkerState& w, Clock::time_point now, nanoseconds byteTime)
+{
+    auto& item = queue_.front();
+    if (item.due - now > 2ms)
+        return WriteStep::NotDue;
+    sleepUntil(item.due);
+    if (item.hangUp)
+        return WriteStep::HangUp;
+    ssize_t n = ::write(fd, item.bytes.data() + w.written, item.bytes.size() - w.written);
+    if (n < 0 && errno == EAGAIN) {
+        w.writeBlocked = true;
+    } else if (n < 0 && errno != EINTR) {
+        queue_.pop_front(); // no reader: the bytes are lost on the line
+        w.written = 0;
+    } else if (n > 0 && (w.written += static_cast<std::size_t>(n)) == item.bytes.size()) {
+        const bool flood = item.flood;
+        if (flood) // the next block follows when this one has crossed the line
+            queue_.push_back({Clock::now() + byteTime * static_cast<long long>(item.bytes.size()),
+                              item.bytes, false, true});
+        queue_.pop_front();
+        w.written = 0;
+        if (flood)
+            return WriteStep::Flooded; // a flood must not keep the requests from being read
+    }
+    return WriteStep::Wrote;
+}
+
+// Reads request bytes and answers each complete frame; false when the
+// client has closed the slave.
+bool ScaleSim::readInput(int fd, short revents, WorkerState& w, nanoseconds byteTime)
+{
+    if (!(revents & POLLIN))
+        return !(revents & (POLLHUP | POLLERR));
+    std::uint8_t buf[4096];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return true;
+    if (n <= 0)
+        return false; // EIO or EOF: the client closed the slave
+    const Clock::time_point now = Clock::now();
+    if (!w.pending.empty() && now - w.lastRx >= options_.resyncGap)
+        dropInput(w);
+    {
+        std::lock_guard lock(mutex_);
+        bytesReceived_ += static_cast<std::uint64_t>(n);
+        changed_.notify_all();
+    }
+    // The request occupies the line for its wire time; it is complete only
+    // when its last byte would have arrived.
+    const Clock::time_point chunkStart = std::max(rxWireFree_, now);
+    rxWireFree_ = chunkStart + byteTime * n;
+    w.lastRx = now;
+    for (ssize_t i = 0; i < n; ++i) {
+        w.pending.push_back(buf[i]);
+        const std::size_t len = frameLength(w.pending);
+        if (len && w.pending.size() == len) {
+            process(w.pending, now, chunkStart + byteTime * (i + 1));
+            w.pending.clear();
+        }
+    }
+    return true;
+}
+
 void ScaleSim::run()
 {
     const bool paced = options_.baud > 0;
     const nanoseconds byteTime = paced ? nanoseconds(10'000'000'000LL / options_.baud) : 0ns;
     const int fd = master_; // only the worker closes it while running
-
-    Bytes pending;          // bytes of an incomplete frame
-    Clock::time_point lastRx{};
-    bool peerClosed = false; // no client has the slave open
-    std::size_t written = 0; // of queue_.front()
-    bool writeBlocked = false;
-
-    auto dropInput = [&] {
-        if (pending.empty())
-            return;
-        std::lock_guard lock(mutex_);
-        discarded_.push_back(pending);
-        pending.clear();
-        changed_.notify_all();
-    };
+    WorkerState w;
 
     for (;;) {
         {
@@ -279,50 +361,31 @@ void ScaleSim::run()
             if (hangUpRequested_)
                 break;
         }
-        auto now = Clock::now();
-        if (!pending.empty() && now - lastRx >= options_.resyncGap)
-            dropInput();
+        const auto now = Clock::now();
+        if (!w.pending.empty() && now - w.lastRx >= options_.resyncGap)
+            dropInput(w);
 
-        // Due output first; the last stretch is slept precisely.
-        if (!queue_.empty() && !writeBlocked && !peerClosed) {
-            auto& item = queue_.front();
-            if (item.due - now <= 2ms) {
-                sleepUntil(item.due);
-                if (item.hangUp)
-                    break;
-                ssize_t n = ::write(fd, item.bytes.data() + written, item.bytes.size() - written);
-                if (n < 0 && errno == EAGAIN) {
-                    writeBlocked = true;
-                } else if (n < 0 && errno != EINTR) {
-                    queue_.pop_front(); // no reader: the bytes are lost on the line
-                    written = 0;
-                } else if (n > 0 && (written += static_cast<std::size_t>(n)) == item.bytes.size()) {
-                    const bool flood = item.flood;
-                    if (flood) // the next block follows when this one has crossed the line
-                        queue_.push_back({Clock::now() + byteTime * static_cast<long long>(item.bytes.size()),
-                                          item.bytes, false, true});
-                    queue_.pop_front();
-                    written = 0;
-                    if (flood)
-                        goto serveInput; // a flood must not keep the requests from being read
-                }
+        // Due output first.
+        if (!queue_.empty() && !w.writeBlocked && !w.peerClosed) {
+            const WriteStep step = writeDue(fd, w, now, byteTime);
+            if (step == WriteStep::HangUp)
+                break;
+            if (step == WriteStep::Wrote)
                 continue;
-            }
         }
 
-    serveInput:
         Clock::duration wait = 1h;
-        if (peerClosed)
+        if (w.peerClosed)
             wait = 10ms; // POLLHUP stays set until the slave is reopened
-        if (!pending.empty())
-            wait = std::min<Clock::duration>(wait, lastRx + options_.resyncGap - now);
-        if (!queue_.empty() && !writeBlocked && !peerClosed)
+        if (!w.pending.empty())
+            wait = std::min<Clock::duration>(wait, w.lastRx + options_.resyncGap - now);
+        if (!queue_.empty() && !w.writeBlocked && !w.peerClosed)
             wait = std::min<Clock::duration>(wait, queue_.front().due - now - 1ms);
 
         pollfd fds[2] = {{wake_[0], POLLIN, 0}, {fd, 0, 0}};
-        if (!peerClosed)
-            fds[1].events = static_cast<short>(POLLIN | (writeBlocked ? POLLOUT : 0));
-        const nfds_t nfds = peerClosed ? 1 : 2;
+        if (!w.peerClosed)
+            fds[1].events = static_cast<short>(POLLIN | (w.writeBlocked ? POLLOUT : 0));
+        const nfds_t nfds = w.peerClosed ? 1 : 2;
         int rc = ::poll(fds, nfds, pollTimeoutMs(wait));
         if (rc < 0 && errno != EINTR)
             break;
@@ -333,55 +396,69 @@ void ScaleSim::run()
             continue;
         }
 
-        if (peerClosed) {
+        if (w.peerClosed) {
             pollfd probe{fd, POLLIN, 0};
             if (::poll(&probe, 1, 0) < 0 || (probe.revents & (POLLHUP | POLLERR | POLLNVAL)))
                 continue;
-            peerClosed = false;
+            w.peerClosed = false;
             fds[1].revents = probe.revents;
         }
         if (fds[1].revents & POLLOUT)
-            writeBlocked = false;
-        if (fds[1].revents & POLLIN) {
-            std::uint8_t buf[4096];
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                now = Clock::now();
-                if (!pending.empty() && now - lastRx >= options_.resyncGap)
-                    dropInput();
-                {
-                    std::lock_guard lock(mutex_);
-                    bytesReceived_ += static_cast<std::uint64_t>(n);
-                    changed_.notify_all();
-                }
-                // The request occupies the line for its wire time; it is
-                // complete only when its last byte would have arrived.
-                const Clock::time_point chunkStart = std::max(rxWireFree_, now);
-                rxWireFree_ = chunkStart + byteTime * n;
-                lastRx = now;
-                for (ssize_t i = 0; i < n; ++i) {
-                    pending.push_back(buf[i]);
-                    const std::size_t len = frameLength(pending);
-                    if (len && pending.size() == len) {
-                        process(pending, now, chunkStart + byteTime * (i + 1));
-                        pending.clear();
-                    }
-                }
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            // EIO or EOF: the client closed the slave.
-        } else if (!(fds[1].revents & (POLLHUP | POLLERR))) {
+            w.writeBlocked = false;
+        if (readInput(fd, fds[1].revents, w, byteTime))
             continue;
-        }
-        peerClosed = true;
-        pending.clear();
+        w = WorkerState{};
+        w.peerClosed = true;
         queue_.clear();
-        written = 0;
-        writeBlocked = false;
     }
     closeMaster();
+}
+
+// The reply to a request as the firing rules make it; notes the request's checksum.
+Bytes ScaleSim::faultedReply(const Bytes& frame, const Firing& f, RequestRecord& rec)
+{
+    Bytes heard = frame;
+    if (f.has(FaultKind::Garble))
+        flipBit(heard, f.param(FaultKind::Garble, 0));
+    Bytes reply;
+    if (f.has(FaultKind::ReplyNak)) {
+        // Refused: nothing is stored.
+        rec.checksumOk = heard.size() == 1 || checksumFor(heard) == 0;
+        reply = {kyr::Refused};
+    } else if (f.has(FaultKind::AckOnly)) {
+        rec.checksumOk = checksumFor(heard) == 0;
+        reply = {kyr::Ack};
+    } else {
+        reply = answer(heard, &rec.checksumOk);
+    }
+    if (f.has(FaultKind::BadChecksum) && reply.size() >= 7)
+        reply.back() = static_cast<std::uint8_t>(reply.back() + 1);
+    for (auto [kind, fill] : {std::pair{FaultKind::StateI, 'I'}, std::pair{FaultKind::StateN, 'N'},
+                              std::pair{FaultKind::StateS, 'S'}})
+        if (f.has(kind)) {
+            reply.assign(22, static_cast<std::uint8_t>(fill));
+            reply.front() = kyr::Ack;
+            reply.back() = kyr::Etx;
+        }
+    if (f.has(FaultKind::ShortFrame)) {
+        Bytes full = allValuesFrame(indication_);
+        // Rules built in code are not range-checked: keep STX and ETX.
+        const std::size_t len = std::clamp<std::size_t>(
+            static_cast<std::size_t>(std::max(f.param(FaultKind::ShortFrame, 12), 2)), 2, full.size());
+        reply.assign(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len - 1));
+        reply.push_back(kyr::Etx);
+    }
+    if (f.has(FaultKind::Truncate)) {
+        const std::size_t k = static_cast<std::size_t>(f.param(FaultKind::Truncate, 1));
+        reply.resize(reply.size() > k ? reply.size() - k : 0);
+    }
+    if (f.has(FaultKind::StrayByte))
+        reply.insert(reply.begin(), static_cast<std::uint8_t>(f.param(FaultKind::StrayByte, 0x00)));
+    if (f.has(FaultKind::FlipBit) && !reply.empty())
+        flipBit(reply, f.param(FaultKind::FlipBit, 0));
+    if (f.has(FaultKind::Silence) || f.has(FaultKind::HangUp))
+        reply.clear();
+    return reply;
 }
 
 void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_point wireDone)
@@ -392,72 +469,18 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
     rec.received = at;
     rec.frame = frame;
 
-    std::vector<const FaultRule*> firing;
+    Firing firing;
     for (auto& r : options_.faults) {
         if (rec.seq < r.fromSeq || !applies(r, frame))
             continue;
         ++r.passed;
         if (r.passed >= r.nth && (r.count < 0 || r.fired < r.count)) {
             ++r.fired;
-            firing.push_back(&r);
+            firing.rules.push_back(&r);
             rec.faults.push_back(r.kind);
         }
     }
-    auto has = [&](FaultKind k) {
-        return std::any_of(firing.begin(), firing.end(), [k](auto* r) { return r->kind == k; });
-    };
-    auto param = [&](FaultKind k, int fallback) {
-        for (auto* r : firing)
-            if (r->kind == k)
-                return paramOr(*r, fallback);
-        return fallback;
-    };
-
-    Bytes heard = frame;
-    if (has(FaultKind::Garble)) {
-        const std::size_t bit = static_cast<std::size_t>(param(FaultKind::Garble, 0)) % (heard.size() * 8);
-        heard[bit / 8] = static_cast<std::uint8_t>(heard[bit / 8] ^ (1u << (bit % 8)));
-    }
-    Bytes reply;
-    if (has(FaultKind::ReplyNak)) {
-        // Refused: nothing is stored.
-        rec.checksumOk = heard.size() == 1 || checksumFor(heard) == 0;
-        reply = {kNak};
-    } else if (has(FaultKind::AckOnly)) {
-        rec.checksumOk = checksumFor(heard) == 0;
-        reply = {kAck};
-    } else {
-        reply = answer(heard, &rec.checksumOk);
-    }
-    if (has(FaultKind::BadChecksum) && reply.size() >= 7)
-        reply.back() = static_cast<std::uint8_t>(reply.back() + 1);
-    for (auto [kind, fill] : {std::pair{FaultKind::StateI, 'I'}, std::pair{FaultKind::StateN, 'N'},
-                              std::pair{FaultKind::StateS, 'S'}})
-        if (has(kind)) {
-            reply.assign(22, static_cast<std::uint8_t>(fill));
-            reply.front() = kAck;
-            reply.back() = kEtx;
-        }
-    if (has(FaultKind::ShortFrame)) {
-        Bytes full = allValuesFrame(indication_);
-        // Rules built in code are not range-checked: keep STX and ETX.
-        const std::size_t len = std::clamp<std::size_t>(
-            static_cast<std::size_t>(std::max(param(FaultKind::ShortFrame, 12), 2)), 2, full.size());
-        reply.assign(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(len - 1));
-        reply.push_back(kEtx);
-    }
-    if (has(FaultKind::Truncate)) {
-        const std::size_t k = static_cast<std::size_t>(param(FaultKind::Truncate, 1));
-        reply.resize(reply.size() > k ? reply.size() - k : 0);
-    }
-    if (has(FaultKind::StrayByte))
-        reply.insert(reply.begin(), static_cast<std::uint8_t>(param(FaultKind::StrayByte, 0x00)));
-    if (has(FaultKind::FlipBit) && !reply.empty()) {
-        const std::size_t bit = static_cast<std::size_t>(param(FaultKind::FlipBit, 0)) % (reply.size() * 8);
-        reply[bit / 8] = static_cast<std::uint8_t>(reply[bit / 8] ^ (1u << (bit % 8)));
-    }
-    if (has(FaultKind::Silence) || has(FaultKind::HangUp))
-        reply.clear();
+    Bytes reply = faultedReply(frame, firing, rec);
 
     Clock::duration delay = options_.minLatency;
     if (options_.maxLatency > options_.minLatency) {
@@ -465,12 +488,12 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         delay += std::chrono::microseconds(jitter(random_));
     }
     const Clock::duration latency = delay;
-    if (has(FaultKind::Late))
-        delay += std::chrono::milliseconds(param(FaultKind::Late, 1000));
+    if (firing.has(FaultKind::Late))
+        delay += std::chrono::milliseconds(firing.param(FaultKind::Late, 1000));
 
-    const bool hangUp = has(FaultKind::HangUp);
-    const int splitMs = has(FaultKind::Split) ? param(FaultKind::Split, 100) : -1;
-    const int floodByte = has(FaultKind::Flood) ? param(FaultKind::Flood, 0x55) : -1;
+    const bool hangUp = firing.has(FaultKind::HangUp);
+    const int splitMs = firing.has(FaultKind::Split) ? firing.param(FaultKind::Split, 100) : -1;
+    const int floodByte = firing.has(FaultKind::Flood) ? firing.param(FaultKind::Flood, 0x55) : -1;
     rec.reply = reply;
     log_.push_back(std::move(rec));
     changed_.notify_all();
@@ -528,33 +551,33 @@ void ScaleSim::enqueue(Bytes reply, Clock::time_point startAt)
 Bytes ScaleSim::answer(const Bytes& frame, bool* checksumOk)
 {
     const std::uint8_t cmd = frame[0];
-    if (cmd == kCmdHello)
-        return {kAck};
-    if (cmd == kCmdValues)
+    if (cmd == kyr::CmdHello)
+        return {kyr::Ack};
+    if (cmd == kyr::CmdAllValues)
         return allValuesFrame(indication_);
 
     *checksumOk = checksumFor(frame) == 0;
     if (!*checksumOk)
-        return {kNak};
+        return {kyr::Refused};
     const std::uint8_t bankNo = frame[1];
     const std::uint16_t address = static_cast<std::uint16_t>((frame[2] << 8) | frame[3]);
     const std::size_t length = frame[4];
     const bool fits = address + length <= kBankSize;
     switch (cmd) {
-    case kCmdConnect:
-    case kCmdDisconnect: return {kAck};
-    case kCmdWrite: {
+    case kyr::CmdConnect:
+    case kyr::CmdDisconnect: return {kyr::Ack};
+    case kyr::CmdWrite: {
         if (!fits)
-            return {kNak};
+            return {kyr::Refused};
         auto& b = bank(bankNo);
         std::copy(frame.begin() + 5, frame.begin() + 5 + static_cast<std::ptrdiff_t>(length),
                   b.begin() + address);
-        return {kAck};
+        return {kyr::Ack};
     }
-    case kCmdRead: {
+    case kyr::CmdRead: {
         if (!fits)
-            return {kNak};
-        Bytes reply{kAck, kCmdRead, bankNo, frame[2], frame[3], static_cast<std::uint8_t>(length)};
+            return {kyr::Refused};
+        Bytes reply{kyr::Ack, kyr::CmdRead, bankNo, frame[2], frame[3], static_cast<std::uint8_t>(length)};
         if (const auto* b = findBank(bankNo))
             reply.insert(reply.end(), b->begin() + address,
                          b->begin() + address + static_cast<std::ptrdiff_t>(length));
@@ -563,7 +586,7 @@ Bytes ScaleSim::answer(const Bytes& frame, bool* checksumOk)
         reply.push_back(checksumFor(std::span(reply).subspan(1)));
         return reply;
     }
-    default: return {kNak};
+    default: return {kyr::Refused};
     }
 }
 
@@ -593,25 +616,25 @@ std::uint8_t ScaleSim::byte(std::uint8_t bankNo, std::uint16_t address) const
 
 PluRecord ScaleSim::plu(int i) const
 {
-    if (i < 1 || i > kPluCount)
+    if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
-    Bytes r = read(kBankPlu, pluAddress(i), 4);
+    Bytes r = read(kyr::BankPlu, kyr::pluAddress(i), 4);
     return {r[0], (std::uint32_t{r[1]} << 16) | (std::uint32_t{r[2]} << 8) | r[3]};
 }
 
 void ScaleSim::setPlu(int i, PluRecord record)
 {
-    if (i < 1 || i > kPluCount)
+    if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
     const std::uint8_t r[4] = {record.unitFlag, static_cast<std::uint8_t>(record.price >> 16),
                                static_cast<std::uint8_t>(record.price >> 8),
                                static_cast<std::uint8_t>(record.price)};
-    write(kBankPlu, pluAddress(i), r);
+    write(kyr::BankPlu, kyr::pluAddress(i), r);
 }
 
 SaleFigures ScaleSim::saleFigures() const
 {
-    Bytes b = read(kBankSaleFigures, 0, 11);
+    Bytes b = read(kyr::BankSaleFigures, 0, 11);
     SaleFigures f;
     for (int i = 0; i < 5; ++i)
         f.total = (f.total << 8) | b[static_cast<std::size_t>(i)];
@@ -630,17 +653,17 @@ void ScaleSim::setSaleFigures(SaleFigures f)
         b[i] = static_cast<std::uint8_t>(f.unitPrice);
     b[9] = static_cast<std::uint8_t>(f.weight >> 8);
     b[10] = static_cast<std::uint8_t>(f.weight);
-    write(kBankSaleFigures, 0, b);
+    write(kyr::BankSaleFigures, 0, b);
 }
 
-std::uint8_t ScaleSim::priceMode() const { return byte(kBankPriceMode, kPriceModeAddress); }
+std::uint8_t ScaleSim::priceMode() const { return byte(kyr::BankPriceMode, kyr::PriceModeAddress); }
 
 void ScaleSim::setPriceMode(std::uint8_t mode)
 {
-    write(kBankPriceMode, kPriceModeAddress, std::span(&mode, 1));
+    write(kyr::BankPriceMode, kyr::PriceModeAddress, std::span(&mode, 1));
 }
 
-void ScaleSim::setUnitByte(std::uint8_t unit) { write(kBankUnit, 0, std::span(&unit, 1)); }
+void ScaleSim::setUnitByte(std::uint8_t unit) { write(kyr::BankUnit, 0, std::span(&unit, 1)); }
 
 Indication ScaleSim::indication() const
 {
@@ -661,13 +684,13 @@ void ScaleSim::loadDemoState()
         150, 249, 399, 129, 1590, 845, 2100, 675, 320, 1250, 89, 499, 1899, 560,
     };
     constexpr std::size_t n = std::size(kPrices);
-    for (std::size_t i = 0; i < kPluCount; ++i)
+    for (std::size_t i = 0; i < kyr::PluRecords; ++i)
         setPlu(static_cast<int>(i + 1), {0, kPrices[i % n] + 10 * static_cast<std::uint32_t>(i / n)});
     setUnitByte(0);
     // 1.234 kg at 1.50 a kg.
     setSaleFigures({185, 150, 1234});
     const std::uint8_t current[4] = {0, 0, 0, 150};
-    write(kBankPlu, 0, current);
+    write(kyr::BankPlu, 0, current);
     setIndication({Indication::State::Values, 1234, 150, 185});
 }
 
@@ -743,14 +766,14 @@ std::string ScaleSim::dumpText() const
         hex(out, bytes);
         out += '\n';
     };
-    line("price-mode", read(kBankPriceMode, kPriceModeAddress, 1));
-    line("sale-figures", read(kBankSaleFigures, 0, 11));
-    line("unit", read(kBankUnit, 0, 1));
-    line("current-unit-price", read(kBankPlu, 0, 4));
-    for (int i = 1; i <= kPluCount; ++i) {
+    line("price-mode", read(kyr::BankPriceMode, kyr::PriceModeAddress, 1));
+    line("sale-figures", read(kyr::BankSaleFigures, 0, 11));
+    line("unit", read(kyr::BankUnit, 0, 1));
+    line("current-unit-price", read(kyr::BankPlu, 0, 4));
+    for (int i = 1; i <= kyr::PluRecords; ++i) {
         char label[16];
         std::snprintf(label, sizeof label, "plu %02d", i);
-        line(label, read(kBankPlu, pluAddress(i), 4));
+        line(label, read(kyr::BankPlu, kyr::pluAddress(i), 4));
     }
     std::lock_guard lock(mutex_);
     char head[64];

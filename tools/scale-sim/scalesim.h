@@ -10,6 +10,7 @@
 // clear it (TIOCNXCL) before closing: the pty keeps the flag while the
 // master is open, and an unprivileged reopen would fail with EBUSY.
 
+#include "protocol.h"
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -30,29 +31,8 @@ namespace varlo::sim {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// Reply bytes.
-inline constexpr std::uint8_t kAck = 0x02; // also STX of the all-values frame
-inline constexpr std::uint8_t kNak = 0xAA;
-inline constexpr std::uint8_t kEtx = 0x03;
-
-// Command bytes.
-inline constexpr std::uint8_t kCmdHello = 0x44;  // single byte
-inline constexpr std::uint8_t kCmdValues = 0x05; // single byte
-inline constexpr std::uint8_t kCmdConnect = 0x11;
-inline constexpr std::uint8_t kCmdDisconnect = 0x33;
-inline constexpr std::uint8_t kCmdRead = 0x55;
-inline constexpr std::uint8_t kCmdWrite = 0x77;
-
-// Memory map.
-inline constexpr std::uint8_t kBankPriceMode = 0x83; // address 3, one byte
-inline constexpr std::uint16_t kPriceModeAddress = 3;
-inline constexpr std::uint8_t kBankSaleFigures = 0xF4; // address 0, 11 bytes
-inline constexpr std::uint8_t kBankUnit = 0xF0;        // address 0, one byte
-inline constexpr std::uint8_t kBankPlu = 0xF9; // 0..3 current unit price, PLU i at 0xC0 + 4i
-inline constexpr int kPluCount = 77;
+// Command and reply bytes, banks, addresses: protocol.h (kyr::).
 inline constexpr std::size_t kBankSize = 0x10000;
-
-constexpr std::uint16_t pluAddress(int i) { return static_cast<std::uint16_t>(0x00C0 + 4 * i); }
 
 // The byte that makes the sum of `bytes` plus itself 0 modulo 256.
 std::uint8_t checksumFor(std::span<const std::uint8_t> bytes);
@@ -154,6 +134,8 @@ struct SaleFigures {
     bool operator==(const SaleFigures&) const = default;
 };
 
+struct Firing; // the fault rules that fire on one request
+
 // One complete request frame and what was done with it.
 struct RequestRecord {
     std::uint64_t seq = 0;       // 1-based
@@ -231,9 +213,21 @@ private:
         bool hangUp = false;
         bool flood = false; // queued again as soon as it is written
     };
+    struct WorkerState { // the worker loop's own
+        Bytes pending;       // bytes of an incomplete frame
+        Clock::time_point lastRx{};
+        bool peerClosed = false; // no client has the slave open
+        std::size_t written = 0; // of queue_.front()
+        bool writeBlocked = false;
+    };
+    enum class WriteStep { NotDue, Wrote, Flooded, HangUp };
     void enqueue(Bytes bytes, Clock::time_point startAt);
     void run();
+    void dropInput(WorkerState& w);
+    WriteStep writeDue(int fd, WorkerState& w, Clock::time_point now, std::chrono::nanoseconds byteTime);
+    bool readInput(int fd, short revents, WorkerState& w, std::chrono::nanoseconds byteTime);
     void process(const Bytes& frame, Clock::time_point at, Clock::time_point wireDone);
+    Bytes faultedReply(const Bytes& frame, const Firing& firing, RequestRecord& rec);
     Bytes answer(const Bytes& frame, bool* checksumOk);
     std::vector<std::uint8_t>& bank(std::uint8_t number);
     const std::vector<std::uint8_t>* findBank(std::uint8_t number) const;
