@@ -464,6 +464,7 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
         std::uniform_int_distribution<long long> jitter(0, (options_.maxLatency - options_.minLatency).count());
         delay += std::chrono::microseconds(jitter(random_));
     }
+    const Clock::duration latency = delay;
     if (has(FaultKind::Late))
         delay += std::chrono::milliseconds(param(FaultKind::Late, 1000));
 
@@ -475,10 +476,12 @@ void ScaleSim::process(const Bytes& frame, Clock::time_point at, Clock::time_poi
     changed_.notify_all();
     lock.unlock();
 
-    // Replies leave one after another, each when the line is free.
+    // Replies leave one after another, each when the line is free; one
+    // held back behind a late reply still takes its own latency after it,
+    // as a scale behind a slow adapter does.
     Clock::time_point startAt = std::max(std::max(at, wireDone) + delay, txWireFree_);
     if (!queue_.empty())
-        startAt = std::max(startAt, queue_.back().due);
+        startAt = std::max(startAt, queue_.back().due + latency);
     if (hangUp) {
         queue_.push_back({startAt, {}, true});
         return;
