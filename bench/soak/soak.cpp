@@ -156,7 +156,7 @@ std::string priceText(std::uint32_t hundredths)
 void writePluFile(const fs::path& path, std::mt19937& rng)
 {
     std::ofstream f(path, std::ios::binary);
-    for (int i = 1; i <= kPluCount; ++i) {
+    for (int i = 1; i <= kyr::PluRecords; ++i) {
         const auto h = std::uniform_int_distribution<std::uint32_t>(0, 9999999)(rng);
         f << priceText(h) << '\t' << "Item " << i << '\t' << (rng() % 4 ? "kg" : "g") << "\r\n";
     }
@@ -165,7 +165,7 @@ void writePluFile(const fs::path& path, std::mt19937& rng)
 void randomScale(ScaleSim& sim, std::mt19937& rng)
 {
     sim.setPriceMode(kModeCodes[rng() % 6]);
-    for (int i = 1; i <= kPluCount; ++i)
+    for (int i = 1; i <= kyr::PluRecords; ++i)
         sim.setPlu(i, {static_cast<std::uint8_t>(rng() % 2),
                        std::uniform_int_distribution<std::uint32_t>(0, 9999999)(rng)});
     sim.setSaleFigures({1234, static_cast<std::uint32_t>(rng() % 100000), 500});
@@ -174,7 +174,7 @@ void randomScale(ScaleSim& sim, std::mt19937& rng)
 // What the scale holds that a download writes.
 Bytes scaleImage(const ScaleSim& sim)
 {
-    Bytes image = sim.read(kBankPlu, 0, pluAddress(kPluCount) + 4);
+    Bytes image = sim.read(kyr::BankPlu, 0, kyr::pluAddress(kyr::PluRecords) + 4);
     image.push_back(sim.priceMode());
     return image;
 }
@@ -189,9 +189,9 @@ bool onlyUnstoredWritesDiffer(const ScaleSim& sim, Bytes image, const Bytes& ref
         if (r.frame.size() < 6)
             continue;
         const std::size_t at = static_cast<std::size_t>((r.frame[2] << 8) | r.frame[3]);
-        if (r.frame[1] == kBankPriceMode && at == kPriceModeAddress)
+        if (r.frame[1] == kyr::BankPriceMode && at == kyr::PriceModeAddress)
             image.back() = reference.back();
-        if (r.frame[1] != kBankPlu)
+        if (r.frame[1] != kyr::BankPlu)
             continue;
         for (std::size_t k = 0; k < r.frame[4] && at + k < image.size() - 1; ++k)
             image[at + k] = reference[at + k];
@@ -230,7 +230,7 @@ RunResult downloadRun(const Config& cfg, std::mt19937& rng, std::uint32_t seed, 
     writePluFile(dir / "PRICES.KYR", rng);
     ScaleSim faulty(simOptions(cfg, seed)), clean(simOptions(cfg, seed));
     randomScale(faulty, rng);
-    clean.write(kBankPlu, 0, faulty.read(kBankPlu, 0, kBankSize));
+    clean.write(kyr::BankPlu, 0, faulty.read(kyr::BankPlu, 0, kBankSize));
     clean.setPriceMode(faulty.priceMode());
     clean.setSaleFigures(faulty.saleFigures());
     for (const auto& f : faults)
