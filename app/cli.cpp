@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "clifiles.h"
+#include "clisafety.h"
 #include "interruptiblebus.h"
 #include "atomicfile.h"
 #include "codepage.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-const QStringList Commands{"download", "upload", "report", "values"};
+const QStringList Commands{"download", "upload", "compare", "report", "values"};
 
 void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
 void out(const QString& s)
@@ -101,7 +102,7 @@ void onSigint(int)
 
 const QByteArray UsageText =
     QByteArray("usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
-               "[--port NAME] [--baud N] [--home DIR]\n") + FileCommandsUsage;
+               "[--port NAME] [--baud N] [--home DIR]\n") + SafetyUsage + '\n' + FileCommandsUsage;
 
 int usage(const QString& why)
 {
@@ -162,6 +163,7 @@ struct CliRequest {
     QString command, file, port, home;
     int baud = 0;
     bool force = false;   // download a file whose prices cannot all be read
+    SafetyArgs safety;
 };
 
 // Fills `req` from the arguments; -1 to go on, else the exit status
@@ -205,6 +207,7 @@ int parseArguments(const QStringList& args, CliRequest* req)
                 return usage("--baud must be 2400 or 9600");
         } else if (a == "--force") {
             req->force = true;
+        } else if (TakeSafetyArgument(a, &req->safety)) {
         } else if (a.startsWith("-") && a != "-") {
             return usage("unknown option " + a);
         } else if (req->command.isEmpty()) {
@@ -217,13 +220,15 @@ int parseArguments(const QStringList& args, CliRequest* req)
     }
     if (!Commands.contains(req->command))
         return usage("unknown command " + req->command);
-    const bool needsFile = req->command == "download" || req->command == "upload";
+    const bool needsFile = req->command == "download" || req->command == "upload" || req->command == "compare";
     if (needsFile && req->file.isEmpty())
         return usage(req->command + " needs a PLU file");
     if (!needsFile && !req->file.isEmpty())
         return usage(req->command + " takes no file");
     if (req->force && req->command != "download")
         return usage("--force belongs to download");
+    if (const QString problem = SafetyUsageProblem(req->command, req->safety); !problem.isEmpty())
+        return usage(problem);
     return -1;
 }
 
@@ -289,6 +294,8 @@ int runCommand(ScaleCommands& commands, const CliRequest& req, Workbook& wb, Com
             *outcome = commands.DownloadItemClick();
         else if (command == "upload")
             *outcome = commands.UploadItemClick();
+        else if (command == "compare")
+            *outcome = commands.CompareItemClick();
         else if (command == "report")
             *outcome = commands.ReportItemClick();
         else
@@ -334,6 +341,7 @@ int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
     InterruptibleBus guardedBus(bus, takeInterrupt);
     ScaleCommands commands(guardedBus, progress, wb, codec);
     commands.AppendMemoLine = [](const QString&) {};
+    ApplySafetyArgs(req.safety, wb, commands);
     // A job a shell started in the background has SIGINT ignored: the
     // terminal's Ctrl-C is not meant for it, so it stays ignored.
     struct sigaction previous = {};
@@ -367,6 +375,8 @@ int runOnTheLink(const CliRequest& req, Workbook& wb, const LinkSettings& link)
         return 130;
     if (status != 0)
         return status;
+    if (const int safety = SafetyExitStatus(req.command, outcome, commands); safety >= 0)
+        return safety;
     return exitStatus(outcome, outcome.cause);
 }
 
@@ -426,7 +436,8 @@ int RunCli(int argc, char** argv)
         wb.Initialise();
         link.Load();
         reportSettingsProblems(options, link);
-        if (command == "download")
+        PrepareLoad(command, QFileInfo(file).absoluteFilePath(), wb);
+        if (command == "download" || command == "compare")
             wb.LoadPluFile(QFileInfo(file).absoluteFilePath());
         else if (command == "upload")
             CheckAtomicWrite(QFileInfo(file).absoluteFilePath());   // before the whole transfer
@@ -435,6 +446,8 @@ int RunCli(int argc, char** argv)
         return 2;
     }
     if (command == "download" && !acceptLoadedFile(wb, req.force))
+        return 2;
+    if (command == "compare" && !AcceptComparedFile(wb))
         return 2;
 
     return runOnTheLink(req, wb, link);

@@ -8,9 +8,9 @@
 namespace {
 const char* const PluFilter = "PLU files(*.KYR)";   // pattern *.KYR
 
-QFileDialog* pluDialog(QWidget* owner, QFileDialog::AcceptMode mode)
+QFileDialog* pluDialog(QWidget* owner, QFileDialog::AcceptMode mode, const QString& dir = QDir::currentPath())
 {
-    auto* d = new QFileDialog(owner, QString(), QDir::currentPath(), QString::fromLatin1(PluFilter));
+    auto* d = new QFileDialog(owner, QString(), dir, QString::fromLatin1(PluFilter));
     d->setAcceptMode(mode);
     d->setDefaultSuffix("KYR");
     d->setOption(QFileDialog::ReadOnly, false);
@@ -57,6 +57,16 @@ void QtDialogs::errorBox(const QString& text)
 bool QtDialogs::openFileName(QString* path)
 {
     QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptOpen);
+    const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
+    if (ok)
+        *path = d->selectedFiles().first();
+    delete d;
+    return ok;
+}
+
+bool QtDialogs::openFileNameIn(const QString& dir, QString* path)
+{
+    QFileDialog* d = pluDialog(Owner, QFileDialog::AcceptOpen, dir);
     const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
     if (ok)
         *path = d->selectedFiles().first();
