@@ -23,7 +23,8 @@ CompareDialog::CompareDialog(const QList<PluDifference>& differences, QWidget* p
     SummaryLabel = new QLabel(this);
     SummaryLabel->setObjectName("SummaryLabel");
     const int plus = differences.size() - (differences.value(0).Row == 0 ? 1 : 0);
-    QString summary = tr("The scale does not hold the table: %n PLU(s) differ.", nullptr, plus);
+    QString summary = plus == 1 ? tr("The scale does not hold the table: 1 PLU differs.")
+                                : tr("The scale does not hold the table: %1 PLUs differ.").arg(plus);
     if (differences.value(0).Row == 0)
         summary += ' ' + tr("Its price mode differs too.");
     SummaryLabel->setText(summary + '\n' + tr("Download PLU writes the table into the scale."));
@@ -34,6 +35,7 @@ CompareDialog::CompareDialog(const QList<PluDifference>& differences, QWidget* p
     DifferenceGrid->setHorizontalHeaderLabels(
         {tr("Key"), tr("Table price"), tr("Table unit"), tr("Scale price"), tr("Scale unit")});
     DifferenceGrid->verticalHeader()->hide();
+    DifferenceGrid->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     DifferenceGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     DifferenceGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (int r = 0; r < differences.size(); ++r) {
