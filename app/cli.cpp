@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "clifiles.h"
+#include "clisafety.h"
 #include "cliports.h"
 #include "interruptiblebus.h"
 #include "atomicfile.h"
@@ -205,6 +206,8 @@ bool runScaleCommand(ScaleCommands& commands, const CliOptions& o, Workbook& wb,
             *outcome = commands.DownloadItemClick();
         else if (o.command == "upload")
             *outcome = commands.UploadItemClick();
+        else if (o.command == "compare")
+            *outcome = commands.CompareItemClick();
         else if (o.command == "report")
             *outcome = commands.ReportItemClick();
         else
@@ -249,6 +252,7 @@ CliOutcome runOnTheLink(const CliOptions& o, Workbook& wb, const LinkSettings& l
     InterruptibleBus guardedBus(bus, takeInterrupt);
     ScaleCommands commands(guardedBus, progress, wb, codec);
     commands.AppendMemoLine = [](const QString&) {};
+    ApplySafetyArgs(o, wb, commands);
 
     try {
         bus.SetActive(true);
@@ -266,7 +270,11 @@ CliOutcome runOnTheLink(const CliOptions& o, Workbook& wb, const LinkSettings& l
     }
     if (interrupted)
         return CliOutcome::Interrupted;
-    return ran ? reportOutcome(outcome, outcome.cause) : CliOutcome::CannotProceed;
+    if (!ran)
+        return CliOutcome::CannotProceed;
+    if (const int safety = SafetyExitStatus(o.command, outcome, commands); safety >= 0)
+        return safety == 3 ? CliOutcome::Differs : CliOutcome::Succeeded;
+    return reportOutcome(outcome, outcome.cause);
 }
 
 // The program directory, its settings and the language file, as the window
@@ -301,7 +309,8 @@ CliOutcome runScaleCommand(const CliOptions& o)
         wb.Initialise();
         link.Load();
         reportSettingsProblems(session.Options, link);
-        if (o.command == "download")
+        PrepareLoad(o.command, file, wb);
+        if (o.command == "download" || o.command == "compare")
             wb.LoadPluFile(file);
         else if (o.command == "upload")
             CheckAtomicWrite(file);   // before the whole transfer
@@ -310,6 +319,8 @@ CliOutcome runScaleCommand(const CliOptions& o)
         return CliOutcome::CannotProceed;
     }
     if (o.command == "download" && !acceptLoadedFile(wb, o.force))
+        return CliOutcome::CannotProceed;
+    if (o.command == "compare" && !AcceptComparedFile(wb))
         return CliOutcome::CannotProceed;
     return runOnTheLink(o, wb, link);
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-const QStringList ScaleCommands{"download", "upload", "report", "values"};
+const QStringList ScaleCommands{"download", "upload", "compare", "report", "values"};
 const QStringList FileCommands{"export", "import", "reprice"};
 const QStringList FileValueOptions{"--home", "--separator", "--percent", "--amount", "--keys", "--ending",
                                    "--port", "--baud"};
@@ -102,13 +102,15 @@ CliOptions checkScaleCommand(CliOptions o)
 {
     if (!ScaleCommands.contains(o.command))
         return badCommandUsage("unknown command " + o.command);
-    const bool needsFile = o.command == "download" || o.command == "upload";
+    const bool needsFile = o.command == "download" || o.command == "upload" || o.command == "compare";
     if (needsFile && o.files.isEmpty())
         return badCommandUsage(o.command + " needs a PLU file");
     if (!needsFile && !o.files.isEmpty())
         return badCommandUsage(o.command + " takes no file");
     if (o.force && o.command != "download")
         return badCommandUsage("--force belongs to download");
+    if ((o.verify.has_value() || o.backup) && o.command != "download")
+        return badCommandUsage("--verify, --no-verify and --backup belong to download");
     o.mode = CliOptions::Command;
     return o;
 }
@@ -132,6 +134,10 @@ CliOptions parseScaleCommand(const QStringList& args)
                 o.baud = value.toInt();
         } else if (a == "--force") {
             o.force = true;
+        } else if (a == "--verify" || a == "--no-verify") {
+            o.verify = a == "--verify";
+        } else if (a == "--backup") {
+            o.backup = true;
         } else if (a.startsWith('-') && a != "-") {
             return badCommandUsage("unknown option " + a);
         } else if (o.command.isEmpty()) {
@@ -258,8 +264,9 @@ bool helpAsked(const QStringList& args)
 
 QString commandUsage()
 {
-    return QStringLiteral("usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
-                          "[--port NAME] [--baud N] [--home DIR]\n"
+    return QStringLiteral("usage: varlo-manager {download FILE.KYR [--force] [--verify | --no-verify] [--backup] "
+                          "| upload FILE.KYR | compare FILE.KYR | report | values} [--port NAME] [--baud N] "
+                          "[--home DIR]\n"
                           "       varlo-manager ports [--home DIR]\n       ")
         + QLatin1String(FileUsage);
 }
@@ -299,6 +306,7 @@ int exitStatus(CliOutcome outcome)
     case CliOutcome::ScaleCommandFailed: return 1;
     case CliOutcome::BadUsage:
     case CliOutcome::CannotProceed: return 2;
+    case CliOutcome::Differs: return 3;
     case CliOutcome::Interrupted: return 130;
     }
     return 2;

@@ -181,6 +181,7 @@ void TMainForm::BuildMenus()
     // F8 belongs to "&Upload PLU", which comes first; "Get AllValue" is
     // reached through its menu entry only.
     Salereport1 = menuItem(comm, this, "Salereport1", "Get AllValue");
+    BuildSafetyItems(file, SaveasItem, comm);
 
     LanguageMenu = menuBar()->addMenu("Language");
     LanguageMenu->setObjectName("Language1");
@@ -466,6 +467,7 @@ void TMainForm::SetSecondaryForms(TProgressForm* progress, TAboutBox* about)
     Commands = std::make_unique<ScaleCommands>(*KYRBusComm1, *ProgressForm, Wb, *Codec);
     Commands->AppendMemoLine = [this](const QString& line) { Memo2->appendPlainText(line); };
     Commands->ReportGrid.OnChanged = [this] { RefreshReportGrid(); };
+    LoadSafetyOptions();
     RefreshReportGrid();
 }
 
@@ -792,6 +794,6 @@ void TMainForm::UpdatePortButtons(bool portClosed)
     ToolbarButton973->setEnabled(!portClosed);
     UploadBtn->setEnabled(!portClosed);
     DownBtn->setEnabled(!portClosed);
-    for (QAction* a : {DownloadItem, UploadItem, ReportItem, Salereport1})
+    for (QAction* a : {DownloadItem, UploadItem, ReportItem, Salereport1, CompareItem})
         a->setEnabled(!portClosed);
 }

@@ -77,6 +77,8 @@ public:
     // Prices from and to spreadsheets, bulk changes, undo.
     QAction *ExportCsvItem, *ImportCsvItem, *UndoItem, *RedoItem, *ChangePricesItem;
     QMenu* EditMenu;
+    // Compare, verify, backup and restore (safetymenu.cpp).
+    QAction *CompareItem, *VerifyItem, *BackupItem, *RestoreBackupItem;
     TableHistory* History = nullptr;
 
     // One printer for the whole run: the key sheet's switch to landscape stays.
@@ -108,6 +110,10 @@ public:
     void ChangePricesClick();
     void UndoClick();
     void RedoClick();
+    void CompareItemClick();
+    void VerifyItemClick();
+    void BackupItemClick();
+    void RestoreBackupItemClick();
     // The merge of a CSV file into the table, as one undo step; a refused
     // import changes nothing. Throws EInOutError when the file cannot be read.
     CsvImport ImportCsvFile(const QString& path, int* changed);
@@ -138,6 +144,9 @@ private:
     // refused cell stops it), and the change becomes one undo step.
     void RunTableCommand(const QString& label, const std::function<void()>& command);
     void BuildEditMenu();
+    void BuildSafetyItems(QMenu* file, QAction* fileAfter, QMenu* comm);
+    // The download's nets from config.ini [Options], in the menu and the commands.
+    void LoadSafetyOptions();
     void UpdateEditItems();
     // A scale command, only while the link is open.
     void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());

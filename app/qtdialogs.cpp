@@ -8,9 +8,9 @@
 namespace {
 const char* const PluFilter = "PLU files(*.KYR)";   // pattern *.KYR
 
-QFileDialog* pluDialog(QWidget* owner, QFileDialog::AcceptMode mode)
+QFileDialog* pluDialog(QWidget* owner, QFileDialog::AcceptMode mode, const QString& dir = QDir::currentPath())
 {
-    auto* d = new QFileDialog(owner, QString(), QDir::currentPath(), QString::fromLatin1(PluFilter));
+    auto* d = new QFileDialog(owner, QString(), dir, QString::fromLatin1(PluFilter));
     d->setAcceptMode(mode);
     d->setDefaultSuffix("KYR");
     d->setOption(QFileDialog::ReadOnly, false);
@@ -55,9 +55,10 @@ void QtDialogs::errorBox(const QString& text)
 }
 
 namespace {
-bool askPluFile(QWidget* owner, QFileDialog::AcceptMode mode, QString* path)
+bool askPluFile(QWidget* owner, QFileDialog::AcceptMode mode, QString* path,
+                const QString& dir = QDir::currentPath())
 {
-    QFileDialog* d = pluDialog(owner, mode);
+    QFileDialog* d = pluDialog(owner, mode, dir);
     const bool ok = d->exec() == QDialog::Accepted && !d->selectedFiles().isEmpty();
     if (ok)
         *path = d->selectedFiles().first();
@@ -67,6 +68,11 @@ bool askPluFile(QWidget* owner, QFileDialog::AcceptMode mode, QString* path)
 } // namespace
 
 bool QtDialogs::openFileName(QString* path) { return askPluFile(Owner, QFileDialog::AcceptOpen, path); }
+
+bool QtDialogs::openFileNameIn(const QString& dir, QString* path)
+{
+    return askPluFile(Owner, QFileDialog::AcceptOpen, path, dir);
+}
 
 bool QtDialogs::saveFileName(QString* path) { return askPluFile(Owner, QFileDialog::AcceptSave, path); }
 

@@ -13,6 +13,7 @@ public:
     void errorBox(const QString& text) override;
     bool openFileName(QString* path) override;
     bool saveFileName(QString* path) override;
+    bool openFileNameIn(const QString& dir, QString* path) override;
     bool csvFileName(bool save, QString* path) override;
     void beep() override;
 

@@ -31,19 +31,6 @@ QString CauseOf(const BusResult& result, int plu = 0)
     return result.cause + QStringLiteral(" at PLU ") + PluKeyName(plu);
 }
 
-// The unit price count of a table price text: value x 10^decimals, halves
-// to even. A text that is no number counts 0.
-QVariant PriceCount(const QByteArray& text, int decimals)
-{
-    double value = 0;
-    if (!regional::parseFloat(text, &value))
-        value = 0;
-    const long double count = RoundHalfEven(static_cast<long double>(value) * std::pow(10.0L, decimals));
-    if (std::isfinite(count) && count < 0x1p63L && count >= -0x1p63L)
-        return QVariant::fromValue<qint64>(static_cast<qint64>(count));
-    return QVariant(double(count));   // no 64-bit form: the encoder writes zeros
-}
-
 // Closes the progress dialog when an exception (a config.ini write) leaves
 // the command while the dialog is still up, so the window is enabled again.
 class ProgressGuard {
@@ -144,6 +131,8 @@ CommandOutcome ScaleCommands::ErrorEnding(int messageIndex, const QString& cause
 
 CommandOutcome ScaleCommands::DownloadItemClick()
 {
+    Differences.clear();
+    LastBackup.clear();
     TIniOptions& options = Wb.Options;
     if (const QString refusal = OutOfRangePrice(Wb); !refusal.isEmpty()) {
         dialogs().messageBox(refusal, Caption, MsgIcon::Error, MsgButtons::Ok);
@@ -159,11 +148,19 @@ CommandOutcome ScaleCommands::DownloadItemClick()
 
     if (const BusResult r = Connect(); !r)
         return fail(mtConnectError, r);
+    if (BackupBeforeDownload) {
+        if (const QString cause = BackupScale(); !cause.isEmpty()) {
+            guard.Release();
+            return ErrorEnding(mtDownloadPLUError, cause);
+        }
+    }
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
         return fail(mtDownloadPLUError, r);
+    ScaleTable sent;
     // The high nibble belongs to the scale: a "Price Dot" above 15 (only a
     // hand-edited config.ini has one) must not overwrite it.
     Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | (options.PriceDot & 0x0F));
+    sent.ModeByte = Bus.Buffer[0];
     if (const BusResult r = Bus.SendCommand(CmdWrite, BankPriceMode, PriceModeAddress, 1); !r)
         return fail(mtDownloadPLUError, r);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
@@ -175,10 +172,8 @@ CommandOutcome ScaleCommands::DownloadItemClick()
     Progress.SetStatus(Text(mtDownloadPLU), false);
     for (int i = 1; i <= PluCount; ++i) {
         Progress.SetCurrent(i);
-        const QVariant count = PriceCount(Wb.Table.cell(colPrice, i), options.PriceDecimal);
-        Bus.Buffer[0] = UnitFlagFor(Wb.Table.PluRecords[i].UnitIndex);
-        int position = 1;
-        Codec.EncodeField(fcBinary, count, Bus.Buffer, sizeof Bus.Buffer, position, 3, 0);
+        sent.Records[size_t(i)] = DownloadRecord(Wb, Codec, i);
+        std::memcpy(Bus.Buffer, sent.Records[size_t(i)].data(), PluRecordLength);
         if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, pluAddress(i), PluRecordLength); !r)
             return fail(mtDownloadPLUError, r, i);
     }
@@ -186,6 +181,12 @@ CommandOutcome ScaleCommands::DownloadItemClick()
     std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
     if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
         return fail(mtDownloadPLUError, r);
+    if (VerifyAfterDownload) {
+        if (std::optional<CommandOutcome> failed = VerifyDownload(sent)) {
+            guard.Release();
+            return *failed;
+        }
+    }
     Progress.SetStatus(Text(mtDisconnect), false);
     if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
         return fail(mtDisconnectError, r);

@@ -1,11 +1,14 @@
 #pragma once
+#include "safetynets.h"
 #include <QByteArray>
 #include <QDate>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class IBusMaster;
 struct BusResult;
@@ -31,7 +34,9 @@ private:
 // progress form and the message boxes instead).
 struct CommandOutcome {
     // Refused: the command sent nothing, because of what the program holds.
-    enum Kind { Succeeded, Failed, Cancelled, NotStarted, Refused } kind = NotStarted;
+    // Differs: it ran, and the scale does not hold what it should
+    // (ScaleCommands::Differences says where).
+    enum Kind { Succeeded, Failed, Cancelled, NotStarted, Refused, Differs } kind = NotStarted;
     QString text;      // success text, or the error text of the failed step
     QString line;      // report file line / Memo2 line that the command added
     QString cause;     // why the failed step failed: the error's second line
@@ -53,6 +58,21 @@ public:
     CommandOutcome UploadItemClick();
     CommandOutcome ReportItemClick();
     CommandOutcome Salereport1Click();
+    // Reads the scale's table with the upload's requests and compares it
+    // with the table; changes nothing. Differs when anything differs.
+    CommandOutcome CompareItemClick();
+
+    // The download's safety nets; off unless the caller turns them on (the
+    // window and the command line take them from config.ini [Options]).
+    // Verify: after the write-back of the unit price, read the table back;
+    // any difference fails the download (Differs, no disconnect). Backup:
+    // after the connect, save the scale's table before anything is written.
+    bool VerifyAfterDownload = false;
+    bool BackupBeforeDownload = false;
+    QString LastBackup;                        // the path the last backup went to
+    QList<PluDifference> Differences;          // of the last compare or verify
+    // The time a backup is named after (tests pin it).
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
 
     // Report file of the current local date: ExeDir() + "yyyymmdd.TXT".
     static QString ReportFileName();
@@ -74,6 +94,10 @@ private:
     // The error ending: error form, wait for OK; nothing after a Cancel.
     CommandOutcome ErrorEnding(int messageIndex, const QString& cause);
     BusResult Connect();
+    // Empty when the backup is saved, else the cause.
+    QString BackupScale();
+    // The error ending when the scale does not hold what was sent.
+    std::optional<CommandOutcome> VerifyDownload(const ScaleTable& sent);
 
     IBusMaster& Bus;
     IProgress& Progress;

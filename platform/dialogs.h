@@ -21,6 +21,12 @@ public:
     // overwriting. False when cancelled.
     virtual bool openFileName(QString* path) = 0;
     virtual bool saveFileName(QString* path) = 0;
+    // The open dialog, starting in `dir` instead of the current directory.
+    virtual bool openFileNameIn(const QString& dir, QString* path)
+    {
+        (void)dir;
+        return openFileName(path);
+    }
     // The same for CSV files (*.csv, default extension csv). Nobody answers
     // where no dialog can be shown.
     virtual bool csvFileName(bool save, QString* path)

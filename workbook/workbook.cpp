@@ -345,6 +345,11 @@ void Workbook::OpenItemClick()
     QString path;
     if (!dialogs().openFileName(&path))
         return;
+    OpenChosenFile(path);
+}
+
+void Workbook::OpenChosenFile(const QString& path)
+{
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     QString notPluFile;
     try {

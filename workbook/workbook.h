@@ -67,6 +67,8 @@ public:
     // A file that is no PLU file is refused and the table stays as it was;
     // prices reset by the load are listed once in a warning.
     void OpenItemClick();
+    // "&Open..." once the file is chosen.
+    void OpenChosenFile(const QString& path);
     // False when the operator cancelled the save dialog (nothing saved).
     bool SaveItemClick();
     bool SaveasItemClick();

@@ -1,6 +1,7 @@
 // Full PLU download through the real engine and port against varlo-scale-sim
 // (a separate process, so this process's CPU time is the program's alone).
-//   bench_download [--sim PATH] [--baud N]...   (default: 9600 and 2400)
+//   bench_download [--sim PATH] [--baud N]... [--verify]   (default: 9600 and 2400)
+// --verify: the download reads the table back before it disconnects.
 #include "../countingbus.h"
 #include "silentdialogs.h"
 #include "exedir.h"
@@ -44,7 +45,7 @@ double CpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-int Run(const QString& simPath, unsigned baud)
+int Run(const QString& simPath, unsigned baud, bool verify)
 {
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -72,6 +73,7 @@ int Run(const QString& simPath, unsigned baud)
     NullProgress progress;
     TVemraencode codec;
     ScaleCommands commands(bus, progress, wb, codec);
+    commands.VerifyAfterDownload = verify;
 
     QElapsedTimer wall;
     const double cpu0 = CpuSeconds();
@@ -89,9 +91,9 @@ int Run(const QString& simPath, unsigned baud)
         return 1;
     }
     const double wire = double(bus.Sent + bus.Received) * 10 / baud;
-    std::printf("download %5u bit/s: %d requests, %lld+%lld bytes, elapsed %.3f s, wire %.3f s, "
+    std::printf("%s %5u bit/s: %d requests, %lld+%lld bytes, elapsed %.3f s, wire %.3f s, "
                 "elapsed/wire %.3f, cpu/wall %.3f\n",
-                baud, bus.Requests, bus.Sent, bus.Received, elapsed, wire, elapsed / wire, cpu / elapsed);
+                verify ? "verified download" : "download", baud, bus.Requests, bus.Sent, bus.Received, elapsed, wire, elapsed / wire, cpu / elapsed);
     return 0;
 }
 
@@ -104,14 +106,17 @@ int main(int argc, char** argv)
     setDialogs(&dialogs);
     QString simPath = QStringLiteral(VARLO_SCALE_SIM);
     QList<unsigned> bauds;
+    bool verify = false;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--sim" && i + 1 < args.size())
             simPath = args[++i];
         else if (args[i] == "--baud" && i + 1 < args.size())
             bauds << args[++i].toUInt();
+        else if (args[i] == "--verify")
+            verify = true;
         else {
-            std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]...\n");
+            std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]... [--verify]\n");
             return 2;
         }
     }
@@ -119,6 +124,6 @@ int main(int argc, char** argv)
         bauds = {9600, 2400};
     int status = 0;
     for (unsigned baud : bauds)
-        status = qMax(status, Run(simPath, baud));
+        status = qMax(status, Run(simPath, baud, verify));
     return status;
 }

@@ -241,7 +241,8 @@ RunResult downloadRun(const Config& cfg, std::mt19937& rng, std::uint32_t seed, 
     clean.stop();
     if (r.status != 0)
         return {Ending::Other, "the fault-free download ended with " + std::to_string(r.status)};
-    if (c.status == 1)
+    // 3: the read-back after the download found the scale holding other bytes.
+    if (c.status == 1 || c.status == 3)
         return {Ending::Failed, {}};
     if (c.status != 0)
         return {Ending::Other, "ended with status " + std::to_string(c.status)};

@@ -178,7 +178,8 @@ TEST_P(CliDownload, WritesEveryPluAndThePriceMode)
     WriteFile(File("PRICES.KYR"), DownloadFixture());
     auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
 
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+    // The frames of the download itself: no read-back after it.
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--no-verify"});
     EXPECT_EQ(r.status, 0) << S(r.err);
     EXPECT_EQ(S(r.out), "Download PLU OK!\n");
     EXPECT_EQ(S(r.err), "") << "no progress output when stderr is no terminal";
@@ -507,7 +508,7 @@ TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
         const char* out;       // stdout starts with it
     } cases[] = {
         {ManagerPath(), {"download", "--port", sim->Path, "--home", Home.path()}, ScriptEnvironment(), 2,
-         "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] | upload", ""},
+         "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] [--verify", ""},
         {ManagerPath(), {"export", File("PRICES.KYR"), "--port", sim->Path}, ScriptEnvironment(), 2,
          "--port is not used by export: it opens no port\nusage: varlo-manager export", ""},
         {"/bin/sh", {"-c", raw, "sh", ManagerPath(), sim->Path, Home.path()}, ScriptEnvironment(), 2,
@@ -865,7 +866,7 @@ TEST_F(Cli, DownloadRefusesBadFilesUnlessForced)
 
     // Forced: the reset rows go out as 0, the list stays on stderr.
     WriteFile(File("BAD.KYR"), resetFile);
-    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", sim->Path});
+    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", sim->Path, "--no-verify"});
     EXPECT_EQ(r.status, 0) << S(r.err);
     EXPECT_EQ(S(r.out), "Download PLU OK!\n");
     EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
@@ -957,4 +958,170 @@ TEST(CliFiles, ExitStatusOutputAndFiles)
     home.write("in.csv", "Key;Unit Price;Name\nU70;2;Nut\n");
     EXPECT_EQ(RunManager({"import", "in.csv", "new.KYR"}, home.path()).status, 0);
     EXPECT_EQ(home.read("new.KYR"), table({}, 0).replace(76 * 27, 27, PluLine("2.00", "Nut", "kg")));
+}
+
+// ------------------------------------------------------------ compare, verify, backup
+
+namespace {
+
+// The demo scale's prices of M1, U1 and U2 (hundredths).
+constexpr const char* DemoM1 = "1.50";
+constexpr const char* DemoU1 = "6.75";
+constexpr const char* DemoU2 = "3.20";
+
+bool WritesOnlyTheUnitPrice(const Dump& d)
+{
+    for (const QByteArray& frame : d.requests)
+        if (!frame.isEmpty() && uint8_t(frame[0]) == 0x77 && !Hex(frame).startsWith("77 F9 00 00 04"))
+            return false;
+    return true;
+}
+
+QStringList BackupFiles(const QString& home)
+{
+    return QDir(home + "backups").entryList({"*.KYR"}, QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+TEST_F(Cli, CompareNamesEachDifferenceAndEndsWithThree)
+{
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    ASSERT_EQ(Run({"upload", File("SCALE.KYR"), "--port", sim->Path}).status, 0);
+
+    const Result same = Run({"compare", File("SCALE.KYR"), "--port", sim->Path});
+    EXPECT_EQ(same.status, 0) << S(same.err);
+    EXPECT_EQ(S(same.out), "");
+    EXPECT_EQ(S(same.err), "");
+
+    QByteArray file = ReadFile(File("SCALE.KYR"));
+    file.replace(0, 8, "   99.99");                           // M1's price
+    QList<QByteArray> lines = file.split('\n');
+    lines[7].replace("\tkg\r", "\tg\r");                       // U1's unit
+    WriteFile(File("CHANGED.KYR"), lines.join('\n'));
+    WriteFile(File("config.ini"), ConfigFor(11, "99999.99", 2));
+    const Result r = Run({"compare", File("CHANGED.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 3) << S(r.err);
+    EXPECT_EQ(S(r.out), std::string("mode\t11\t3\n") + "M1\t99.99 kg\t" + DemoM1 + " kg\n" + "U1\t" + DemoU1
+                            + " g\t" + DemoU1 + " kg\n");
+    EXPECT_EQ(S(r.err), "");
+    EXPECT_EQ(ReadFile(File("config.ini")), ConfigFor(11, "99999.99", 2)) << "the scale's mode is not taken over";
+
+    const Dump d = sim->Stop();
+    EXPECT_TRUE(WritesOnlyTheUnitPrice(d));
+    EXPECT_EQ(S(Hex(d.priceMode)), "03");
+}
+
+TEST_F(Cli, VerifyCatchesAWriteTheScaleAcknowledgedButDidNotKeep)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    {
+        auto sim = StartSim({"--demo"});
+        ASSERT_FALSE(sim->Path.isEmpty());
+        const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+        EXPECT_EQ(r.status, 0) << S(r.err);
+        EXPECT_EQ(S(r.out), "Download PLU OK!\n");
+        const Dump d = sim->Stop();
+        EXPECT_EQ(d.requests.size(), 84 + 78) << "read back by default";
+        EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
+    }
+    auto sim = StartSim({"--demo", "--fault", "ackonly@addr=00E4"});   // U2
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 3) << S(r.err);
+    EXPECT_EQ(S(r.out), "");
+    EXPECT_EQ(S(r.err), std::string("Download PLU...Error!\nU2: sent 99.99, the scale holds ") + DemoU2 + "\n"
+                            + "U2\t99.99 kg\t" + DemoU2 + " kg\n");
+    const Dump d = sim->Stop();
+    EXPECT_FALSE(d.sawCommand(0x33)) << "no disconnect after a failed verify";
+}
+
+TEST_F(Cli, BackupHoldsTheScalesTableBeforeTheFirstWrite)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    // Every write refused: what the backup read is still the untouched scale.
+    auto sim = StartSim({"--demo", "--fault", "aa@cmd=77,count=always"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup"});
+    EXPECT_EQ(r.status, 1);
+    const QStringList backups = BackupFiles(Home.path());
+    ASSERT_EQ(backups.size(), 1);
+    EXPECT_TRUE(backups[0].endsWith("-mode3.KYR")) << S(backups[0]);
+    const Dump refused = sim->Stop();
+    // The same demo scale, untouched, read by an upload.
+    auto untouched = StartSim({"--demo"});
+    const Result up = Run({"upload", File("UP.KYR"), "--port", untouched->Path});
+    ASSERT_EQ(up.status, 0) << S(up.err);
+    const Dump fresh = untouched->Stop();
+    for (int i = 1; i <= 77; ++i)
+        EXPECT_EQ(refused.plu(i), fresh.plu(i)) << "the refused writes changed nothing";
+
+    const QList<QByteArray> saved = ReadFile(File("backups/" + backups[0])).split('\n');
+    const QList<QByteArray> uploaded = ReadFile(File("UP.KYR")).split('\n');
+    ASSERT_EQ(saved.size(), 78);
+    for (int i = 0; i < 77; ++i) {
+        const QList<QByteArray> b = saved[i].split('\t'), u = uploaded[i].split('\t');
+        ASSERT_EQ(b.size(), 3) << i;
+        EXPECT_EQ(S(b[0]), S(u[0])) << "price of line " << i + 1;
+        EXPECT_EQ(S(b[2]), S(u[2])) << "unit of line " << i + 1;
+        EXPECT_EQ(S(b[1].trimmed()), "Item " + std::to_string(i + 1)) << "names from the table";
+    }
+}
+
+TEST_F(Cli, ABackupThatCannotBeSavedStopsTheDownloadBeforeAnyWrite)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    WriteFile(File("backups"), "a file where the folder should be\n");
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.err.startsWith("Download PLU...Error!\nthe backup could not be saved: Cannot make the backup folder "))
+        << S(r.err);
+    const Dump d = sim->Stop();
+    EXPECT_FALSE(d.sawCommand(0x77)) << "nothing written to the scale";
+}
+
+TEST_F(Cli, TheNewestHundredBackupsAreKept)
+{
+    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    QDir().mkpath(File("backups"));
+    for (int k = 0; k < 100; ++k)
+        WriteFile(File(QStringLiteral("backups/20000101-00%1%2-mode3.KYR")
+                           .arg(k / 60, 2, 10, QChar('0')).arg(k % 60, 2, 10, QChar('0'))), "old\r\n");
+    auto sim = StartSim({"--demo"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup", "--no-verify"});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    const QStringList backups = BackupFiles(Home.path());
+    EXPECT_EQ(backups.size(), 100);
+    EXPECT_FALSE(backups.contains("20000101-000000-mode3.KYR"));
+    EXPECT_TRUE(backups.contains("20000101-000001-mode3.KYR"));
+    EXPECT_FALSE(backups.last().startsWith("2000")) << "the new one";
+    const Dump d = sim->Stop();
+    EXPECT_EQ(d.requests.size(), 84 + 78) << "backup read, then the download";
+}
+
+TEST_F(Cli, DownloadOfABackupTakesOverTheModeOfItsName)
+{
+    QDir().mkpath(File("backups"));
+    WriteFile(File("backups/20240305-140709-mode7.KYR"), PluLine("1.234", "Apple", "kg"));
+    auto sim = StartSim({"--demo", "--price-mode", "A3"});
+    ASSERT_FALSE(sim->Path.isEmpty());
+    const Result r = Run({"download", File("backups/20240305-140709-mode7.KYR"), "--port", sim->Path});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_TRUE(ReadFile(File("config.ini")).contains("Price Dot=7\r\n"));
+    const Dump d = sim->Stop();
+    EXPECT_EQ(S(Hex(d.priceMode)), "A7");
+    EXPECT_EQ(S(Hex(d.plu(1))), "00 00 04 D2");
+}
+
+TEST_F(Cli, SafetyOptionsBelongToDownload)
+{
+    for (const char* option : {"--verify", "--no-verify", "--backup"}) {
+        const Result r = Run({"upload", File("X.KYR"), option});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.startsWith("--verify, --no-verify and --backup belong to download\nusage:")) << S(r.err);
+    }
 }

@@ -31,8 +31,8 @@ void expectBadUsage(const BadCase& c, const QString& usage)
 TEST(CliArgs, UsageTextsAreTheContracts)
 {
     EXPECT_EQ(S(commandUsage()),
-              "usage: varlo-manager {download FILE.KYR [--force] | upload FILE.KYR | report | values} "
-              "[--port NAME] [--baud N] [--home DIR]\n"
+              "usage: varlo-manager {download FILE.KYR [--force] [--verify | --no-verify] [--backup] "
+              "| upload FILE.KYR | compare FILE.KYR | report | values} [--port NAME] [--baud N] [--home DIR]\n"
               "       varlo-manager ports [--home DIR]\n"
               "       varlo-manager export FILE.KYR [OUT.csv] [--separator ,|;|tab]\n"
               "       varlo-manager import IN.csv FILE.KYR\n"
@@ -225,4 +225,23 @@ TEST(CliArgs, PortsCommand)
                              BadCase{{"ports", "--home"}, "--home needs a value"},
                              BadCase{{"ports", "--home", ""}, "--home needs a value"}})
         expectBadUsage(c, usage);
+}
+
+TEST(CliArgs, SafetyNetsOfTheDownload)
+{
+    CliOptions o = parse({"download", "P.KYR", "--no-verify", "--backup"});
+    EXPECT_EQ(o.mode, CliOptions::Command);
+    EXPECT_EQ(o.verify, std::optional<bool>(false));
+    EXPECT_TRUE(o.backup);
+    EXPECT_EQ(parse({"download", "P.KYR", "--verify"}).verify, std::optional<bool>(true));
+    EXPECT_FALSE(parse({"download", "P.KYR"}).verify.has_value());
+    o = parse({"compare", "P.KYR", "--port", "COM2"});
+    EXPECT_EQ(o.mode, CliOptions::Command);
+    EXPECT_EQ(S(o.command), "compare");
+    EXPECT_EQ(exitStatus(CliOutcome::Differs), 3);
+    for (const BadCase& c : {BadCase{{"compare"}, "compare needs a PLU file"},
+                             BadCase{{"upload", "P.KYR", "--verify"}, "--verify, --no-verify and --backup belong to download"},
+                             BadCase{{"compare", "P.KYR", "--backup"}, "--verify, --no-verify and --backup belong to download"},
+                             BadCase{{"report", "--no-verify"}, "--verify, --no-verify and --backup belong to download"}})
+        expectBadUsage(c, commandUsage() + '\n');
 }

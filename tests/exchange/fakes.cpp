@@ -58,7 +58,7 @@ BusResult FakeScaleBus::SendCommand(uint8_t command, uint8_t bank, uint16_t addr
             return {BusFailure::BadFrame, {}, "short frame"};
         return {BusFailure::None, AllValuesFrame.left(kyr::MaxReply), {}};
     }
-    if (command == kyr::CmdWrite)
+    if (command == kyr::CmdWrite && !(bank == kyr::BankPlu && IgnoredPluWrites.contains(address)))
         SetMem(bank, address, r.data);
     return {};
 }

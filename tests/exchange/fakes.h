@@ -45,6 +45,8 @@ public:
     std::function<void()> OnCancelPressed;   // what the dialog's Cancel does
     QByteArray AllValuesFrame;          // STX ... ETX; fewer than 20 bytes is a protocol error
     int Cancels = 0;
+    // Writes to these bank 0xF9 addresses are acknowledged but not stored.
+    QList<uint16_t> IgnoredPluWrites;
 
 private:
     // The failure of request n, if it is to fail; runs the Cancel press when scripted.

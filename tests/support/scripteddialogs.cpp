@@ -12,6 +12,12 @@ MsgResult ScriptedDialogs::messageBox(const QString& text, const QString& captio
 
 void ScriptedDialogs::errorBox(const QString& text) { Errors.append(text); }
 
+bool ScriptedDialogs::openFileNameIn(const QString& dir, QString* path)
+{
+    OpenDir = dir;
+    return openFileName(path);
+}
+
 bool ScriptedDialogs::openFileName(QString* path)
 {
     ++OpenAsked;

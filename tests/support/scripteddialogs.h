@@ -30,6 +30,9 @@ public:
                          MsgButtons buttons) override;
     void errorBox(const QString& text) override;
     bool openFileName(QString* path) override;
+    // Records the folder, then answers as openFileName.
+    bool openFileNameIn(const QString& dir, QString* path) override;
+    QString OpenDir;             // the folder the last openFileNameIn started in
     bool saveFileName(QString* path) override;
     bool csvFileName(bool save, QString* path) override;
     void beep() override;
