@@ -1,4 +1,5 @@
 #include "comm.h"
+#include "receivequeue.h"
 #include "portinfo.h"
 #include <QFile>
 #include <QRegularExpression>
@@ -26,11 +27,7 @@
 
 namespace {
 
-constexpr size_t MaxChunk = 2048;
-// Received bytes the owner has not taken yet; beyond this the newest are
-// dropped, so a device that never stops talking cannot fill the memory
-// while the owner's thread is busy.
-constexpr size_t MaxPending = 64 * 1024;
+constexpr size_t MaxChunk = ReceiveQueue::MaxChunk;
 
 QString Reason(const QString& path, int err)
 {
@@ -140,10 +137,7 @@ struct TComm::PortSession {
     int running = 0;
     std::latch started{2};          // both threads run at their priority
 
-    std::mutex rxMutex;             // guards the received bytes not yet taken
-    std::deque<std::pair<uint64_t, QByteArray>> rxPending;
-    size_t rxPendingBytes = 0;
-    bool rxPosted = false;          // a notice to take them is on its way
+    ReceiveQueue received;          // from the reader to the owner
 
     std::thread reader, writer;
 
@@ -398,40 +392,17 @@ void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const Lin
 // Queues a chunk for the owner; true when the owner must be told.
 bool TComm::QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp)
 {
-    std::lock_guard lock(s->rxMutex);
-    const size_t room = MaxPending - s->rxPendingBytes;
-    const size_t kept = std::min(room, chunk.size());
-    Dropped.fetch_add(chunk.size() - kept);
-    if (kept > 0) {
-        const QByteArray bytes(reinterpret_cast<const char*>(chunk.data()), qsizetype(kept));
-        if (!s->rxPending.empty() && s->rxPending.back().first == stamp &&
-            size_t(s->rxPending.back().second.size()) + kept <= MaxChunk)
-            s->rxPending.back().second += bytes;
-        else
-            s->rxPending.emplace_back(stamp, bytes);
-        s->rxPendingBytes += kept;
-    }
-    if (s->rxPosted || s->rxPending.empty())
-        return false;
-    s->rxPosted = true;
-    return true;
+    uint64_t dropped = 0;
+    const bool tell = s->received.push(reinterpret_cast<const char*>(chunk.data()), chunk.size(), stamp, &dropped);
+    Dropped.fetch_add(dropped);
+    return tell;
 }
 
 void TComm::DeliverReceived()
 {
-    std::deque<std::pair<uint64_t, QByteArray>> taken;
-    {
-        std::lock_guard lock(Session->rxMutex);
-        taken.swap(Session->rxPending);
-        Session->rxPendingBytes = 0;
-        Session->rxPosted = false;
-    }
     const uint64_t gen = Session->generation;
-    for (const auto& [seen, bytes] : taken) {
-        if (!Session || Session->generation != gen || !OnReceiveData)
-            return;   // closed by a handler: the rest is not for anyone
-        OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), seen);
-    }
+    ReceiveQueue::deliver(
+        Session->received.take(), [this, gen] { return Session && Session->generation == gen; }, OnReceiveData);
 }
 
 void TComm::ExpectReply(int bytes) { Awaited.expect(WriteSeq + 1, bytes); }

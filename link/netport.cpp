@@ -1,4 +1,5 @@
 #include "netport.h"
+#include "receivequeue.h"
 #include "comm.h"
 #include "rfc2217.h"
 #include <QRegularExpression>
@@ -22,8 +23,7 @@
 
 namespace {
 
-constexpr size_t MaxChunk = 2048;           // as the serial port hands them on
-constexpr size_t MaxPending = 64 * 1024;    // received bytes the owner has not taken
+constexpr size_t MaxChunk = ReceiveQueue::MaxChunk;   // as the serial port hands them on
 constexpr int AckPollMs = 1;                // how often the drain looks at the send queue
 constexpr int AckGiveUpMs = 2000;           // a peer that acknowledges nothing: drained anyway
 
@@ -108,10 +108,7 @@ struct TNetPort::NetSession {
     std::deque<std::pair<uint64_t, QByteArray>> queue;
     bool closing = false;
 
-    std::mutex rxMutex;
-    std::deque<std::pair<uint64_t, QByteArray>> rxPending;
-    size_t rxPendingBytes = 0;
-    bool rxPosted = false;
+    ReceiveQueue received;
 
     std::thread reader, writer;
 };
@@ -391,37 +388,15 @@ void TNetPort::PostHangup(NetSession* s)
 
 bool TNetPort::QueueReceived(NetSession* s, const QByteArray& chunk, uint64_t stamp)
 {
-    std::lock_guard lock(s->rxMutex);
-    const size_t kept = std::min(MaxPending - s->rxPendingBytes, size_t(chunk.size()));
-    if (kept > 0) {
-        if (!s->rxPending.empty() && s->rxPending.back().first == stamp &&
-            size_t(s->rxPending.back().second.size()) + kept <= MaxChunk)
-            s->rxPending.back().second += chunk.left(qsizetype(kept));
-        else
-            s->rxPending.emplace_back(stamp, chunk.left(qsizetype(kept)));
-        s->rxPendingBytes += kept;
-    }
-    if (s->rxPosted || s->rxPending.empty())
-        return false;
-    s->rxPosted = true;
-    return true;
+    uint64_t dropped = 0;
+    return s->received.push(chunk.constData(), size_t(chunk.size()), stamp, &dropped);
 }
 
 void TNetPort::DeliverReceived()
 {
-    std::deque<std::pair<uint64_t, QByteArray>> taken;
-    {
-        std::lock_guard lock(Session->rxMutex);
-        taken.swap(Session->rxPending);
-        Session->rxPendingBytes = 0;
-        Session->rxPosted = false;
-    }
     const uint64_t gen = Session->generation;
-    for (const auto& [seen, bytes] : taken) {
-        if (!Session || Session->generation != gen || !OnReceiveData)
-            return;   // closed by a handler
-        OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), seen);
-    }
+    ReceiveQueue::deliver(
+        Session->received.take(), [this, gen] { return Session && Session->generation == gen; }, OnReceiveData);
 }
 
 // Like the serial reader: a burst is handed on once the line has been quiet
