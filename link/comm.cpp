@@ -1,4 +1,5 @@
 #include "comm.h"
+#include "ownerpost.h"
 #include "receivequeue.h"
 #include "portinfo.h"
 #include <QFile>
@@ -337,27 +338,11 @@ void TComm::ApplyTimeouts()
     Session->quietMs = static_cast<int>(qMin<uint32_t>(FReadIntervalTimeout, 60000));
 }
 
-void TComm::Post(PortSession* s, std::function<void()> fn)
-{
-    const uint64_t gen = s->generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, gen, fn = std::move(fn)] {
-            if (Session && Session->generation == gen)
-                fn();
-        },
-        Qt::QueuedConnection);
-}
+uint64_t TComm::sessionGeneration() const { return Session ? Session->generation : 0; }
 
-void TComm::PostHangup(PortSession* s)
-{
-    if (s->stopping)
-        return;
-    Post(s, [this] {
-        if (OnRequestHangup)
-            OnRequestHangup();
-    });
-}
+void TComm::Post(PortSession* s, std::function<void()> fn) { postToOwner(this, s->generation, std::move(fn)); }
+
+void TComm::PostHangup(PortSession* s) { postHangupToOwner(this, s->generation, s->stopping); }
 
 void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now)
 {

@@ -1,4 +1,5 @@
 #include "netport.h"
+#include "ownerpost.h"
 #include "receivequeue.h"
 #include "comm.h"
 #include "rfc2217.h"
@@ -364,27 +365,11 @@ void TNetPort::SetReadIntervalTimeout(uint32_t ms)
         Session->quietMs = int(qMin<uint32_t>(ms, 60000));
 }
 
-void TNetPort::Post(NetSession* s, std::function<void()> fn)
-{
-    const uint64_t gen = s->generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, gen, fn = std::move(fn)] {
-            if (Session && Session->generation == gen)
-                fn();
-        },
-        Qt::QueuedConnection);
-}
+uint64_t TNetPort::sessionGeneration() const { return Session ? Session->generation : 0; }
 
-void TNetPort::PostHangup(NetSession* s)
-{
-    if (s->stopping)
-        return;
-    Post(s, [this] {
-        if (OnRequestHangup)
-            OnRequestHangup();
-    });
-}
+void TNetPort::Post(NetSession* s, std::function<void()> fn) { postToOwner(this, s->generation, std::move(fn)); }
+
+void TNetPort::PostHangup(NetSession* s) { postHangupToOwner(this, s->generation, s->stopping); }
 
 bool TNetPort::QueueReceived(NetSession* s, const QByteArray& chunk, uint64_t stamp)
 {

@@ -41,6 +41,8 @@ public:
     bool isOpen() const override { return Session != nullptr; }
     bool WriteData(const uint8_t* data, uint16_t count) override;
     uint64_t WriteSequence() const override { return WriteSeq; }
+    // Numbers the opens from 1; 0 while closed. Notices of an earlier open are dropped.
+    uint64_t sessionGeneration() const;
     void ExpectReply(int bytes) override { Awaited.expect(WriteSeq + 1, bytes); }
 
     void SetCommName(const QString& name) override { FCommName = name; }
