@@ -79,15 +79,18 @@ long long parseNumber(std::string_view text, int base, long long max, const char
     return v;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    using namespace varlo::sim;
-    Options options;
+struct Args {
+    varlo::sim::Options options;
     bool demo = false, stdinControl = false;
     std::string dumpFile;
+};
 
+// The options; --help prints the usage and ends the program.
+Args parseArgs(int argc, char** argv)
+{
+    using namespace varlo::sim;
+    Args a;
+    Options& options = a.options;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         auto value = [&]() -> std::string_view {
@@ -97,7 +100,7 @@ int main(int argc, char** argv)
         };
         if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
-            return 0;
+            std::exit(0);
         } else if (arg == "--baud") {
             options.baud = static_cast<unsigned>(parseNumber(value(), 10, 4000000, "baud rate"));
         } else if (arg == "--latency") {
@@ -120,17 +123,29 @@ int main(int argc, char** argv)
                 usageError(e.what());
             }
         } else if (arg == "--demo") {
-            demo = true;
+            a.demo = true;
         } else if (arg == "--dump") {
-            dumpFile = value();
+            a.dumpFile = value();
         } else if (arg == "--stdin-control") {
-            stdinControl = true;
+            a.stdinControl = true;
         } else if (arg == "--seed") {
             options.seed = static_cast<std::uint32_t>(parseNumber(value(), 10, 0xFFFFFFFF, "seed"));
         } else {
             usageError("unknown option \"" + std::string(arg) + "\"");
         }
     }
+    return a;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace varlo::sim;
+    const Args args = parseArgs(argc, argv);
+    const bool demo = args.demo, stdinControl = args.stdinControl;
+    const std::string& dumpFile = args.dumpFile;
+    const Options& options = args.options;
 
     // Blocked before the worker starts so that only signalfd sees them.
     sigset_t stopSignals;
