@@ -2,6 +2,7 @@
 // varlo-scale-sim, over the pty and through ser2net, one after the other in
 // one run. The device server must cost no more than 5 % over the pty.
 //   bench_ser2net [--sim PATH] [--rounds N] [--chardelay: keep the server's default batching]
+#include "loopback.h"
 #include "../countingbus.h"
 #include "dialogs.h"
 #include "exedir.h"
@@ -51,19 +52,6 @@ public:
 
 
 double WireSeconds = 0;
-
-uint16_t FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 // Seconds one download takes on `port`; negative when it failed.
 double Download(const QString& port)
@@ -129,7 +117,7 @@ int main(int argc, char** argv)
     const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
 
     QTemporaryDir dir;
-    const uint16_t raw = FreePort(), telnet = FreePort();
+    const uint16_t raw = FreeLoopbackPort(), telnet = FreeLoopbackPort();
     QFile cfg(dir.filePath("ser2net.yaml"));
     cfg.open(QIODevice::WriteOnly);
     // As a shop sets a device server up for a request-reply device: nodelay

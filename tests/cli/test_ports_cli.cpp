@@ -1,6 +1,7 @@
 // varlo-manager ports, and each way a port cannot be opened with the fix it
 // names, as an ordinary user meets them (the suite runs as root, so those
 // cases run the program as nobody).
+#include "loopback.h"
 #include "testdirs.h"
 #include <QFile>
 #include <QProcess>
@@ -183,14 +184,7 @@ TEST_F(PortsCommand, OpenFailuresNameTheFix)
     pty.releaseHolder();
 
     // Missing, not a serial device, nothing listening on the network.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
+    const uint16_t closedPort = FreeLoopbackPort();
     struct Case {
         QString port;
         const char* first;
@@ -199,7 +193,7 @@ TEST_F(PortsCommand, OpenFailuresNameTheFix)
     const Case cases[] = {
         {"/dev/varlo-gone", "Error opening serial port", "/dev/varlo-gone is gone; "},
         {"/dev/null", "Cannot setup comm buffer", "(not a serial device)"},
-        {QString("tcp://127.0.0.1:%1").arg(ntohs(a.sin_port)), "Error opening serial port",
+        {QString("tcp://127.0.0.1:%1").arg(closedPort), "Error opening serial port",
          "connection refused; nothing listens on port"},
     };
     for (const Case& c : cases) {

@@ -1,6 +1,7 @@
 // The scale commands through a real serial device server (ser2net) in raw
 // TCP and in Telnet COM port mode, against the simulated scale on a pty:
 // byte for byte what the same command does over the pty itself.
+#include "loopback.h"
 #include "comm.h"
 #include "fakes.h"
 #include "inioptions.h"
@@ -31,19 +32,6 @@
 namespace {
 
 using varlo::sim::ScaleSim;
-
-uint16_t FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 bool Listening(uint16_t port)
 {
