@@ -193,7 +193,7 @@ TEST_F(Installed, DataDirectoryThatCannotBeMadeEndsWithItsNameAndWhatToDo)
 
 TEST_F(Installed, BashCompletionOffersCommandsOptionsFilesAndPorts)
 {
-    for (const char* name : {"A.KYR", "b.kyr", "notes.txt"}) {
+    for (const char* name : {"A.KYR", "b.kyr", "notes.txt", "c.csv"}) {
         QFile f(W(name));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
@@ -203,10 +203,15 @@ TEST_F(Installed, BashCompletionOffersCommandsOptionsFilesAndPorts)
         QString expected;    // sorted, space-separated
     };
     const QList<Case> cases{
-        {{""}, "download report upload values"},
+        {{""}, "compare download export import ports report reprice upload values"},
         {{"up"}, "upload"},
         {{"--b"}, "--baud"},
         {{"--"}, "--baud --demo --demo-fault --help --home --port --version"},
+        {{"download", "A.KYR", "--"}, "--backup --baud --force --home --no-verify --port --verify"},
+        {{"reprice", "A.KYR", "--p"}, "--percent"},
+        {{"import", ""}, "c.csv sub"},
+        {{"import", "c.csv", ""}, "A.KYR b.kyr sub"},
+        {{"export", "A.KYR", "--separator", ""}, ", ; tab"},
         {{"values", "--baud", ""}, "2400 9600"},
         {{"download", ""}, "A.KYR b.kyr sub"},
         {{"--home", "sub", "upload", ""}, "A.KYR b.kyr sub"},
