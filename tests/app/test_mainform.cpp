@@ -980,3 +980,59 @@ TEST_F(UndoWindow, ARefusedImportChangesNothingAndLeavesNoStep)
     EXPECT_FALSE(form->UndoItem->isEnabled());
     EXPECT_FALSE(form->Wb.Modified);
 }
+
+// ---------------------------------------------------------------- compare and the safety options
+
+#include "safetymenu.h"
+
+TEST_F(WindowWithScale, CompareShowsTheDifferencesAndChangesNothing)
+{
+    openWithScale();
+    scale->setPlu(3, {0, 1234});   // M3: 12.34 kg in the scale
+    form->UploadItemClick();
+    ASSERT_EQ(cell(colPrice, 3), "12.34");
+    dialogs.Boxes.clear();
+
+    form->CompareItem->trigger();
+    ASSERT_EQ(dialogs.Boxes.size(), 1);
+    EXPECT_EQ(dialogs.Boxes[0].text, "The scale holds the table.");
+
+    form->Wb.Table.setCell(colPrice, 3, "9.99");   // as an accepted edit leaves it
+    const QByteArray tableBefore = cell(colPrice, 3), iniBefore = home.read("config.ini");
+    QStringList rowShown;
+    QTimer poll;   // the dialog comes after the transfer's own waits
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<CompareDialog*>(w); box && box->isVisible()) {
+                poll.stop();
+                for (int c = 0; c < box->DifferenceGrid->columnCount(); ++c)
+                    rowShown << box->DifferenceGrid->item(0, c)->text();
+                EXPECT_EQ(box->DifferenceGrid->rowCount(), 1);
+                box->accept();
+            }
+    });
+    poll.start(20);
+    form->CompareItem->trigger();
+    poll.stop();
+    EXPECT_EQ(rowShown, QStringList({"M3", "9.99", "kg", "12.34", "kg"}));
+    EXPECT_EQ(cell(colPrice, 3), tableBefore);
+    EXPECT_EQ(home.read("config.ini"), iniBefore);
+    EXPECT_EQ(scale->plu(3), (varlo::sim::PluRecord{0, 1234}));
+}
+
+TEST_F(Window, SafetyOptionsAreKeptInTheSettings)
+{
+    open();
+    EXPECT_TRUE(form->VerifyItem->isChecked()) << "verify is on until the operator turns it off";
+    EXPECT_FALSE(form->BackupItem->isChecked());
+    form->VerifyItem->trigger();
+    form->BackupItem->trigger();
+    const QByteArray ini = home.read("config.ini");
+    EXPECT_TRUE(ini.contains("[Options]")) << ini.constData();
+    EXPECT_TRUE(ini.contains("Verify after download=0")) << ini.constData();
+    EXPECT_TRUE(ini.contains("Backup before download=1")) << ini.constData();
+    TearDown();
+    open();
+    EXPECT_FALSE(form->VerifyItem->isChecked());
+    EXPECT_TRUE(form->BackupItem->isChecked());
+}
