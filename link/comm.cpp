@@ -1,5 +1,6 @@
 #include "comm.h"
 #include "ownerpost.h"
+#include "iosession.h"
 #include "receivequeue.h"
 #include "portinfo.h"
 #include <QFile>
@@ -118,29 +119,14 @@ void RaiseThisThread(int steps)
 } // namespace
 
 // What the window thread shares with the reader and the writer of one open.
-struct TComm::PortSession {
-    int fd = -1;
-    int wake = -1;                  // eventfd: both threads finish once it is signalled
-    uint64_t generation = 0;
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> writerEnded{false};
-    std::atomic<int> quietMs{1};    // the line is quiet after this long without a byte
+struct TComm::PortSession : IoSession {
     std::atomic<bool> dropNulls{false};
     std::function<bool(int, LineCounters&)> lineCounters;   // fixed while open
-
-    std::mutex mutex;               // guards queue and closing
-    std::condition_variable queued;
-    std::deque<std::pair<uint64_t, QByteArray>> queue;
-    bool closing = false;
 
     std::mutex doneMutex;
     std::condition_variable doneCv;
     int running = 0;
     std::latch started{2};          // both threads run at their priority
-
-    ReceiveQueue received;          // from the reader to the owner
-
-    std::thread reader, writer;
 
     void finished()
     {
@@ -232,14 +218,7 @@ void TComm::ClosePort()
 void TComm::StopSession()
 {
     PortSession* s = Session.get();
-    s->stopping = true;
-    {
-        std::lock_guard lock(s->mutex);
-        s->closing = true;
-    }
-    s->queued.notify_all();
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(s->wake, &one, sizeof one);
+    s->signalStop();
     // Discard what is pending; this also frees a writer waiting in tcdrain
     // behind a stopped flow control.
     ::tcflush(s->fd, TCIOFLUSH);

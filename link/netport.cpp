@@ -1,5 +1,6 @@
 #include "netport.h"
 #include "ownerpost.h"
+#include "iosession.h"
 #include "receivequeue.h"
 #include "comm.h"
 #include "rfc2217.h"
@@ -90,28 +91,12 @@ std::optional<NetAddress> ParseNetAddress(const QString& name, QString* why)
 }
 
 // What the reader and the writer of one connection share with the owner.
-struct TNetPort::NetSession {
-    int fd = -1;
-    int wake = -1;
-    uint64_t generation = 0;
+// Its write queue also carries Telnet answers and settings, as blocks
+// numbered 0: they are no writes of the engine's.
+struct TNetPort::NetSession : IoSession {
     bool telnet = false;
-    std::atomic<bool> stopping{false};
-    std::atomic<bool> writerEnded{false};
-    std::atomic<int> quietMs{1};
-
     std::mutex codecMutex;   // the reader feeds it, the owner changes the settings
     Rfc2217Codec codec;
-
-    std::mutex mutex;        // guards queue and closing
-    std::condition_variable queued;
-    // Block number and bytes as they go on the wire; 0: a Telnet answer or
-    // setting, which is no write of the engine's.
-    std::deque<std::pair<uint64_t, QByteArray>> queue;
-    bool closing = false;
-
-    ReceiveQueue received;
-
-    std::thread reader, writer;
 };
 
 TNetPort::TNetPort(QObject* parent) : QObject(parent) {}
@@ -277,14 +262,7 @@ void TNetPort::ClosePort()
 void TNetPort::StopSession()
 {
     NetSession* s = Session.get();
-    s->stopping = true;
-    {
-        std::lock_guard lock(s->mutex);
-        s->closing = true;
-    }
-    s->queued.notify_all();
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(s->wake, &one, sizeof one);
+    s->signalStop();
     if (s->reader.joinable())
         s->reader.join();
     if (s->writer.joinable())

@@ -1,0 +1,43 @@
+#pragma once
+#include "receivequeue.h"
+#include <QByteArray>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+// What the reader and the writer of one open port share with its owner.
+struct IoSession {
+    int fd = -1;
+    int wake = -1;                  // eventfd: both threads finish once it is signalled
+    uint64_t generation = 0;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> writerEnded{false};
+    std::atomic<int> quietMs{1};    // the line is quiet after this long without a byte
+
+    std::mutex mutex;               // guards queue and closing
+    std::condition_variable queued;
+    std::deque<std::pair<uint64_t, QByteArray>> queue;   // block number, bytes
+    bool closing = false;
+
+    ReceiveQueue received;          // from the reader to the owner
+    std::thread reader, writer;
+
+    // Tells both threads to end: the writer leaves its queue, the reader's
+    // poll wakes on `wake`.
+    void signalStop()
+    {
+        stopping = true;
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+        }
+        queued.notify_all();
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(wake, &one, sizeof one);
+    }
+};
