@@ -31,21 +31,53 @@ QString CauseOf(const BusResult& result, int plu = 0)
     return result.cause + QStringLiteral(" at PLU ") + PluKeyName(plu);
 }
 
-// Closes the progress dialog when an exception (a config.ini write) leaves
-// the command while the dialog is still up, so the window is enabled again.
-class ProgressGuard {
+} // namespace
+
+// One scale command's progress dialog: shown at the start; fail() leaves it
+// as the error form, and any other way out closes it, an exception (a
+// config.ini write) too, so that the window is enabled again.
+class CommandRun {
 public:
-    explicit ProgressGuard(IProgress& p) : P(p) {}
-    ~ProgressGuard()
+    explicit CommandRun(ScaleCommands& c) : C(c) { C.Progress.Show(); }
+    ~CommandRun()
     {
         if (Armed)
-            P.Close();
+            C.Progress.Close();
     }
-    void Release() { Armed = false; }
+    CommandRun(const CommandRun&) = delete;
+    CommandRun& operator=(const CommandRun&) = delete;
+
+    // The connect steps, with their status shown.
+    BusResult connect()
+    {
+        C.Progress.SetStatus(MessageTexts[mtConnect], false);
+        return C.Connect();
+    }
+    // The error form for a failed request; `plu` names the PLU step.
+    CommandOutcome fail(int message, const BusResult& result, int plu = 0)
+    {
+        return fail(message, CauseOf(result, plu));
+    }
+    CommandOutcome fail(int message, const QString& cause)
+    {
+        Armed = false;
+        return C.ErrorEnding(message, cause);
+    }
+    // The command keeps its dialog up itself (its own error form).
+    void release() { Armed = false; }
+    // Success: the dialog goes before the closing message.
+    void close()
+    {
+        Armed = false;
+        C.Progress.Close();
+    }
+
 private:
-    IProgress& P;
+    ScaleCommands& C;
     bool Armed = true;
 };
+
+namespace {
 
 QString Text(int index) { return MessageTexts[index]; }
 
@@ -138,33 +170,25 @@ CommandOutcome ScaleCommands::DownloadItemClick()
         dialogs().messageBox(refusal, Caption, MsgIcon::Error, MsgButtons::Ok);
         return {CommandOutcome::Refused, refusal, {}, {}};
     }
-    Progress.Show();
-    ProgressGuard guard(Progress);
-    auto fail = [&](int message, const BusResult& result, int plu = 0) {
-        guard.Release();
-        return ErrorEnding(message, CauseOf(result, plu));
-    };
-    Progress.SetStatus(Text(mtConnect), false);
-
-    if (const BusResult r = Connect(); !r)
-        return fail(mtConnectError, r);
+    CommandRun run(*this);
+    if (const BusResult r = run.connect(); !r)
+        return run.fail(mtConnectError, r);
     if (BackupBeforeDownload) {
         if (const QString cause = BackupScale(); !cause.isEmpty()) {
-            guard.Release();
-            return ErrorEnding(mtDownloadPLUError, cause);
+            return run.fail(mtDownloadPLUError, cause);
         }
     }
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
-        return fail(mtDownloadPLUError, r);
+        return run.fail(mtDownloadPLUError, r);
     ScaleTable sent;
     // The high nibble belongs to the scale: a "Price Dot" above 15 (only a
     // hand-edited config.ini has one) must not overwrite it.
     Bus.Buffer[0] = uint8_t((Bus.Buffer[0] & 0xF0) | (options.PriceDot & 0x0F));
     sent.ModeByte = Bus.Buffer[0];
     if (const BusResult r = Bus.SendCommand(CmdWrite, BankPriceMode, PriceModeAddress, 1); !r)
-        return fail(mtDownloadPLUError, r);
+        return run.fail(mtDownloadPLUError, r);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
-        return fail(mtDownloadPLUError, r);
+        return run.fail(mtDownloadPLUError, r);
     uint8_t currentPrice[4];
     std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
 
@@ -175,23 +199,22 @@ CommandOutcome ScaleCommands::DownloadItemClick()
         sent.Records[size_t(i)] = DownloadRecord(Wb, Codec, i);
         std::memcpy(Bus.Buffer, sent.Records[size_t(i)].data(), PluRecordLength);
         if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, pluAddress(i), PluRecordLength); !r)
-            return fail(mtDownloadPLUError, r, i);
+            return run.fail(mtDownloadPLUError, r, i);
     }
 
     std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
     if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
-        return fail(mtDownloadPLUError, r);
+        return run.fail(mtDownloadPLUError, r);
     if (VerifyAfterDownload) {
         if (std::optional<CommandOutcome> failed = VerifyDownload(sent)) {
-            guard.Release();
+            run.release();
             return *failed;
         }
     }
     Progress.SetStatus(Text(mtDisconnect), false);
     if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
-        return fail(mtDisconnectError, r);
-    guard.Release();
-    Progress.Close();
+        return run.fail(mtDisconnectError, r);
+    run.close();
     const QString ok = Text(mtDownloadPLUOK);
     dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
     return {CommandOutcome::Succeeded, ok, {}, {}};
@@ -204,22 +227,15 @@ CommandOutcome ScaleCommands::UploadItemClick()
     Wb.ResetTable();
     Wb.Modified = true;
 
-    Progress.Show();
-    ProgressGuard guard(Progress);
-    auto fail = [&](int message, const BusResult& result, int plu = 0) {
-        guard.Release();
-        return ErrorEnding(message, CauseOf(result, plu));
-    };
-    Progress.SetStatus(Text(mtConnect), false);
-
-    if (const BusResult r = Connect(); !r)
-        return fail(mtConnectError, r);
+    CommandRun run(*this);
+    if (const BusResult r = run.connect(); !r)
+        return run.fail(mtConnectError, r);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
-        return fail(mtUploadPLUError, r);
+        return run.fail(mtUploadPLUError, r);
     uint8_t currentPrice[4];
     std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
-        return fail(mtUploadPLUError, r);
+        return run.fail(mtUploadPLUError, r);
     Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
 
     Progress.SetTotal(PluCount);
@@ -228,7 +244,7 @@ CommandOutcome ScaleCommands::UploadItemClick()
     for (int i = 1; i <= PluCount; ++i) {
         Progress.SetCurrent(i);
         if (const BusResult r = Bus.ReadBlock(CmdRead, BankPlu, pluAddress(i), PluRecordLength); !r)
-            return fail(mtUploadPLUError, r, i);
+            return run.fail(mtUploadPLUError, r, i);
         const uint8_t flag = Bus.Buffer[0];
         Wb.Table.PluRecords[i].UnitIndex = UnitIndexForFlag(flag);
         Wb.Table.setCell(colUnit, i, cp::encode(Text(flag == 0 ? mtUnitKg : mtUnitG)));
@@ -245,12 +261,11 @@ CommandOutcome ScaleCommands::UploadItemClick()
 
     std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
     if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
-        return fail(mtUploadPLUError, r);
+        return run.fail(mtUploadPLUError, r);
     Progress.SetStatus(Text(mtDisconnect), false);
     if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
-        return fail(mtDisconnectError, r);
-    guard.Release();
-    Progress.Close();
+        return run.fail(mtDisconnectError, r);
+    run.close();
     const QString ok = Text(mtUploadPLUOK);
     dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
     Wb.Modified = true;
@@ -259,23 +274,16 @@ CommandOutcome ScaleCommands::UploadItemClick()
 
 CommandOutcome ScaleCommands::ReportItemClick()
 {
-    Progress.Show();
-    ProgressGuard guard(Progress);
-    auto fail = [&](int message, const BusResult& result, int plu = 0) {
-        guard.Release();
-        return ErrorEnding(message, CauseOf(result, plu));
-    };
-    Progress.SetStatus(Text(mtConnect), false);
-
-    if (const BusResult r = Connect(); !r)
-        return fail(mtConnectError, r);
+    CommandRun run(*this);
+    if (const BusResult r = run.connect(); !r)
+        return run.fail(mtConnectError, r);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankPriceMode, PriceModeAddress, 1); !r)
-        return fail(mtSaleReportError, r);
+        return run.fail(mtSaleReportError, r);
     Wb.AdoptScalePriceMode(Bus.Buffer[0] & 0x0F);   // writes config.ini; may throw
 
     Progress.SetStatus(Text(mtSaleReport), false);
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
-        return fail(mtSaleReportError, r);
+        return run.fail(mtSaleReportError, r);
     // Up to 40 bits: exact in a double.
     auto bigEndian = [&](int first, int last) {
         double v = 0;
@@ -288,15 +296,14 @@ CommandOutcome ScaleCommands::ReportItemClick()
     const double weight = bigEndian(9, 10);
 
     if (const BusResult r = Bus.ReadBlock(CmdRead, BankUnit, 0, 1); !r)
-        return fail(mtSaleReportError, r);
+        return run.fail(mtSaleReportError, r);
     const int unitCode = Bus.Buffer[0] & 7;
     const QByteArray unit = unitCode == 0 ? "kg" : unitCode == 3 ? "g" : "";
 
     Progress.SetStatus(Text(mtDisconnect), false);
     if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
-        return fail(mtDisconnectError, r);
-    guard.Release();
-    Progress.Close();
+        return run.fail(mtDisconnectError, r);
+    run.close();
 
     const int d = Wb.Options.PriceDecimal;
     const QByteArray& format = Wb.PriceFormat;

@@ -91,6 +91,7 @@ public:
     static int UnitIndexForFlag(uint8_t flag);
 
 private:
+    friend class CommandRun;
     // The error ending: error form, wait for OK; nothing after a Cancel.
     CommandOutcome ErrorEnding(int messageIndex, const QString& cause);
     BusResult Connect();
