@@ -483,18 +483,13 @@ void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
                 break;
             }
             notice = false;
-            Post(s, [this, last] {
-                if (OnSendDataEmpty)
-                    OnSendDataEmpty(last);
-            });
+            postDrainToOwner(this, s->generation, last);
             continue;
         }
-        s->queued.wait(lock, [s] { return s->closing || !s->queue.empty(); });
-        if (s->closing)
+        std::optional<std::pair<uint64_t, QByteArray>> next = s->nextBlock(lock);
+        if (!next)
             break;
-        auto [seq, block] = std::move(s->queue.front());
-        s->queue.pop_front();
-        lock.unlock();
+        auto& [seq, block] = *next;
         WritesStarted.store(seq);
         if (!WriteAll(s, block))
             break;

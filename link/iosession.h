@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -26,6 +27,19 @@ struct IoSession {
 
     ReceiveQueue received;          // from the reader to the owner
     std::thread reader, writer;
+
+    // The writer's next block, or nothing once the session closes; `lock`
+    // holds `mutex` and is released with the block in hand.
+    std::optional<std::pair<uint64_t, QByteArray>> nextBlock(std::unique_lock<std::mutex>& lock)
+    {
+        queued.wait(lock, [this] { return closing || !queue.empty(); });
+        if (closing)
+            return std::nullopt;
+        std::pair<uint64_t, QByteArray> block = std::move(queue.front());
+        queue.pop_front();
+        lock.unlock();
+        return block;
+    }
 
     // Tells both threads to end: the writer leaves its queue, the reader's
     // poll wakes on `wake`.

@@ -430,18 +430,13 @@ void TNetPort::WriteLoop(NetSession* s, uint64_t drainedUpTo)
             if (!WaitUntilAcknowledged(s))
                 break;
             notice = false;
-            Post(s, [this, last] {
-                if (OnSendDataEmpty)
-                    OnSendDataEmpty(last);
-            });
+            postDrainToOwner(this, s->generation, last);
             continue;
         }
-        s->queued.wait(lock, [s] { return s->closing || !s->queue.empty(); });
-        if (s->closing)
+        std::optional<std::pair<uint64_t, QByteArray>> next = s->nextBlock(lock);
+        if (!next)
             break;
-        auto [seq, bytes] = std::move(s->queue.front());
-        s->queue.pop_front();
-        lock.unlock();
+        auto& [seq, bytes] = *next;
         if (seq != 0)
             WritesStarted.store(seq);
         if (!SendAll(s, bytes))

@@ -29,3 +29,13 @@ void postHangupToOwner(Port* port, uint64_t generation, bool stopping)
             port->OnRequestHangup();
     });
 }
+
+// Every block up to `writesDone` is on the line.
+template <class Port>
+void postDrainToOwner(Port* port, uint64_t generation, uint64_t writesDone)
+{
+    postToOwner(port, generation, [port, writesDone] {
+        if (port->OnSendDataEmpty)
+            port->OnSendDataEmpty(writesDone);
+    });
+}
