@@ -502,33 +502,8 @@ void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
 
 bool TComm::WriteAll(PortSession* s, const QByteArray& block)
 {
-    const char* p = block.constData();
-    size_t left = size_t(block.size());
-    while (left > 0) {
-        const ssize_t n = ::write(s->fd, p, left);
-        if (n > 0) {
-            p += n;
-            left -= size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd q[2] = {{s->fd, POLLOUT, 0}, {s->wake, POLLIN, 0}};
-            if (::poll(q, 2, -1) < 0 && errno != EINTR) {
-                PostHangup(s);
-                return false;
-            }
-            if (q[1].revents)
-                return false;
-            if ((q[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(q[0].revents & POLLOUT)) {
-                PostHangup(s);
-                return false;
-            }
-            continue;
-        }
+    const IoSession::Written w = s->writeAll(block, false);
+    if (w == IoSession::Written::Broken)
         PostHangup(s);
-        return false;
-    }
-    return true;
+    return w == IoSession::Written::All;
 }

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 
@@ -39,6 +42,33 @@ struct IoSession {
         queue.pop_front();
         lock.unlock();
         return block;
+    }
+
+    enum class Written { All, Stopped, Broken };
+    // Writes all of `bytes`, waiting while the device or the peer is full;
+    // Stopped when the session closes meanwhile, Broken when the line fails.
+    Written writeAll(const QByteArray& bytes, bool socket)
+    {
+        const char* p = bytes.constData();
+        size_t left = size_t(bytes.size());
+        while (left > 0) {
+            const ssize_t n = socket ? ::send(fd, p, left, MSG_NOSIGNAL) : ::write(fd, p, left);
+            if (n > 0) {
+                p += n;
+                left -= size_t(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd q[2] = {{fd, POLLOUT, 0}, {wake, POLLIN, 0}};
+                if (::poll(q, 2, -1) < 0 && errno != EINTR)
+                    return Written::Broken;
+                if (q[1].revents)
+                    return Written::Stopped;
+                if ((q[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(q[0].revents & POLLOUT))
+                    return Written::Broken;
+            } else if (!(n < 0 && errno == EINTR)) {
+                return Written::Broken;
+            }
+        }
+        return Written::All;
     }
 
     // Tells both threads to end: the writer leaves its queue, the reader's

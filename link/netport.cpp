@@ -466,29 +466,8 @@ bool TNetPort::WaitUntilAcknowledged(NetSession* s)
 
 bool TNetPort::SendAll(NetSession* s, const QByteArray& bytes)
 {
-    const char* p = bytes.constData();
-    size_t left = size_t(bytes.size());
-    while (left > 0) {
-        const ssize_t n = ::send(s->fd, p, left, MSG_NOSIGNAL);
-        if (n > 0) {
-            p += n;
-            left -= size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN) {
-            pollfd q[2] = {{s->fd, POLLOUT, 0}, {s->wake, POLLIN, 0}};
-            if (::poll(q, 2, -1) < 0 && errno != EINTR) {
-                PostHangup(s);
-                return false;
-            }
-            if (q[1].revents)
-                return false;
-            continue;
-        }
+    const IoSession::Written w = s->writeAll(bytes, true);
+    if (w == IoSession::Written::Broken)
         PostHangup(s);
-        return false;
-    }
-    return true;
+    return w == IoSession::Written::All;
 }
