@@ -230,10 +230,7 @@ void TComm::StopSession()
             s->doneCv.wait(lock, [s] { return s->running == 0; });
         }
     }
-    if (s->reader.joinable())
-        s->reader.join();
-    if (s->writer.joinable())
-        s->writer.join();
+    s->joinThreads();
     // A block the writer put out after the first flush must not hold up the
     // close behind a stopped line.
     ::tcflush(s->fd, TCOFLUSH);
@@ -247,14 +244,9 @@ bool TComm::WriteData(const uint8_t* data, uint16_t count)
 {
     if (!Session || count == 0 || !data || Session->writerEnded)
         return false;
-    {
-        std::lock_guard lock(Session->mutex);
-        if (Session->closing)
-            return false;
-        Session->queue.emplace_back(++WriteSeq,
-                                    QByteArray(reinterpret_cast<const char*>(data), count));
-    }
-    Session->queued.notify_one();
+    if (!Session->enqueue(WriteSeq + 1, QByteArray(reinterpret_cast<const char*>(data), count)))
+        return false;
+    ++WriteSeq;
     return true;
 }
 

@@ -31,6 +31,19 @@ struct IoSession {
     ReceiveQueue received;          // from the reader to the owner
     std::thread reader, writer;
 
+    // Queues a block for the writer; false once the session closes.
+    bool enqueue(uint64_t seq, QByteArray bytes)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (closing)
+                return false;
+            queue.emplace_back(seq, std::move(bytes));
+        }
+        queued.notify_one();
+        return true;
+    }
+
     // The writer's next block, or nothing once the session closes; `lock`
     // holds `mutex` and is released with the block in hand.
     std::optional<std::pair<uint64_t, QByteArray>> nextBlock(std::unique_lock<std::mutex>& lock)
@@ -69,6 +82,14 @@ struct IoSession {
             }
         }
         return Written::All;
+    }
+
+    void joinThreads()
+    {
+        if (reader.joinable())
+            reader.join();
+        if (writer.joinable())
+            writer.join();
     }
 
     // Tells both threads to end: the writer leaves its queue, the reader's

@@ -263,10 +263,7 @@ void TNetPort::StopSession()
 {
     NetSession* s = Session.get();
     s->signalStop();
-    if (s->reader.joinable())
-        s->reader.join();
-    if (s->writer.joinable())
-        s->writer.join();
+    s->joinThreads();
     ::close(s->wake);
     ::close(s->fd);
     Session.reset();
@@ -278,25 +275,15 @@ bool TNetPort::WriteData(const uint8_t* data, uint16_t count)
         return false;
     const QByteArray wire = Session->telnet ? Rfc2217Codec::Escape(data, count)
                                             : QByteArray(reinterpret_cast<const char*>(data), count);
-    {
-        std::lock_guard lock(Session->mutex);
-        if (Session->closing)
-            return false;
-        Session->queue.emplace_back(++WriteSeq, wire);
-    }
-    Session->queued.notify_one();
+    if (!Session->enqueue(WriteSeq + 1, wire))
+        return false;
+    ++WriteSeq;
     return true;
 }
 
 void TNetPort::QueueControl(NetSession* s, const QByteArray& bytes)
 {
-    {
-        std::lock_guard lock(s->mutex);
-        if (s->closing)
-            return;
-        s->queue.emplace_back(0, bytes);
-    }
-    s->queued.notify_one();
+    s->enqueue(0, bytes);
 }
 
 void TNetPort::SendLineSettings()
