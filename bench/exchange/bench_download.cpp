@@ -2,7 +2,7 @@
 // (a separate process, so this process's CPU time is the program's alone).
 //   bench_download [--sim PATH] [--baud N]... [--verify]   (default: 9600 and 2400)
 // --verify: the download reads the table back before it disconnects.
-#include "../countingbus.h"
+#include "../benchsupport.h"
 #include "silentdialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
@@ -22,21 +22,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-class NullProgress : public IProgress {
-public:
-    void Show() override { State = 0; }
-    void Close() override {}
-    void SetStatus(const QString&, bool error) override { State = error ? 1 : State; }
-    void SetTotal(int) override {}
-    void SetCurrent(int) override {}
-    int ProgressState() const override { return State; }
-    void WaitUntilClosed() override { State = 2; }
-    int State = 0;
-};
-
-// Passes requests to the engine and counts the bytes each puts on the wire,
-// both ways (no faults, so every request is one frame and one reply).
 
 double CpuSeconds()
 {
@@ -60,9 +45,7 @@ int Run(const QString& simPath, unsigned baud, bool verify)
     SetExeDir(home.path() + "/");
     TIniOptions options;
     Workbook wb(options);
-    wb.Initialise();
-    for (int r = 1; r <= PluCount; ++r)
-        wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
+    FillBenchTable(wb);
 
     TKYRBusComm engine;
     engine.CommName = device;

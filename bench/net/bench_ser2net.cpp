@@ -3,8 +3,8 @@
 // one run. The device server must cost no more than 5 % over the pty.
 //   bench_ser2net [--sim PATH] [--rounds N] [--chardelay: keep the server's default batching]
 #include "loopback.h"
-#include "../countingbus.h"
-#include "dialogs.h"
+#include "../benchsupport.h"
+#include "silentdialogs.h"
 #include "exedir.h"
 #include "inioptions.h"
 #include "kyrbuscomm.h"
@@ -29,27 +29,6 @@ namespace {
 
 constexpr unsigned Baud = 9600;
 
-class SilentDialogs : public Dialogs {
-public:
-    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override { return MsgResult::Ok; }
-    void errorBox(const QString&) override {}
-    bool openFileName(QString*) override { return false; }
-    bool saveFileName(QString*) override { return false; }
-    void beep() override {}
-};
-
-class NullProgress : public IProgress {
-public:
-    void Show() override { State = 0; }
-    void Close() override {}
-    void SetStatus(const QString&, bool error) override { State = error ? 1 : State; }
-    void SetTotal(int) override {}
-    void SetCurrent(int) override {}
-    int ProgressState() const override { return State; }
-    void WaitUntilClosed() override { State = 2; }
-    int State = 0;
-};
-
 
 double WireSeconds = 0;
 
@@ -60,9 +39,7 @@ double Download(const QString& port)
     SetExeDir(home.path() + "/");
     TIniOptions options;
     Workbook wb(options);
-    wb.Initialise();
-    for (int r = 1; r <= PluCount; ++r)
-        wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
+    FillBenchTable(wb);
     TKYRBusComm engine;
     engine.CommName = port;
     engine.SetBaudRate(Baud);

@@ -98,6 +98,26 @@ struct RoadResult {
     QStringList table;
 };
 
+// The window's side of a transfer: the table, the engine on `port` and the
+// scale commands, the link open.
+struct Station {
+    Station(const QString& port, int retryInterval)
+    {
+        wb.Initialise();
+        bus.CommName = port;
+        bus.SetBaudRate(9600);
+        bus.RetryInterval = retryInterval;
+        bus.TraceEnabled = -1;
+        bus.SetActive(true);   // throws AppError
+    }
+    TIniOptions options;
+    Workbook wb{options};
+    TKYRBusComm bus;
+    RecordingProgress progress;
+    TVemraencode codec;
+    ScaleCommands commands{bus, progress, wb, codec};
+};
+
 class ThroughDeviceServer : public ::testing::Test {
 protected:
     void SetUp() override
@@ -143,32 +163,24 @@ protected:
         QThread::msleep(300);
         ResetScale();
         RoadResult r;
-        TIniOptions options;
-        Workbook wb(options);
-        wb.Initialise();
-        options.PriceDot = 11;
-        const char* prices[] = {"12.34", "0.05", "2.55", "652.80", "0.13", "99999.99", "0.00"};
-        for (int i = 1; i <= 77; ++i)
-            wb.Table.setCell(colPrice, i, prices[i % 7]);
-        TKYRBusComm bus;
-        bus.CommName = port;
-        bus.SetBaudRate(9600);
-        bus.RetryInterval = 800;
-        bus.TraceEnabled = -1;
-        RecordingProgress progress;
-        TVemraencode codec;
-        ScaleCommands commands(bus, progress, wb, codec);
+        std::unique_ptr<Station> st;
         try {
-            bus.SetActive(true);
+            st = std::make_unique<Station>(port, 800);
         } catch (const AppError& e) {
             ADD_FAILURE() << e.fullText().toStdString();
             return r;
         }
+        Workbook& wb = st->wb;
+        st->options.PriceDot = 11;
+        const char* prices[] = {"12.34", "0.05", "2.55", "652.80", "0.13", "99999.99", "0.00"};
+        for (int i = 1; i <= 77; ++i)
+            wb.Table.setCell(colPrice, i, prices[i % 7]);
+        ScaleCommands& commands = st->commands;
         r.download = commands.DownloadItemClick();
         for (int i = 1; i <= 77; ++i)
             wb.Table.setCell(colPrice, i, "");
         r.upload = commands.UploadItemClick();
-        bus.SetActive(false);
+        st->bus.SetActive(false);
         r.frames = Frames();
         // The scale's memory, without the request log and its times.
         for (const QByteArray& line : QByteArray::fromStdString(Sim.dumpText()).split('\n'))
@@ -217,22 +229,14 @@ TEST_F(ThroughDeviceServer, ADroppedConnectionEndsAsAHangUp)
         const QString port = telnet ? Server->telnet() : Server->raw();
         SCOPED_TRACE(port.toStdString());
         ResetScale();
-        TIniOptions options;
-        Workbook wb(options);
-        wb.Initialise();
-        TKYRBusComm bus;
-        bus.CommName = port;
-        bus.SetBaudRate(9600);
-        bus.RetryInterval = 5000;   // a hang-up must not wait for it
-        bus.TraceEnabled = -1;
-        RecordingProgress progress;
-        TVemraencode codec;
-        ScaleCommands commands(bus, progress, wb, codec);
+        std::unique_ptr<Station> st;
         try {
-            bus.SetActive(true);
+            st = std::make_unique<Station>(port, 5000);   // a hang-up must not wait for it
         } catch (const AppError& e) {
             FAIL() << e.fullText().toStdString();
         }
+        TKYRBusComm& bus = st->bus;
+        ScaleCommands& commands = st->commands;
         QTimer drop;
         QObject::connect(&drop, &QTimer::timeout, [&] {
             if (Sim.requests().size() >= 20) {

@@ -1,9 +1,14 @@
 #pragma once
-// A bus that counts what each request puts on the wire, both ways, so that
-// a bench can set its time against the time those bytes need at the line's
-// speed.
+// What the transfer benches share: a bus that counts the bytes on the wire,
+// a progress that shows nothing, and the table they download.
 #include "busmaster.h"
+#include "plutable.h"
+#include "progress.h"
 #include "protocol.h"
+#include "workbook.h"
+
+// Counts what each request puts on the wire, both ways, so that a bench can
+// set its time against the time those bytes need at the line's speed.
 
 class CountingBus : public IBusMaster {
 public:
@@ -32,3 +37,23 @@ public:
     long long Sent = 0, Received = 0;
     int Requests = 0;
 };
+
+class NullProgress : public IProgress {
+public:
+    void Show() override { State = 0; }
+    void Close() override {}
+    void SetStatus(const QString&, bool error) override { State = error ? 1 : State; }
+    void SetTotal(int) override {}
+    void SetCurrent(int) override {}
+    int ProgressState() const override { return State; }
+    void WaitUntilClosed() override { State = 2; }
+    int State = 0;
+};
+
+// The table the benches download: a price on every PLU.
+inline void FillBenchTable(Workbook& wb)
+{
+    wb.Initialise();
+    for (int r = 1; r <= PluCount; ++r)
+        wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
+}
