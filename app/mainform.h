@@ -147,6 +147,8 @@ private:
     void BuildSafetyItems(QMenu* file, QAction* fileAfter, QMenu* comm);
     // The download's nets from config.ini [Options], in the menu and the commands.
     void LoadSafetyOptions();
+    void SaveSafetyOption(QAction* item, void (*save)(const QString&, bool),
+                          bool ScaleCommands::*setting);
     void UpdateEditItems();
     // A scale command, only while the link is open.
     void RunScaleCommand(CommandOutcome (ScaleCommands::*command)());

@@ -97,28 +97,27 @@ void TMainForm::LoadSafetyOptions()
 }
 
 // A setting that cannot be saved is not taken: the check mark goes back.
+void TMainForm::SaveSafetyOption(QAction* item, void (*save)(const QString&, bool),
+                                 bool ScaleCommands::*setting)
+{
+    const bool on = item->isChecked();
+    RunGuarded([&] {
+        item->setChecked(!on);
+        save(Wb.ConfigFileName, on);
+        item->setChecked(on);
+        if (Commands)
+            (*Commands).*setting = on;
+    });
+}
+
 void TMainForm::VerifyItemClick()
 {
-    const bool on = VerifyItem->isChecked();
-    RunGuarded([&] {
-        VerifyItem->setChecked(!on);
-        SafetyOptions::SaveVerify(Wb.ConfigFileName, on);
-        VerifyItem->setChecked(on);
-        if (Commands)
-            Commands->VerifyAfterDownload = on;
-    });
+    SaveSafetyOption(VerifyItem, &SafetyOptions::SaveVerify, &ScaleCommands::VerifyAfterDownload);
 }
 
 void TMainForm::BackupItemClick()
 {
-    const bool on = BackupItem->isChecked();
-    RunGuarded([&] {
-        BackupItem->setChecked(!on);
-        SafetyOptions::SaveBackup(Wb.ConfigFileName, on);
-        BackupItem->setChecked(on);
-        if (Commands)
-            Commands->BackupBeforeDownload = on;
-    });
+    SaveSafetyOption(BackupItem, &SafetyOptions::SaveBackup, &ScaleCommands::BackupBeforeDownload);
 }
 
 void TMainForm::CompareItemClick()

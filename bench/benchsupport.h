@@ -1,11 +1,19 @@
 #pragma once
 // What the transfer benches share: a bus that counts the bytes on the wire,
-// a progress that shows nothing, and the table they download.
+// a progress that shows nothing, the table they download, the simulator and
+// one download station.
 #include "busmaster.h"
+#include "exedir.h"
+#include "inioptions.h"
+#include "kyrbuscomm.h"
 #include "plutable.h"
 #include "progress.h"
 #include "protocol.h"
+#include "scalecommands.h"
+#include "vemraencode.h"
 #include "workbook.h"
+#include <QProcess>
+#include <QTemporaryDir>
 
 // Counts what each request puts on the wire, both ways, so that a bench can
 // set its time against the time those bytes need at the line's speed.
@@ -57,3 +65,40 @@ inline void FillBenchTable(Workbook& wb)
     for (int r = 1; r <= PluCount; ++r)
         wb.Table.setCell(colPrice, r, QByteArray::number(r * 1.25, 'f', 2));
 }
+
+// Starts varlo-scale-sim unpaced on a pty of its own; its device path, or
+// empty when it did not start.
+inline QString StartBenchSim(QProcess& sim, const QString& simPath, unsigned baud)
+{
+    sim.start(simPath, {"--baud", QString::number(baud), "--latency", "0", "--demo", "--stdin-control"});
+    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
+        return {};
+    return QString::fromLocal8Bit(sim.readLine()).trimmed();
+}
+
+// A home directory of its own, set before the workbook reads its settings.
+struct BenchHome {
+    BenchHome() { SetExeDir(Dir.path() + "/"); }
+    QTemporaryDir Dir;
+};
+
+// One download of the bench table through the real engine on `port`; the
+// constructor opens the port and throws what the open throws.
+struct BenchDownload {
+    BenchDownload(const QString& port, unsigned baud)
+    {
+        FillBenchTable(Wb);
+        Engine.CommName = port;
+        Engine.SetBaudRate(baud);
+        Engine.TraceEnabled = -1;
+        Engine.SetActive(true);
+    }
+    BenchHome Home;
+    TIniOptions Options;
+    Workbook Wb{Options};
+    TKYRBusComm Engine;
+    CountingBus Bus{Engine};
+    NullProgress Progress;
+    TVemraencode Codec;
+    ScaleCommands Commands{Bus, Progress, Wb, Codec};
+};

@@ -22,7 +22,7 @@ using namespace kyr;
 namespace {
 
 const QString CompareStatus = QStringLiteral("Compare with scale...");
-const QString CompareError = QStringLiteral("Compare with scale...Error!");
+const QString CompareError = CompareStatus + QStringLiteral("Error!");
 const QString BackupStatus = QStringLiteral("Backup...");
 const QString VerifyStatus = QStringLiteral("Verify...");
 const QString Holds = QStringLiteral("The scale holds the table.");
@@ -226,8 +226,7 @@ CommandOutcome ScaleCommands::CompareItemClick()
     int failedRow = 0;
     if (const BusResult r = ReadScaleTable(Bus, Progress, &scale, &failedRow); !r)
         return fail(ReadFailureCause(r, failedRow));
-    std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
-    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
+    if (const BusResult r = RestoreCurrentPrice(currentPrice); !r)
         return fail(r.cause);
     Progress.SetStatus(MessageTexts[mtDisconnect], false);
     if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)

@@ -63,6 +63,15 @@ public:
         Armed = false;
         return C.ErrorEnding(message, cause);
     }
+    // The disconnect step; the dialog goes once the scale has let go.
+    BusResult disconnect()
+    {
+        C.Progress.SetStatus(MessageTexts[mtDisconnect], false);
+        BusResult r = C.Bus.SendCommand(CmdDisconnect, 0, 0, 0);
+        if (r)
+            close();
+        return r;
+    }
     // The command keeps its dialog up itself (its own error form).
     void release() { Armed = false; }
     // Success: the dialog goes before the closing message.
@@ -121,6 +130,19 @@ ScaleCommands::ScaleCommands(IBusMaster& bus, IProgress& progress, Workbook& wor
                              TVemraencode& codec)
     : Bus(bus), Progress(progress), Wb(workbook), Codec(codec)
 {
+}
+
+BusResult ScaleCommands::RestoreCurrentPrice(const uint8_t (&price)[4])
+{
+    std::memcpy(Bus.Buffer, price, sizeof price);
+    return Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength);
+}
+
+CommandOutcome ScaleCommands::ClosingMessage(int messageIndex)
+{
+    const QString ok = Text(messageIndex);
+    dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
+    return {CommandOutcome::Succeeded, ok, {}, {}};
 }
 
 BusResult ScaleCommands::Connect()
@@ -202,8 +224,7 @@ CommandOutcome ScaleCommands::DownloadItemClick()
             return run.fail(mtDownloadPLUError, r, i);
     }
 
-    std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
-    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
+    if (const BusResult r = RestoreCurrentPrice(currentPrice); !r)
         return run.fail(mtDownloadPLUError, r);
     if (VerifyAfterDownload) {
         if (std::optional<CommandOutcome> failed = VerifyDownload(sent)) {
@@ -211,13 +232,9 @@ CommandOutcome ScaleCommands::DownloadItemClick()
             return *failed;
         }
     }
-    Progress.SetStatus(Text(mtDisconnect), false);
-    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+    if (const BusResult r = run.disconnect(); !r)
         return run.fail(mtDisconnectError, r);
-    run.close();
-    const QString ok = Text(mtDownloadPLUOK);
-    dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
-    return {CommandOutcome::Succeeded, ok, {}, {}};
+    return ClosingMessage(mtDownloadPLUOK);
 }
 
 CommandOutcome ScaleCommands::UploadItemClick()
@@ -259,17 +276,13 @@ CommandOutcome ScaleCommands::UploadItemClick()
         Wb.Table.setCell(colPrice, i, text);
     }
 
-    std::memcpy(Bus.Buffer, currentPrice, sizeof currentPrice);
-    if (const BusResult r = Bus.SendCommand(CmdWrite, BankPlu, CurrentPriceAddress, PluRecordLength); !r)
+    if (const BusResult r = RestoreCurrentPrice(currentPrice); !r)
         return run.fail(mtUploadPLUError, r);
-    Progress.SetStatus(Text(mtDisconnect), false);
-    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+    if (const BusResult r = run.disconnect(); !r)
         return run.fail(mtDisconnectError, r);
-    run.close();
-    const QString ok = Text(mtUploadPLUOK);
-    dialogs().messageBox(ok, Caption, MsgIcon::Information, MsgButtons::Ok);
+    CommandOutcome done = ClosingMessage(mtUploadPLUOK);
     Wb.Modified = true;
-    return {CommandOutcome::Succeeded, ok, {}, {}};
+    return done;
 }
 
 CommandOutcome ScaleCommands::ReportItemClick()
@@ -300,10 +313,8 @@ CommandOutcome ScaleCommands::ReportItemClick()
     const int unitCode = Bus.Buffer[0] & 7;
     const QByteArray unit = unitCode == 0 ? "kg" : unitCode == 3 ? "g" : "";
 
-    Progress.SetStatus(Text(mtDisconnect), false);
-    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
+    if (const BusResult r = run.disconnect(); !r)
         return run.fail(mtDisconnectError, r);
-    run.close();
 
     const int d = Wb.Options.PriceDecimal;
     const QByteArray& format = Wb.PriceFormat;

@@ -95,6 +95,11 @@ private:
     // The error ending: error form, wait for OK; nothing after a Cancel.
     CommandOutcome ErrorEnding(int messageIndex, const QString& cause);
     BusResult Connect();
+    // Writes back the current-price record read from the sale figures at the
+    // start, so the scale shows the price it showed before the command.
+    BusResult RestoreCurrentPrice(const uint8_t (&price)[4]);
+    // The success message of a finished transfer.
+    CommandOutcome ClosingMessage(int messageIndex);
     // Empty when the backup is saved, else the cause.
     QString BackupScale();
     // The error ending when the scale does not hold what was sent.

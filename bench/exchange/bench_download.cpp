@@ -4,19 +4,9 @@
 // --verify: the download reads the table back before it disconnects.
 #include "../benchsupport.h"
 #include "silentdialogs.h"
-#include "exedir.h"
-#include "inioptions.h"
-#include "kyrbuscomm.h"
-#include "protocol.h"
-#include "plutable.h"
-#include "progress.h"
-#include "scalecommands.h"
-#include "vemraencode.h"
-#include "workbook.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
@@ -34,37 +24,22 @@ int Run(const QString& simPath, unsigned baud, bool verify)
 {
     QProcess sim;
     sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start(simPath, {"--baud", QString::number(baud), "--latency", "0", "--demo", "--stdin-control"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000)) {
+    const QString device = StartBenchSim(sim, simPath, baud);
+    if (device.isEmpty()) {
         std::fprintf(stderr, "bench_download: cannot start %s\n", qPrintable(simPath));
         return 2;
     }
-    const QString device = QString::fromLocal8Bit(sim.readLine()).trimmed();
-
-    QTemporaryDir home;
-    SetExeDir(home.path() + "/");
-    TIniOptions options;
-    Workbook wb(options);
-    FillBenchTable(wb);
-
-    TKYRBusComm engine;
-    engine.CommName = device;
-    engine.SetBaudRate(baud);
-    engine.TraceEnabled = -1;
-    engine.SetActive(true);
-    CountingBus bus(engine);
-    NullProgress progress;
-    TVemraencode codec;
-    ScaleCommands commands(bus, progress, wb, codec);
-    commands.VerifyAfterDownload = verify;
+    BenchDownload station(device, baud);
+    station.Commands.VerifyAfterDownload = verify;
+    const CountingBus& bus = station.Bus;
 
     QElapsedTimer wall;
     const double cpu0 = CpuSeconds();
     wall.start();
-    const CommandOutcome out = commands.DownloadItemClick();
+    const CommandOutcome out = station.Commands.DownloadItemClick();
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const double cpu = CpuSeconds() - cpu0;
-    engine.SetActive(false);
+    station.Engine.SetActive(false);
     sim.closeWriteChannel();
     if (!sim.waitForFinished(5000))
         sim.kill();

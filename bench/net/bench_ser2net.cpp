@@ -5,14 +5,6 @@
 #include "loopback.h"
 #include "../benchsupport.h"
 #include "silentdialogs.h"
-#include "exedir.h"
-#include "inioptions.h"
-#include "kyrbuscomm.h"
-#include "plutable.h"
-#include "progress.h"
-#include "scalecommands.h"
-#include "vemraencode.h"
-#include "workbook.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -21,6 +13,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,31 +28,19 @@ double WireSeconds = 0;
 // Seconds one download takes on `port`; negative when it failed.
 double Download(const QString& port)
 {
-    QTemporaryDir home;
-    SetExeDir(home.path() + "/");
-    TIniOptions options;
-    Workbook wb(options);
-    FillBenchTable(wb);
-    TKYRBusComm engine;
-    engine.CommName = port;
-    engine.SetBaudRate(Baud);
-    engine.TraceEnabled = -1;
+    std::optional<BenchDownload> station;
     try {
-        engine.SetActive(true);
+        station.emplace(port, Baud);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_ser2net: %s: %s\n", qPrintable(port), e.what());
         return -1;
     }
-    NullProgress progress;
-    TVemraencode codec;
-    CountingBus bus(engine);
-    ScaleCommands commands(bus, progress, wb, codec);
     QElapsedTimer wall;
     wall.start();
-    const CommandOutcome out = commands.DownloadItemClick();
+    const CommandOutcome out = station->Commands.DownloadItemClick();
     const double elapsed = double(wall.nsecsElapsed()) / 1e9;
-    WireSeconds = double(bus.Bytes()) * 10 / Baud;
-    engine.SetActive(false);
+    WireSeconds = double(station->Bus.Bytes()) * 10 / Baud;
+    station->Engine.SetActive(false);
     QThread::msleep(300);   // the device server lets go of the line
     return out.kind == CommandOutcome::Succeeded ? elapsed : -1;
 }
@@ -88,10 +69,9 @@ int main(int argc, char** argv)
         }
     }
     QProcess sim;
-    sim.start(simPath, {"--baud", QString::number(Baud), "--latency", "0", "--demo", "--stdin-control"});
-    if (!sim.waitForStarted(5000) || !sim.waitForReadyRead(5000))
+    const QString pty = StartBenchSim(sim, simPath, Baud);
+    if (pty.isEmpty())
         return 2;
-    const QString pty = QString::fromLocal8Bit(sim.readLine()).trimmed();
 
     QTemporaryDir dir;
     const uint16_t raw = FreeLoopbackPort(), telnet = FreeLoopbackPort();

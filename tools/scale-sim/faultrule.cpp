@@ -68,6 +68,16 @@ void parseFilters(std::string_view ruleText, std::string_view tail, FaultRule& r
     }
 }
 
+bool findKind(std::string_view name, FaultKind* kind)
+{
+    for (const auto& k : kKinds)
+        if (k.name == name) {
+            *kind = k.kind;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 std::string_view faultName(FaultKind kind)
@@ -85,24 +95,12 @@ FaultRule parseFaultRule(std::string_view ruleText)
     std::string_view tail = head.size() < ruleText.size() ? ruleText.substr(head.size() + 1) : "";
 
     if (head.starts_with("state:")) {
-        bool found = false;
-        for (const auto& k : kKinds)
-            if (k.name == head) {
-                rule.kind = k.kind;
-                found = true;
-            }
-        if (!found)
+        if (!findKind(head, &rule.kind))
             fail(ruleText, "state must be I, N or S");
     } else {
         std::string_view name = head.substr(0, head.find(':'));
         std::string_view param = name.size() < head.size() ? head.substr(name.size() + 1) : "";
-        bool found = false;
-        for (const auto& k : kKinds)
-            if (k.name == name) {
-                rule.kind = k.kind;
-                found = true;
-            }
-        if (!found)
+        if (!findKind(name, &rule.kind))
             fail(ruleText, "unknown kind \"" + std::string(name) + "\"");
         if (!param.empty()) {
             switch (rule.kind) {
