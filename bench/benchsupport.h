@@ -13,6 +13,8 @@
 #include "vemraencode.h"
 #include "workbook.h"
 #include <QProcess>
+#include <QStringList>
+#include <functional>
 #include <QTemporaryDir>
 
 // Counts what each request puts on the wire, both ways, so that a bench can
@@ -102,3 +104,18 @@ struct BenchDownload {
     TVemraencode Codec;
     ScaleCommands Commands{Bus, Progress, Wb, Codec};
 };
+
+// Takes --sim PATH, which every transfer bench knows, and hands each other
+// word to `other` (which may consume a value by moving `i`); false when a
+// word is not understood.
+inline bool ParseBenchArgs(const QStringList& args, QString* simPath,
+                           const std::function<bool(const QStringList&, qsizetype&)>& other)
+{
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args[i] == "--sim" && i + 1 < args.size())
+            *simPath = args[++i];
+        else if (!other(args, i))
+            return false;
+    }
+    return true;
+}

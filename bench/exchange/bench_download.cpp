@@ -65,18 +65,18 @@ int main(int argc, char** argv)
     QString simPath = QStringLiteral(VARLO_SCALE_SIM);
     QList<unsigned> bauds;
     bool verify = false;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--sim" && i + 1 < args.size())
-            simPath = args[++i];
-        else if (args[i] == "--baud" && i + 1 < args.size())
-            bauds << args[++i].toUInt();
-        else if (args[i] == "--verify")
+    const bool understood = ParseBenchArgs(app.arguments(), &simPath, [&](const QStringList& a, qsizetype& i) {
+        if (a[i] == "--baud" && i + 1 < a.size())
+            bauds << a[++i].toUInt();
+        else if (a[i] == "--verify")
             verify = true;
-        else {
-            std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]... [--verify]\n");
-            return 2;
-        }
+        else
+            return false;
+        return true;
+    });
+    if (!understood) {
+        std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]... [--verify]\n");
+        return 2;
     }
     if (bauds.isEmpty())
         bauds = {9600, 2400};

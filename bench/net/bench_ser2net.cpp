@@ -55,18 +55,18 @@ int main(int argc, char** argv)
     QString simPath = QStringLiteral(VARLO_SCALE_SIM);
     int rounds = 3;
     bool chardelay = false;
-    const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--sim" && i + 1 < args.size())
-            simPath = args[++i];
-        else if (args[i] == "--chardelay")
+    const bool understood = ParseBenchArgs(app.arguments(), &simPath, [&](const QStringList& a, qsizetype& i) {
+        if (a[i] == "--chardelay")
             chardelay = true;
-        else if (args[i] == "--rounds" && i + 1 < args.size())
-            rounds = qMax(1, args[++i].toInt());
-        else {
-            std::fprintf(stderr, "usage: bench_ser2net [--sim PATH] [--rounds N] [--chardelay]\n");
-            return 2;
-        }
+        else if (a[i] == "--rounds" && i + 1 < a.size())
+            rounds = qMax(1, a[++i].toInt());
+        else
+            return false;
+        return true;
+    });
+    if (!understood) {
+        std::fprintf(stderr, "usage: bench_ser2net [--sim PATH] [--rounds N] [--chardelay]\n");
+        return 2;
     }
     QProcess sim;
     const QString pty = StartBenchSim(sim, simPath, Baud);
