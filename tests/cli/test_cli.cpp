@@ -1,6 +1,7 @@
 // varlo-manager as a shop's script runs it: exit status, stdout, stderr and
 // the files in the program directory, against the simulated scale on a
-// pseudo-terminal, which tells what reached it.
+// pseudo-terminal, which tells what reached it. What only the parser
+// decides is unit-tested in test_cliargs.cpp.
 #include "programrun.h"
 #include "scalesim.h"
 #include <QDate>
@@ -12,8 +13,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,121 +23,76 @@ namespace {
 using namespace std::chrono_literals;
 
 QByteArray Hex(const QByteArray& bytes) { return bytes.toHex(' ').toUpper(); }
+QByteArray Be24(uint32_t v) { return QByteArray{} + char(v >> 16) + char(v >> 8) + char(v); }
 
-// ------------------------------------------------------------ the simulated scale
-
-// What the scale holds and received.
-struct Dump {
-    QByteArray priceMode;
-    QList<QByteArray> plus, requests;   // PLU i at i - 1: unit flag, then the price in 24 bits
-
-    QByteArray plu(int i) const { return plus.value(i - 1); }
+// The simulated scale in this process with the demo's table, in price mode
+// `mode`, with the fault rules `faults`; its device is `Path`.
+struct Scale : varlo::sim::ScaleSim {
+    explicit Scale(uint8_t mode = 0x03, const QStringList& faults = {}, unsigned baud = 0)
+        : ScaleSim(Options(mode, baud))
+    {
+        loadDemoState();
+        for (const QString& f : faults)
+            addFault(f.toStdString());
+        Path = QString::fromStdString(start());
+    }
+    static varlo::sim::Options Options(uint8_t mode, unsigned baud)
+    {
+        varlo::sim::Options o;
+        o.priceMode = mode;
+        o.baud = baud;
+        return o;
+    }
     QByteArrayList frames() const
     {
         QByteArrayList out;
-        for (const QByteArray& r : requests)
-            out << Hex(r);
+        for (const auto& r : requests())
+            out << Hex(QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size())));
         return out;
     }
-    bool sawCommand(uint8_t command) const
+    std::string log() const { return S(frames().join('\n')); }
+    std::string modeHex() const { return S(Hex(QByteArray(1, char(priceMode())))); }
+    std::string pluHex(int i) const { return S(Hex(char(plu(i).unitFlag) + Be24(plu(i).price))); }
+    bool saw(uint8_t command) const
     {
-        for (const QByteArray& r : requests)
-            if (!r.isEmpty() && uint8_t(r[0]) == command)
+        for (const auto& r : requests())
+            if (!r.frame.empty() && r.frame[0] == command)
                 return true;
         return false;
     }
-};
-
-// The simulated scale in this process, set up with varlo-scale-sim's
-// options (--demo, --price-mode HEX, --baud N, --fault RULE); its device is
-// `Path`.
-class SimProgram {
-public:
-    explicit SimProgram(const QStringList& args)
-    {
-        varlo::sim::Options options;
-        bool demo = false;
-        for (qsizetype i = 0; i < args.size(); ++i) {
-            if (args[i] == "--demo")
-                demo = true;
-            else if (args[i] == "--price-mode")
-                options.priceMode = uint8_t(args.value(++i).toUInt(nullptr, 16));
-            else if (args[i] == "--baud")
-                options.baud = args.value(++i).toUInt();
-            else if (args[i] == "--fault")
-                options.faults.push_back(varlo::sim::parseFaultRule(args.value(++i).toStdString()));
-        }
-        Sim = std::make_unique<varlo::sim::ScaleSim>(options);
-        if (demo)
-            Sim->loadDemoState();
-        Path = QString::fromStdString(Sim->start());
-    }
-    Dump Stop()
-    {
-        Sim->stop();
-        Dump d;
-        d.priceMode = QByteArray(1, char(Sim->priceMode()));
-        for (int i = 1; i <= 77; ++i) {
-            const varlo::sim::PluRecord r = Sim->plu(i);
-            d.plus << QByteArray(1, char(r.unitFlag)) + char(r.price >> 16) + char(r.price >> 8) + char(r.price);
-        }
-        for (const auto& r : Sim->requests())
-            d.requests << QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size()));
-        return d;
-    }
-
     QString Path;
-
-private:
-    std::unique_ptr<varlo::sim::ScaleSim> Sim;
 };
 
-// ------------------------------------------------------------ fixture
+void ExpectRun(const Result& r, int status, const std::string& out, const std::string& err)
+{
+    EXPECT_EQ(r.status, status) << S(r.err);
+    EXPECT_EQ(S(r.out), out);
+    EXPECT_EQ(S(r.err), err);
+}
 
 class Cli : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_FALSE(BuildDir().isEmpty()) << "VARLO_BUILD_DIR is not set";
-        ASSERT_TRUE(QFile::exists(ManagerPath())) << S(ManagerPath());
-    }
-
-    // Starts the simulated scale (it throws when it cannot).
-    std::unique_ptr<SimProgram> StartSim(const QStringList& args) { return std::make_unique<SimProgram>(args); }
-
+    void SetUp() override { ASSERT_TRUE(QFile::exists(ManagerPath())) << S(ManagerPath()) << " (VARLO_BUILD_DIR?)"; }
     Result Run(const QStringList& args, int limitMs = 60000) { return RunManager(args, Home.path(), limitMs); }
     QString File(const QString& name) const { return Home.file(name); }
-
     ScopedHome Home;
 };
 
-// The price text of PLU row i in the download fixture file; the count in
-// hundredths is `Hundredths(i)`. Row 76 is blank, rows 2 and 3 are halves
-// for the whole-number mode.
-int Hundredths(int i)
-{
-    switch (i) {
-    case 1: return 1234;
-    case 2: return 1250;
-    case 3: return 1350;
-    case 76: return 0;
-    default: return i * 1111 % 1000000;
-    }
-}
+// The download fixture: PLU i costs Hundredths(i); row 76 is blank, rows 2
+// and 3 are halves for the whole-number mode, every tenth row sells by g.
+int Hundredths(int i) { return i == 1 ? 1234 : i == 2 ? 1250 : i == 3 ? 1350 : i == 76 ? 0 : i * 1111 % 1000000; }
 QByteArray PriceText(int i)
 {
-    if (i == 76)
-        return {};
-    return QByteArray::number(Hundredths(i) / 100) + '.' + QByteArray::number(Hundredths(i) % 100).rightJustified(2, '0');
+    return i == 76 ? QByteArray()
+                   : QByteArray::number(Hundredths(i) / 100) + '.'
+            + QByteArray::number(Hundredths(i) % 100).rightJustified(2, '0');
 }
 QByteArray UnitText(int i) { return i % 10 == 0 ? "g" : "kg"; }
-
 // One PLU file line: price right-aligned in 8, name left-aligned in 13.
 QByteArray PluLine(const QByteArray& price, const QByteArray& name, const QByteArray& unit)
 {
     return price.rightJustified(8, ' ') + '\t' + name.leftJustified(13, ' ') + '\t' + unit + "\r\n";
 }
-
 QByteArray DownloadFixture()
 {
     QByteArray file;
@@ -144,278 +100,196 @@ QByteArray DownloadFixture()
         file += PluLine(PriceText(i), "Item " + QByteArray::number(i), UnitText(i));
     return file;
 }
-
-QByteArray Be24(uint32_t v)
+// M1, U2 and U5 have prices that a load resets to 0.
+QByteArray ResetPricesFile()
 {
-    const char b[3] = {char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 3);
+    QByteArray file = DownloadFixture();
+    for (const auto& [i, price] : {std::pair{1, "-5"}, {9, "1e300"}, {12, "junk"}})
+        file.replace(PluLine(PriceText(i), "Item " + QByteArray::number(i), "kg"),
+                     PluLine(price, "Item " + QByteArray::number(i), "kg"));
+    return file;
 }
-
 QByteArray ConfigFor(int priceDot, const char* priceMax, int decimals)
 {
-    return "[default]\r\nPrice Dot=" + QByteArray::number(priceDot) + "\r\nPrice Max=" + priceMax +
-           "\r\nprice length=" + (decimals ? "8" : "7") + "\r\nprice decimal=" + QByteArray::number(decimals) +
-           "\r\n";
+    return "[default]\r\nPrice Dot=" + QByteArray::number(priceDot) + "\r\nPrice Max=" + priceMax
+        + "\r\nprice length=" + (decimals ? "8" : "7") + "\r\nprice decimal=" + QByteArray::number(decimals) + "\r\n";
 }
+std::string Name(const auto& info) { return info.param.name; }
 
-// ------------------------------------------------------------ download
+// ------------------------------------------------------------ download, upload, report, values
 
 struct DownloadCase {
     const char* name;
     QByteArray config;       // config.ini, empty: none (the default mode 3)
-    const char* scaleMode;   // the scale's price mode byte before
-    const char* modeAfter;   // ... and after
+    uint8_t scaleMode, modeAfter;
     int decimals;
 };
-
 class CliDownload : public Cli, public ::testing::WithParamInterface<DownloadCase> {};
 
 TEST_P(CliDownload, WritesEveryPluAndThePriceMode)
 {
     const DownloadCase& c = GetParam();
     if (!c.config.isEmpty())
-        WriteFile(File("config.ini"), c.config);
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
+        Home.write("config.ini", c.config);
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale(c.scaleMode);
+    // The frames of the download itself: no read-back after it. No progress
+    // output when stderr is no terminal.
+    ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--no-verify"}), 0, "Download PLU OK!\n", "");
 
-    // The frames of the download itself: no read-back after it.
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--no-verify"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
-    EXPECT_EQ(S(r.err), "") << "no progress output when stderr is no terminal";
-
-    const Dump d = sim->Stop();
-    EXPECT_EQ(S(Hex(d.priceMode)), c.modeAfter);
+    scale.stop();
+    EXPECT_EQ(int(scale.priceMode()), int(c.modeAfter));
     for (int i = 1; i <= 77; ++i) {
         // Count of the last decimal, halves to even.
         const auto count = uint32_t(std::nearbyint(Hundredths(i) * std::pow(10.0, c.decimals) / 100));
-        const char flag = UnitText(i) == "kg" ? 0 : 1;
-        EXPECT_EQ(S(Hex(d.plu(i))), S(Hex(flag + Be24(count)))) << "PLU " << i;
+        EXPECT_EQ(scale.pluHex(i), S(Hex(char(UnitText(i) == "g") + Be24(count)))) << "PLU " << i;
     }
     // Connect, price mode read and write, sale figures, 77 PLUs, the saved
     // unit price, disconnect; one session.
-    ASSERT_EQ(d.requests.size(), 84) << S(d.frames().join('\n'));
-    EXPECT_EQ(S(d.frames().first()), "44");
-    EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
-
-    const QByteArray log = ReadFile(File("DEBUG.LOG"));
+    const QByteArrayList frames = scale.frames();
+    ASSERT_EQ(frames.size(), 84) << scale.log();
+    EXPECT_EQ(S(frames.first()), "44");
+    EXPECT_EQ(S(frames.last()), "33 00 00 00 00 CD");
+    const QByteArray log = Home.read("DEBUG.LOG");
     EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
     EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, CliDownload,
-    ::testing::Values(
-        DownloadCase{"DefaultTwoDecimals", {}, "F0", "F3", 2},
-        DownloadCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), "A2", "AB", 2},
-        DownloadCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), "00", "07", 3},
-        DownloadCase{"WholeNumbers", ConfigFor(0, "9999999", 0), "35", "30", 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modes, CliDownload,
+                         ::testing::Values(DownloadCase{"DefaultTwoDecimals", {}, 0xF0, 0xF3, 2},
+                                           DownloadCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), 0xA2, 0xAB, 2},
+                                           DownloadCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), 0x00, 0x07, 3},
+                                           DownloadCase{"WholeNumbers", ConfigFor(0, "9999999", 0), 0x35, 0x30, 0}),
+                         [](const auto& info) { return Name(info); });
 
 TEST_F(Cli, DownloadThenUploadGivesThePricesAndUnitsBack)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo"});
-
-    const Result down = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale;
+    const Result down = Run({"download", File("PRICES.KYR"), "--port", scale.Path});
     ASSERT_EQ(down.status, 0) << S(down.err);
-    const Result up = Run({"upload", File("BACK.KYR"), "--port", sim->Path});
+    const Result up = Run({"upload", File("BACK.KYR"), "--port", scale.Path});
     ASSERT_EQ(up.status, 0) << S(up.err);
     EXPECT_EQ(S(up.out), "Upload PLU OK!\n");
-
     QByteArray expected;
     for (int i = 1; i <= 77; ++i)
         expected += PluLine(i == 76 ? "0.00" : PriceText(i), "", UnitText(i));   // names stay in the program
-    EXPECT_EQ(S(ReadFile(File("BACK.KYR"))), S(expected));
-    sim->Stop();
+    EXPECT_EQ(S(Home.read("BACK.KYR")), S(expected));
 }
-
-// ------------------------------------------------------------ upload
 
 struct UploadCase {
     const char* name;
-    const char* scaleMode;
+    uint8_t scaleMode;
     int decimals;              // of the prices in the file
     const char* configDot;     // "Price Dot=..." line in config.ini; empty: no config.ini
 };
-
 class CliUpload : public Cli, public ::testing::WithParamInterface<UploadCase> {};
-
-QByteArray PriceIn(const QByteArray& record, int decimals)
-{
-    const uint32_t count = (uint8_t(record[1]) << 16) | (uint8_t(record[2]) << 8) | uint8_t(record[3]);
-    if (decimals == 0)
-        return QByteArray::number(count);
-    return QByteArray::number(count / std::pow(10.0, decimals), 'f', decimals);
-}
 
 TEST_P(CliUpload, SavesTheScalesTableInItsPriceMode)
 {
     const UploadCase& c = GetParam();
-    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
+    Scale scale(c.scaleMode);
+    ExpectRun(Run({"upload", File("SCALE.KYR"), "--port", scale.Path}), 0, "Upload PLU OK!\n", "");
 
-    const Result r = Run({"upload", File("SCALE.KYR"), "--port", sim->Path});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "Upload PLU OK!\n");
-    EXPECT_EQ(S(r.err), "");
-
-    const Dump d = sim->Stop();
+    scale.stop();
     QByteArray expected;
-    for (int i = 1; i <= 77; ++i)
-        expected += PluLine(PriceIn(d.plu(i), c.decimals), "", "kg");
-    const QByteArray file = ReadFile(File("SCALE.KYR"));
+    for (int i = 1; i <= 77; ++i) {
+        const uint32_t count = scale.plu(i).price;
+        expected += PluLine(c.decimals ? QByteArray::number(count / std::pow(10.0, c.decimals), 'f', c.decimals)
+                                       : QByteArray::number(count), "", "kg");
+    }
+    const QByteArray file = Home.read("SCALE.KYR");
     EXPECT_EQ(file.count("\r\n"), 77);
     EXPECT_EQ(S(file), S(expected));
-
-    const QByteArray config = ReadFile(File("config.ini"));
-    if (*c.configDot) {
-        EXPECT_TRUE(config.contains(QByteArray(c.configDot) + "\r\n")) << S(config);
-    } else {
+    if (*c.configDot)
+        EXPECT_TRUE(Home.read("config.ini").contains(QByteArray(c.configDot) + "\r\n")) << S(Home.read("config.ini"));
+    else
         EXPECT_FALSE(QFile::exists(File("config.ini"))) << "a code outside the table saves nothing";
-    }
-    EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
+    EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, CliUpload,
-    ::testing::Values(UploadCase{"TwoDecimalsNo", "0B", 2, "Price Dot=11"},
-                      UploadCase{"HighNibbleIgnored", "5B", 2, "Price Dot=11"},
-                      UploadCase{"ThreeDecimals", "07", 3, "Price Dot=7"},
-                      UploadCase{"WholeNumbers", "00", 0, "Price Dot=0"},
-                      UploadCase{"UnknownCodeKeepsTheDefault", "02", 2, ""}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// A destination that cannot be written is refused before the link opens:
-// no transfer whose table is then thrown away, no price mode taken over.
-TEST_F(Cli, UploadDestinationIsCheckedBeforeTheTransfer)
-{
-    QDir(Home.path()).mkdir("FOLDER.KYR");
-    const QByteArray fifo = QFile::encodeName(File("PIPE.KYR"));
-    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
-    auto sim = StartSim({"--demo", "--price-mode", "07"});
-    const struct {
-        QString file;
-        const char* reason;
-    } cases[] = {
-        {File("no-such-dir/SCALE.KYR"), "No such file or directory"},
-        {File("FOLDER.KYR"), "Is a directory"},
-        {File("PIPE.KYR"), "not a regular file"},
-    };
-    for (const auto& c : cases) {
-        const Result r = Run({"upload", c.file, "--port", sim->Path}, 20000);
-        EXPECT_EQ(r.status, 2) << S(c.file) << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "");
-        EXPECT_EQ(S(r.err), S("Cannot create file " + c.file + "\n" + c.reason + "\n"));
-    }
-    EXPECT_FALSE(QFile::exists(File("config.ini"))) << "the scale's price mode was taken over";
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was opened";
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
-}
-
-// ------------------------------------------------------------ report
+INSTANTIATE_TEST_SUITE_P(Modes, CliUpload,
+                         ::testing::Values(UploadCase{"TwoDecimalsNo", 0x0B, 2, "Price Dot=11"},
+                                           UploadCase{"HighNibbleIgnored", 0x5B, 2, "Price Dot=11"},
+                                           UploadCase{"ThreeDecimals", 0x07, 3, "Price Dot=7"},
+                                           UploadCase{"WholeNumbers", 0x00, 0, "Price Dot=0"},
+                                           UploadCase{"UnknownCodeKeepsTheDefault", 0x02, 2, ""}),
+                         [](const auto& info) { return Name(info); });
 
 struct ReportCase {
     const char* name;
-    const char* scaleMode;
+    uint8_t scaleMode;
     const char* line;
 };
-
 class CliReport : public Cli, public ::testing::WithParamInterface<ReportCase> {};
 
 TEST_P(CliReport, PrintsAndAppendsTheDaysLine)
 {
     const ReportCase& c = GetParam();
-    auto sim = StartSim({"--demo", "--price-mode", c.scaleMode});
-
+    Scale scale(c.scaleMode);
     const QDate before = QDate::currentDate();
-    const Result first = Run({"report", "--port", sim->Path});
-    const Result second = Run({"report", "--port", sim->Path});
+    const Result first = Run({"report", "--port", scale.Path});
+    const Result second = Run({"report", "--port", scale.Path});
     if (QDate::currentDate() != before)
         GTEST_SKIP() << "the date changed during the test";
-
-    for (const Result* r : {&first, &second}) {
-        EXPECT_EQ(r->status, 0) << S(r->err);
-        EXPECT_EQ(S(r->out), std::string(c.line) + "\n");
-        EXPECT_EQ(S(r->err), "");
-    }
-    const QString report = File(before.toString("yyyyMMdd") + ".TXT");
-    EXPECT_EQ(S(ReadFile(report)), std::string(c.line) + "\r\n" + c.line + "\r\n");
-
-    const Dump d = sim->Stop();
+    for (const Result* r : {&first, &second})
+        ExpectRun(*r, 0, std::string(c.line) + "\n", "");
+    EXPECT_EQ(S(Home.read(before.toString("yyyyMMdd") + ".TXT")), std::string(c.line) + "\r\n" + c.line + "\r\n");
+    scale.stop();
     // Two sessions of connect, three reads and disconnect.
-    EXPECT_EQ(d.requests.size(), 12) << S(d.frames().join('\n'));
-    EXPECT_EQ(S(d.frames().value(5)), "33 00 00 00 00 CD");
+    EXPECT_EQ(scale.frames().size(), 12) << scale.log();
+    EXPECT_EQ(S(scale.frames().value(5)), "33 00 00 00 00 CD");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, CliReport,
-    ::testing::Values(ReportCase{"TwoDecimals", "03", "1.50\t1.234kg\t1.85"},
-                      ReportCase{"WholeNumbers", "00", "150\t1.234kg\t185"},
-                      ReportCase{"ThreeDecimals", "F7", "0.150\t1.234kg\t0.185"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// ------------------------------------------------------------ values
+INSTANTIATE_TEST_SUITE_P(Modes, CliReport,
+                         ::testing::Values(ReportCase{"TwoDecimals", 0x03, "1.50\t1.234kg\t1.85"},
+                                           ReportCase{"WholeNumbers", 0x00, "150\t1.234kg\t185"},
+                                           ReportCase{"ThreeDecimals", 0xF7, "0.150\t1.234kg\t0.185"}),
+                         [](const auto& info) { return Name(info); });
 
 struct ValuesCase {
     const char* name;
     const char* fault;   // empty: none
     int status;
-    const char* out;
-    const char* err;
+    const char *out, *err;
     int requests;        // 0x05 enquiries that reached the scale
 };
-
 class CliValues : public Cli, public ::testing::WithParamInterface<ValuesCase> {};
 
 TEST_P(CliValues, PrintsTheReadoutOrItsError)
 {
     const ValuesCase& c = GetParam();
-    QStringList simArgs{"--demo"};
-    if (*c.fault)
-        simArgs << "--fault" << c.fault;
-    auto sim = StartSim(simArgs);
-
-    const Result r = Run({"values", "--port", sim->Path});
-    EXPECT_EQ(r.status, c.status) << S(r.err);
-    EXPECT_EQ(S(r.out), c.out);
-    EXPECT_EQ(S(r.err), c.err);
-
-    const Dump d = sim->Stop();
-    EXPECT_EQ(S(d.frames().join(',')), S(QByteArrayList(c.requests, "05").join(',')))
+    Scale scale(0x03, *c.fault ? QStringList{c.fault} : QStringList{});
+    ExpectRun(Run({"values", "--port", scale.Path}), c.status, c.out, c.err);
+    scale.stop();
+    EXPECT_EQ(S(scale.frames().join(',')), S(QByteArrayList(c.requests, "05").join(',')))
         << "the enquiry alone, nothing to close";
     EXPECT_FALSE(QFile::exists(File(QDate::currentDate().toString("yyyyMMdd") + ".TXT")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, CliValues,
-    ::testing::Values(
-        ValuesCase{"Values", "", 0, "1.234kg;1.50;1.85\n", "", 1},
-        ValuesCase{"Unstable", "state:I@cmd=05", 0, "scale indication is unstable\n", "", 1},
-        ValuesCase{"Lifted", "state:N@cmd=05", 0, "scale plate is lifted\n", "", 1},
-        ValuesCase{"Overflow", "state:S@cmd=05", 0, "scale indication is in overflow\n", "", 1},
-        ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "",
-                   "Protocol...Error!\nthe scale's frame was shorter than 20 bytes\n", 1},
-        ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "",
-                   "Connect...Error!\nthe scale refused the request (0xAA)\n", 7}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(ValuesCase{"Values", "", 0, "1.234kg;1.50;1.85\n", "", 1},
+                      ValuesCase{"Unstable", "state:I@cmd=05", 0, "scale indication is unstable\n", "", 1},
+                      ValuesCase{"Lifted", "state:N@cmd=05", 0, "scale plate is lifted\n", "", 1},
+                      ValuesCase{"Overflow", "state:S@cmd=05", 0, "scale indication is in overflow\n", "", 1},
+                      ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "",
+                                 "Protocol...Error!\nthe scale's frame was shorter than 20 bytes\n", 1},
+                      ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "",
+                                 "Connect...Error!\nthe scale refused the request (0xAA)\n", 7}),
+    [](const auto& info) { return Name(info); });
 
 // ------------------------------------------------------------ scale failures
 
 // Every reason a request can fail for that a scale can cause, each reached
 // by a fault of the simulated scale, ends with the fixed text and its cause.
-
 struct FailureCase {
-    const char* name;
-    const char* command;
-    const char* fault;
-    const char* error;
+    const char *name, *command, *fault, *error;
     const char* cause;       // the second line
     int requests;            // all that reached the scale
     const char* retried;     // the frame the last 7 requests repeat; null: not retried
     int pluWritten = -1;     // download: the PLUs written before the failure
 };
-
 class CliFailure : public Cli, public ::testing::WithParamInterface<FailureCase> {};
 const char* const Refused = "the scale refused the request (0xAA)";
 
@@ -423,48 +297,37 @@ TEST_P(CliFailure, EndsWithOneAndSendsNothingMore)
 {
     const FailureCase& c = GetParam();
     const QByteArray previous = "an earlier table\r\n";
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    WriteFile(File("OLD.KYR"), previous);
-    auto sim = StartSim({"--demo", "--fault", c.fault});
-
+    Home.write("PRICES.KYR", DownloadFixture());
+    Home.write("OLD.KYR", previous);
+    Scale scale(0x03, {c.fault});
+    const QByteArray command = c.command;
     QStringList args{c.command};
-    if (QByteArray(c.command) == "download")
-        args << File("PRICES.KYR");
-    if (QByteArray(c.command) == "upload")
-        args << File("OLD.KYR");
-    const Result r = Run(args << "--port" << sim->Path);
-    EXPECT_EQ(r.status, 1) << S(r.err);
-    EXPECT_EQ(S(r.out), "");
-    EXPECT_EQ(S(r.err), std::string(c.error) + "\n" + c.cause + "\n");
+    if (command == "download" || command == "upload")
+        args << File(command == "download" ? "PRICES.KYR" : "OLD.KYR");
+    ExpectRun(Run(args << "--port" << scale.Path), 1, "", std::string(c.error) + "\n" + c.cause + "\n");
 
-    const Dump d = sim->Stop();
-    const QByteArrayList frames = d.frames();
-    ASSERT_EQ(frames.size(), c.requests) << S(frames.join('\n'));
+    scale.stop();
+    const QByteArrayList frames = scale.frames();
+    ASSERT_EQ(frames.size(), c.requests) << scale.log();
     for (qsizetype k = frames.size() - 7; c.retried && k < frames.size(); ++k)
         EXPECT_TRUE(frames[k].startsWith(c.retried)) << "request " << k + 1 << ": " << S(frames[k]);
-    if (QByteArray(c.error) != "Disconnect...Error!") {
-        EXPECT_FALSE(d.sawCommand(0x33)) << "no disconnect after a failure";
-    }
-
+    EXPECT_TRUE(QByteArray(c.error) == "Disconnect...Error!" || !scale.saw(0x33)) << "no disconnect after a failure";
     // The link was closed all the same; the failed session is in the trace.
-    const QByteArray log = ReadFile(File("DEBUG.LOG"));
+    const QByteArray log = Home.read("DEBUG.LOG");
     EXPECT_EQ(log.contains("\r\nRetry:6\r\n"), c.retried != nullptr) << S(log.right(200));
-    EXPECT_EQ(S(ReadFile(File("OLD.KYR"))), S(previous)) << "a failed upload saves nothing";
+    EXPECT_EQ(S(Home.read("OLD.KYR")), S(previous)) << "a failed upload saves nothing";
     EXPECT_FALSE(QFile::exists(File(QDate::currentDate().toString("yyyyMMdd") + ".TXT")));
-    if (c.pluWritten >= 0) {
-        // PLUs before the failing one are written, it and the rest are not.
-        for (int i = 1; i <= c.pluWritten + 1; ++i)
-            EXPECT_EQ(d.plu(i) == QByteArray(1, 0) + Be24(Hundredths(i)), i <= c.pluWritten) << "PLU " << i;
-    }
+    // PLUs before the failing one are written, it and the rest are not.
+    for (int i = 1; i <= c.pluWritten + 1; ++i)
+        EXPECT_EQ(scale.pluHex(i) == S(Hex(QByteArray(1, 0) + Be24(Hundredths(i)))), i <= c.pluWritten) << "PLU " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, CliFailure,
     ::testing::Values(
         FailureCase{"DownloadConnect", "download", "aa@cmd=44,count=always", "Connect...Error!", Refused, 7, "44"},
-        FailureCase{"DownloadPlu4", "download", "aa@cmd=77,bank=F9,addr=00D0,count=always",
-                    "Download PLU...Error!", "the scale refused the request (0xAA) at PLU M4", 15,
-                    "77 F9 00 D0 04", 3},
+        FailureCase{"DownloadPlu4", "download", "aa@cmd=77,bank=F9,addr=00D0,count=always", "Download PLU...Error!",
+                    "the scale refused the request (0xAA) at PLU M4", 15, "77 F9 00 D0 04", 3},
         FailureCase{"DownloadPlu12Silent", "download", "silence@cmd=77,bank=F9,addr=00F0,count=always",
                     "Download PLU...Error!", "no reply from the scale after 7 attempts (800 ms each) at PLU U5", 23,
                     "77 F9 00 F0 04"},
@@ -482,19 +345,129 @@ INSTANTIATE_TEST_SUITE_P(
                     "33 00 00 00 00"},
         // A device that never stops sending: every attempt meets a wrong
         // reply, and the command still ends.
-        FailureCase{"DownloadFlood", "download", "flood@cmd=44", "Connect...Error!", "the scale gave a wrong reply",
-                    8, "11 00 00 00 00"}),
-    [](const auto& info) { return std::string(info.param.name); });
+        FailureCase{"DownloadFlood", "download", "flood@cmd=44", "Connect...Error!", "the scale gave a wrong reply", 8,
+                    "11 00 00 00 00"}),
+    [](const auto& info) { return Name(info); });
 
-// ------------------------------------------------------------ usage, files, ports
+// ------------------------------------------------------------ refused before the link opens
 
-// The parser's verdicts are unit-tested (test_cliargs.cpp); here they reach
-// the streams and the exit status, and nothing runs after them: no window,
-// no link, no file written.
+const char NothingSent[] = "Nothing was sent; correct the file, or give --force to send it as read.\n";
+
+// A file that cannot be read or written, a PLU file the download must not
+// send unasked, a port that cannot be opened: exit status 2 and the reason,
+// before any transfer whose table is then thrown away and before any price
+// mode is taken over. {home} and {port} stand for the directory and the
+// simulated scale's device.
+TEST_F(Cli, RefusedBeforeTheLinkOpens)
+{
+    QDir(Home.path()).mkdir("FOLDER.KYR");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(File("PIPE.KYR")).constData(), 0666), 0);
+    Home.write("EMPTY.KYR", "");
+    Home.write("UTF16.KYR", QByteArray("1\0\t\0A\0\r\0\n\0", 10));
+    Home.write("RESET.KYR", ResetPricesFile());
+    Home.write("PRICES.KYR", DownloadFixture());
+    Home.write("KYR.CFG", "[COMM]\r\nPort=9\r\nBaudRate=9600\r\n[Devices]\r\nCOM9=/dev/varlo-none-9\r\n");
+    Scale scale(0x07);
+    struct Case {
+        QStringList args;
+        QString err;          // stderr to the letter; with `has`, its start
+        const char* has = nullptr;
+        bool busy = false;    // another program holds the scale's port
+    } const cases[] = {
+        {{"upload", "{home}no-such-dir/SCALE.KYR"}, "Cannot create file {home}no-such-dir/SCALE.KYR\nNo such file or directory\n"},
+        {{"upload", "{home}FOLDER.KYR"}, "Cannot create file {home}FOLDER.KYR\nIs a directory\n"},
+        {{"upload", "{home}PIPE.KYR"}, "Cannot create file {home}PIPE.KYR\nnot a regular file\n"},
+        {{"download", "{home}MISSING.KYR"}, "Cannot open file \"{home}MISSING.KYR\".\nNo such file or directory\n"},
+        {{"download", "{home}FOLDER.KYR"}, "Cannot open file \"{home}FOLDER.KYR\".\nfile to open is a directory\n"},
+        {{"download", "{home}EMPTY.KYR"}, QString("\"{home}EMPTY.KYR\" is not a PLU file: the file is empty.\n") + NothingSent},
+        {{"download", "{home}UTF16.KYR"},
+         QString("\"{home}UTF16.KYR\" is not a PLU file: it is UTF-16 text, not text in the code page UTF-8.\n")
+             + NothingSent},
+        {{"download", "{home}RESET.KYR"},
+         QString("\"{home}RESET.KYR\": 3 prices cannot be read and would be sent as 0:\n"
+                 "line 1 (M1): \"-5\" is below 0\n"
+                 "line 9 (U2): \"1e300\" is above the maximum 99999.99\n"
+                 "line 12 (U5): \"junk\" is not a number\n") + NothingSent},
+        {{"download", "{home}PRICES.KYR", "--port", "/dev/varlo-none"}, "Error opening serial port\n", "/dev/varlo-none"},
+        {{"values"}, "Error opening serial port\n", "/dev/varlo-none-9"},   // KYR.CFG's COM9
+        {{"report", "--port", "{port}"}, "Error opening serial port\n", "{port}", true},
+    };
+    // Rows that name no port reach the scale's, except values: KYR.CFG's.
+    for (const Case& c : cases) {
+        auto expand = [&](QString s) { return s.replace("{home}", Home.path()).replace("{port}", scale.Path); };
+        QStringList args;
+        for (const QString& a : c.args)
+            args << expand(a);
+        if (!args.contains("--port") && args[0] != "values")
+            args << "--port" << scale.Path;
+        SCOPED_TRACE(S(args.join(' ')));
+        const int fd = c.busy ? ::open(scale.Path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        ASSERT_TRUE(!c.busy || ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        const Result r = Run(args, 20000);
+        if (fd >= 0)
+            ::close(fd);
+        const QString err = expand(c.err);
+        EXPECT_EQ(r.status, 2) << S(r.err);
+        EXPECT_EQ(S(r.out), "");
+        EXPECT_EQ(S(c.has ? r.err.left(err.size()) : r.err), S(err));
+        EXPECT_TRUE(!c.has || r.err.contains(expand(c.has).toLocal8Bit())) << S(r.err);
+    }
+    EXPECT_FALSE(QFile::exists(File("config.ini"))) << "the scale's price mode was taken over";
+    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was opened";
+    scale.stop();
+    EXPECT_TRUE(scale.requests().empty()) << scale.log();
+}
+
+// Forced: the rows a load resets go out as 0, the list stays on stderr.
+TEST_F(Cli, ForcedDownloadSendsUnreadablePricesAsZero)
+{
+    Home.write("BAD.KYR", ResetPricesFile());
+    Scale scale;
+    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", scale.Path, "--no-verify"});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
+    EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
+    EXPECT_FALSE(r.err.contains("Nothing was sent")) << S(r.err);
+    scale.stop();
+    EXPECT_EQ(scale.requests().size(), 84u);
+    for (int i : {1, 9, 12})
+        EXPECT_EQ(scale.pluHex(i), "00 00 00 00") << "PLU " << i;
+    EXPECT_EQ(scale.pluHex(2), S(Hex(QByteArray(1, 0) + Be24(1250))));
+}
+
+// Settings that contradict each other or are not understood: stderr says
+// which, the command runs in the mode Price Dot names, nothing is rewritten.
+TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
+{
+    const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
+    Home.write("config.ini", config);
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale(0xF3);
+    Home.write("KYR.CFG", "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + scale.Path.toLocal8Bit() + "\r\n");
+    const Result r = Run({"download", File("PRICES.KYR")});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.err), S("The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
+                          "Price Dot=0 needs:\n"
+                          "  Price Max=9999999 (not in the file)\n"
+                          "  price length=7 (not in the file)\n"
+                          "  price decimal=0 (the file has 3)\n"
+                          "Prices are handled in that mode; the file stays as it is until a price decimal mode is "
+                          "chosen.\n" + File("KYR.CFG")
+                          + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n"));
+    EXPECT_EQ(Home.read("config.ini"), config);
+    scale.stop();
+    EXPECT_EQ(scale.modeHex(), "F0") << "Price Dot 0";
+    EXPECT_EQ(scale.pluHex(1), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.34 in whole numbers";
+}
+
+// ------------------------------------------------------------ usage, program directory, code page, ports
+
+// The parser's verdicts reach the streams and the exit status, and nothing
+// runs after them: no window, no link, no file written.
 TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo"});
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale;
     QProcessEnvironment window = ScriptEnvironment();
     window.insert("QT_QPA_PLATFORM", "offscreen");
     // QProcess passes text; the shell's printf makes the raw byte C9.
@@ -504,30 +477,31 @@ TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
         QStringList args;
         QProcessEnvironment env;
         int status;
-        const char* err;       // stderr starts with it
-        const char* out;       // stdout starts with it
+        const char *err, *out;   // stderr and stdout start with these
     } cases[] = {
-        {ManagerPath(), {"download", "--port", sim->Path, "--home", Home.path()}, ScriptEnvironment(), 2,
+        {ManagerPath(), {"download", "--port", scale.Path, "--home", Home.path()}, ScriptEnvironment(), 2,
          "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] [--verify", ""},
-        {ManagerPath(), {"export", File("PRICES.KYR"), "--port", sim->Path}, ScriptEnvironment(), 2,
+        {ManagerPath(), {"upload", File("X.KYR"), "--backup", "--home", Home.path()}, ScriptEnvironment(), 2,
+         "--verify, --no-verify and --backup belong to download\nusage:", ""},
+        {ManagerPath(), {"export", File("PRICES.KYR"), "--port", scale.Path}, ScriptEnvironment(), 2,
          "--port is not used by export: it opens no port\nusage: varlo-manager export", ""},
-        {"/bin/sh", {"-c", raw, "sh", ManagerPath(), sim->Path, Home.path()}, ScriptEnvironment(), 2,
+        {"/bin/sh", {"-c", raw, "sh", ManagerPath(), scale.Path, Home.path()}, ScriptEnvironment(), 2,
          "\"PR%C9IX.KYR\" is not UTF-8 text\nusage: varlo-manager", ""},
         {ManagerPath(), {"--demo", "--home", Home.path(), "--demo-fault", ""}, window, 2,
          "--demo-fault needs a value\nusage: varlo-manager [--demo", ""},
-        {ManagerPath(), {"report", "--help", "--port", sim->Path, "--home", Home.path()}, ScriptEnvironment(), 0, "",
+        {ManagerPath(), {"report", "--help", "--port", scale.Path, "--home", Home.path()}, ScriptEnvironment(), 0, "",
          "usage: varlo-manager {download"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(S(c.args.join(' ')));
         const Result r = RunProgram(c.program, c.args, c.env, {}, 20000);
-        const std::string what = S(c.args.join(' '));
-        EXPECT_EQ(r.status, c.status) << what << "\n" << S(r.err);
-        EXPECT_TRUE(r.err.startsWith(c.err) && (*c.err || r.err.isEmpty())) << what << "\n" << S(r.err);
-        EXPECT_TRUE(r.out.startsWith(c.out) && (*c.out || r.out.isEmpty())) << what << "\n" << S(r.out);
+        EXPECT_EQ(r.status, c.status) << S(r.err);
+        EXPECT_TRUE(r.err.startsWith(c.err) && (*c.err || r.err.isEmpty())) << S(r.err);
+        EXPECT_TRUE(r.out.startsWith(c.out) && (*c.out || r.out.isEmpty())) << S(r.out);
     }
     EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')), "PRICES.KYR") << "no window, link or file";
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+    scale.stop();
+    EXPECT_TRUE(scale.requests().empty()) << scale.log();
 }
 
 // Every command ends by writing DEBUG.LOG into the program directory. One
@@ -535,153 +509,98 @@ TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
 // opens, instead of after the scale has been written with default settings.
 TEST_F(Cli, ProgramDirectoryThatCannotBeUsedEndsWithTwoBeforeTheLinkOpens)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    WriteFile(File("plain-file"), "x");
-    auto sim = StartSim({"--demo"});
-    const QByteArray device = sim->Path.toLocal8Bit();
-
+    Home.write("PRICES.KYR", DownloadFixture());
+    Home.write("plain-file", "x");
+    Scale scale;
     // Root may write anywhere: the read-only case runs as "nobody", who
     // needs the way to the directory and the device.
     QTemporaryDir outer;
-    ASSERT_TRUE(outer.isValid());
     const QString locked = outer.path() + "/locked";
     ASSERT_TRUE(QDir().mkpath(locked));
     ASSERT_EQ(::chmod(QFile::encodeName(outer.path()).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0555), 0);
-    ASSERT_EQ(::chmod(device.constData(), 0666), 0);
+    ASSERT_EQ(::chmod(scale.Path.toLocal8Bit().constData(), 0666), 0);
     QStringList asNobody;
     if (::geteuid() == 0)
         asNobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", ManagerPath()};
-
-    struct Case {
+    const QString missing = Home.path() + "no-such-dir";
+    const struct {
         QString program;
         QStringList args;
         QString home;          // the directory named in the message
         QString environmentHome;
         const char* reason;
-    };
-    const QString missing = Home.path() + "no-such-dir";
-    const QList<Case> cases{
+    } cases[] = {
         {ManagerPath(), {"download", File("PRICES.KYR"), "--home", missing}, missing, {}, "No such file or directory"},
         {ManagerPath(), {"values", "--home", File("plain-file")}, File("plain-file"), {}, "Not a directory"},
         {ManagerPath(), {"report"}, missing, missing, "No such file or directory"},
-        {asNobody.isEmpty() ? ManagerPath() : "setpriv", asNobody + QStringList{"values", "--home", locked},
-         locked, {}, "Permission denied"},
+        {asNobody.isEmpty() ? ManagerPath() : "setpriv", asNobody + QStringList{"values", "--home", locked}, locked, {},
+         "Permission denied"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(S(c.args.join(' ')));
         QProcessEnvironment env = ScriptEnvironment();
         if (!c.environmentHome.isEmpty())
             env.insert("VARLO_HOME", c.environmentHome);
-        const Result r = RunProgram(c.program, c.args + QStringList{"--port", sim->Path}, env, {}, 20000);
-        const std::string what = S(c.args.join(' '));
-        EXPECT_EQ(r.status, 2) << what << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "") << what;
-        EXPECT_EQ(S(r.err), S("Cannot use the program directory " + c.home + "/\n" + c.reason + "\n")) << what;
+        ExpectRun(RunProgram(c.program, c.args + QStringList{"--port", scale.Path}, env, {}, 20000), 2, "",
+                  S("Cannot use the program directory " + c.home + "/\n" + c.reason + "\n"));
     }
     EXPECT_FALSE(QFileInfo::exists(missing));
     EXPECT_TRUE(QDir(locked).isEmpty());
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
+    scale.stop();
+    EXPECT_TRUE(scale.requests().empty()) << scale.log();
 }
 
 // A code page that is no 8-bit text stands aside for Latin-1, with a word
 // on stderr; the file keeps single-byte ASCII (no "k\0g\0").
 TEST_F(Cli, CodePageThatIsNot8BitTextIsReplacedWithAWarning)
 {
-    auto sim = StartSim({"--demo"});
+    Scale scale;
     for (const char* codePage : {"UTF-16", "no-such-code-page"}) {
+        SCOPED_TRACE(codePage);
         QProcessEnvironment env = ScriptEnvironment();
         env.insert("VARLO_CODEPAGE", codePage);
         const QString file = File(QString("SCALE-%1.KYR").arg(codePage));
-        const Result r = RunProgram(ManagerPath(), {"upload", file, "--port", sim->Path, "--home", Home.path()}, env);
-        EXPECT_EQ(r.status, 0) << codePage << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "Upload PLU OK!\n") << codePage;
-        EXPECT_EQ(S(r.err), std::string("varlo-manager: code page \"") + codePage
-                                + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead\n");
+        ExpectRun(RunProgram(ManagerPath(), {"upload", file, "--port", scale.Path, "--home", Home.path()}, env), 0,
+                  "Upload PLU OK!\n",
+                  std::string("varlo-manager: code page \"") + codePage
+                      + "\" is unknown or not 8-bit text; ISO-8859-1 is used instead\n");
         const QByteArray saved = ReadFile(file);
-        EXPECT_EQ(saved.count("\r\n"), 77) << codePage;
-        EXPECT_FALSE(saved.contains('\0')) << codePage;
-        EXPECT_TRUE(saved.startsWith(PluLine("1.50", "", "kg"))) << codePage << "\n" << S(saved.left(60));
+        EXPECT_EQ(saved.count("\r\n"), 77);
+        EXPECT_FALSE(saved.contains('\0'));
+        EXPECT_TRUE(saved.startsWith(PluLine("1.50", "", "kg"))) << S(saved.left(60));
     }
-    sim->Stop();
-}
-
-TEST_F(Cli, UnreadablePluFileEndsWithTwoBeforeTheLinkOpens)
-{
-    QDir(Home.path()).mkdir("FOLDER.KYR");
-    auto sim = StartSim({"--demo"});
-    for (const QString& file : {File("MISSING.KYR"), File("FOLDER.KYR")}) {
-        const Result r = Run({"download", file, "--port", sim->Path});
-        EXPECT_EQ(r.status, 2) << S(file) << "\n" << S(r.err);
-        EXPECT_EQ(S(r.out), "");
-        EXPECT_FALSE(r.err.isEmpty()) << S(file);
-    }
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG")));
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(d.requests.isEmpty()) << S(d.frames().join('\n'));
-}
-
-TEST_F(Cli, PortThatCannotBeOpenedEndsWithTwoAndNamesTheDevice)
-{
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    // Through --port, and through the configured port's device entry.
-    Result r = Run({"download", File("PRICES.KYR"), "--port", "/dev/varlo-none"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(S(r.out), "");
-    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
-    EXPECT_TRUE(r.err.contains("/dev/varlo-none")) << S(r.err);
-
-    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=9\r\nBaudRate=9600\r\n[Devices]\r\nCOM9=/dev/varlo-none-9\r\n");
-    r = Run({"values"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
-    EXPECT_TRUE(r.err.contains("/dev/varlo-none-9")) << S(r.err);
-}
-
-TEST_F(Cli, PortInUseEndsWithTwo)
-{
-    auto sim = StartSim({"--demo"});
-    // Another program holds the port.
-    const int fd = ::open(sim->Path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const Result r = Run({"report", "--port", sim->Path});
-    ::close(fd);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(r.err.startsWith("Error opening serial port")) << S(r.err);
-    EXPECT_TRUE(r.err.contains(sim->Path.toLocal8Bit())) << S(r.err);
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(d.requests.isEmpty());
 }
 
 // The port from KYR.CFG, COMn through its [Devices] entry, and --port
 // COMn overriding the configured number.
 TEST_F(Cli, PortFromTheConfiguration)
 {
-    auto sim = StartSim({"--demo", "--baud", "2400"});
-    const QByteArray dev = sim->Path.toLocal8Bit();
-    WriteFile(File("KYR.CFG"),
-              "[COMM]\r\nPort=5\r\nBaudRate=2400\r\n[Devices]\r\nCOM5=" + dev + "\r\nCOM6=/dev/varlo-none\r\n");
-    Result r = Run({"values"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "1.234kg;1.50;1.85\n");
-
-    WriteFile(File("KYR.CFG"),
-              "[COMM]\r\nPort=6\r\nBaudRate=9600\r\n[Devices]\r\nCOM5=" + dev + "\r\nCOM6=/dev/varlo-none\r\n");
-    r = Run({"values", "--port", "COM5", "--baud", "2400"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "1.234kg;1.50;1.85\n");
-    const Dump d = sim->Stop();
-    EXPECT_EQ(d.requests.size(), 2);
+    Scale scale(0x03, {}, 2400);
+    const QByteArray devices = "[Devices]\r\nCOM5=" + scale.Path.toLocal8Bit() + "\r\nCOM6=/dev/varlo-none\r\n";
+    Home.write("KYR.CFG", "[COMM]\r\nPort=5\r\nBaudRate=2400\r\n" + devices);
+    ExpectRun(Run({"values"}), 0, "1.234kg;1.50;1.85\n", "");
+    Home.write("KYR.CFG", "[COMM]\r\nPort=6\r\nBaudRate=9600\r\n" + devices);
+    ExpectRun(Run({"values", "--port", "COM5", "--baud", "2400"}), 0, "1.234kg;1.50;1.85\n", "");
+    scale.stop();
+    EXPECT_EQ(scale.requests().size(), 2u);
 }
 
-// ------------------------------------------------------------ progress on a terminal
+TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
+{
+    Home.write("varlo-manager.LNG", "[String]\r\nConnectError=Sin conexion\r\nstableError=\"inestable \"\r\n");
+    Scale refusing(0x03, {"aa@cmd=05,count=always"});
+    ExpectRun(Run({"values", "--port", refusing.Path}), 1, "", "Sin conexion\nthe scale refused the request (0xAA)\n");
+    Scale unstable(0x03, {"state:I@cmd=05"});
+    ExpectRun(Run({"values", "--port", unstable.Path}), 0, "inestable \n", "");
+}
+
+// ------------------------------------------------------------ progress and SIGINT
 
 TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo"});
-
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale;
     int master = -1, slave = -1;
     ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     struct Closer {
@@ -698,213 +617,101 @@ TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
     QProcess p;
     p.setProcessEnvironment(ScriptEnvironment());
     p.setChildProcessModifier([slave] { ::dup2(slave, STDERR_FILENO); });
-    p.start(ManagerPath(), {"download", File("PRICES.KYR"), "--port", sim->Path, "--home", Home.path()});
+    p.start(ManagerPath(), {"download", File("PRICES.KYR"), "--port", scale.Path, "--home", Home.path()});
     ASSERT_TRUE(p.waitForStarted(10000));
     QByteArray tty;
-    auto drain = [&] {
-        char buf[4096];
+    char buf[4096];
+    for (QDeadlineTimer deadline(60000); !deadline.hasExpired();) {
+        const bool ended = p.waitForFinished(20);
         for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
             tty.append(buf, n);
-    };
-    QDeadlineTimer deadline(60000);
-    while (!p.waitForFinished(20) && !deadline.hasExpired())
-        drain();
-    drain();
+        if (ended)
+            break;
+    }
     ASSERT_EQ(p.state(), QProcess::NotRunning) << "still running";
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(S(p.readAllStandardOutput()), "Download PLU OK!\n");
-    EXPECT_TRUE(tty.contains("Connect...")) << S(tty);
-    EXPECT_TRUE(tty.contains("Download PLU... [")) << S(tty);
-    EXPECT_TRUE(tty.contains("] 77/77")) << S(tty);
+    for (const char* part : {"Connect...", "Download PLU... [", "] 77/77"})
+        EXPECT_TRUE(tty.contains(part)) << part << " in " << S(tty);
     EXPECT_TRUE(tty.endsWith("\r\033[K")) << "the bar is cleared before the program ends: " << S(tty.right(60));
     EXPECT_FALSE(tty.contains('\n')) << "one line, redrawn in place";
-    sim->Stop();
 }
 
-// ------------------------------------------------------------ SIGINT
-
-struct InterruptCase {
-    const char* name;
-    const char* command;
-    const char* fault;
-    std::size_t waitingOn;   // the request that gets no answer
+// What the scale had received when SIGINT went out, and how long the
+// program took to end after it.
+struct Interrupted {
+    std::size_t requests = 0;
+    std::uint64_t bytes = 0;
+    qint64 tookMs = -1;
 };
 
+// Starts varlo-manager and, once the scale has `requests` requests, sends
+// it SIGINT.
+Interrupted InterruptAfter(QProcess& p, Scale& scale, const QStringList& args, std::size_t requests)
+{
+    p.setProcessEnvironment(ScriptEnvironment());
+    p.start(ManagerPath(), args);
+    Interrupted at;
+    if (!p.waitForStarted(10000) || !scale.waitForRequests(requests, 20s)) {
+        ADD_FAILURE() << "not started, or the request never came";
+        return at;
+    }
+    at.requests = scale.requests().size();
+    at.bytes = scale.bytesReceived();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    EXPECT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    at.tookMs = sinceSignal.elapsed();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the signal must not kill it";
+    return at;
+}
+
+struct InterruptCase {
+    const char *name, *command, *fault;
+    std::size_t waitingOn;   // the request that gets no answer
+};
 class CliInterrupt : public Cli, public ::testing::WithParamInterface<InterruptCase> {};
 
-// The simulator runs in this process here, so that the test sees the
-// unanswered request arrive and signals while the program waits for it.
+// The test sees the unanswered request arrive and signals while the
+// program waits for it.
 TEST_P(CliInterrupt, SigintCancelsTheWaitAndSendsNothingMore)
 {
     const InterruptCase& c = GetParam();
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    varlo::sim::ScaleSim sim;
-    sim.loadDemoState();
-    sim.addFault(c.fault);
-    const QString path = QString::fromStdString(sim.start());
-
+    Home.write("PRICES.KYR", DownloadFixture());
+    Scale scale(0x03, {c.fault});
     QStringList args{c.command};
     if (QByteArray(c.command) == "download")
         args << File("PRICES.KYR");
     QProcess p;
-    p.setProcessEnvironment(ScriptEnvironment());
-    p.start(ManagerPath(), args << "--port" << path << "--home" << Home.path());
-    ASSERT_TRUE(p.waitForStarted(10000));
-    ASSERT_TRUE(sim.waitForRequests(c.waitingOn, 20s)) << "the request never came";
-
-    const std::size_t requests = sim.requests().size();
-    const std::uint64_t bytes = sim.bytesReceived();
-    QElapsedTimer sinceSignal;
-    sinceSignal.start();
-    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
-    ASSERT_TRUE(p.waitForFinished(20000));
-    const qint64 took = sinceSignal.elapsed();
-
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the signal must not kill it";
+    const Interrupted at = InterruptAfter(p, scale, args << "--port" << scale.Path << "--home" << Home.path(), c.waitingOn);
     EXPECT_EQ(p.exitCode(), 130) << S(p.readAllStandardError());
     // The unanswered request would be retried after 0.8 s, six times.
-    EXPECT_LT(took, 4000) << "ms from the signal to the end";
+    EXPECT_LT(at.tookMs, 4000) << "ms from the signal to the end";
     EXPECT_EQ(S(p.readAllStandardOutput()), "");
     // Give anything still in flight the time to arrive.
-    EXPECT_FALSE(sim.waitForRequests(requests + 1, 300ms)) << "a request after the interrupt";
-    EXPECT_EQ(sim.requests().size(), requests);
-    EXPECT_EQ(sim.bytesReceived(), bytes);
-    for (const auto& r : sim.requests())
-        EXPECT_NE(r.frame.front(), kyr::CmdDisconnect);
+    EXPECT_FALSE(scale.waitForRequests(at.requests + 1, 300ms)) << "a request after the interrupt";
+    EXPECT_EQ(scale.bytesReceived(), at.bytes);
+    EXPECT_FALSE(scale.saw(kyr::CmdDisconnect));
     EXPECT_TRUE(QFile::exists(File("DEBUG.LOG"))) << "the link is closed on the way out";
-    sim.stop();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Waits, CliInterrupt,
-    ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
-                      InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1},
-                      InterruptCase{"Flood", "download", "flood@cmd=44", 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Waits, CliInterrupt,
+                         ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
+                                           InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1},
+                                           InterruptCase{"Flood", "download", "flood@cmd=44", 2}),
+                         [](const auto& info) { return Name(info); });
 
 // A background job of a script has SIGINT ignored; a Ctrl-C meant for
 // the foreground must not cancel it.
 TEST_F(Cli, AnIgnoredSigintStaysIgnored)
 {
-    varlo::sim::ScaleSim sim;
-    sim.loadDemoState();
-    sim.addFault("late:600@cmd=05,count=always");
-    const QString path = QString::fromStdString(sim.start());
-
+    Scale scale(0x03, {"late:600@cmd=05,count=always"});
     QProcess p;
-    p.setProcessEnvironment(ScriptEnvironment());
     p.setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
-    p.start(ManagerPath(), {"values", "--port", path, "--home", Home.path()});
-    ASSERT_TRUE(p.waitForStarted(10000));
-    ASSERT_TRUE(sim.waitForRequests(1, 20s)) << "the enquiry never came";
-    ASSERT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
-    ASSERT_TRUE(p.waitForFinished(20000));
-
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    InterruptAfter(p, scale, {"values", "--port", scale.Path, "--home", Home.path()}, 1);
     EXPECT_EQ(p.exitCode(), 0) << S(p.readAllStandardError());
     EXPECT_FALSE(S(p.readAllStandardOutput()).empty()) << "the late reply is still read";
-    sim.stop();
-}
-
-} // namespace
-
-// ------------------------------------------------------------ language file
-
-TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
-{
-    WriteFile(File("varlo-manager.LNG"),
-              "[String]\r\nConnectError=Sin conexion\r\nstableError=\"inestable \"\r\n");
-    auto sim = StartSim({"--demo", "--fault", "aa@cmd=05,count=always"});
-    const Result failed = Run({"values", "--port", sim->Path});
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_EQ(S(failed.err), "Sin conexion\nthe scale refused the request (0xAA)\n");
-    sim->Stop();
-
-    auto unstable = StartSim({"--demo", "--fault", "state:I@cmd=05"});
-    const Result r = Run({"values", "--port", unstable->Path});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "inestable \n");
-}
-
-// ------------------------------------------------------------ files the download must not send unasked
-
-// A file that is no price table, or has prices a load resets, is refused
-// with the list on stderr, before the link opens; --force sends it as read.
-TEST_F(Cli, DownloadRefusesBadFilesUnlessForced)
-{
-    QByteArray resetFile = DownloadFixture();
-    resetFile.replace(PluLine(PriceText(1), "Item 1", "kg"), PluLine("-5", "Item 1", "kg"));
-    resetFile.replace(PluLine(PriceText(9), "Item 9", "kg"), PluLine("1e300", "Item 9", "kg"));
-    resetFile.replace(PluLine(PriceText(12), "Item 12", "kg"), PluLine("junk", "Item 12", "kg"));
-    struct Case {
-        const char* name;
-        QByteArray file;
-        QByteArray message;   // %1 is the file's path
-    } const cases[] = {
-        {"empty", "", "\"%1\" is not a PLU file: the file is empty.\n"},
-        {"UTF-16", QByteArray("1\0\t\0A\0\r\0\n\0", 10),
-         "\"%1\" is not a PLU file: it is UTF-16 text, not text in the code page UTF-8.\n"},
-        {"reset prices", resetFile,
-         "%1: 3 prices cannot be read and would be sent as 0:\n"
-         "line 1 (M1): \"-5\" is below 0\n"
-         "line 9 (U2): \"1e300\" is above the maximum 99999.99\n"
-         "line 12 (U5): \"junk\" is not a number\n"},
-    };
-    auto sim = StartSim({"--demo"});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        WriteFile(File("BAD.KYR"), c.file);
-        const Result r = Run({"download", File("BAD.KYR"), "--port", sim->Path});
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(S(r.out), "");
-        const QByteArray path = File("BAD.KYR").toLocal8Bit();
-        QByteArray expected = c.message;
-        expected.replace("%1", c.name == std::string("reset prices") ? "\"" + path + "\"" : path);
-        EXPECT_EQ(S(r.err), S(expected + "Nothing was sent; correct the file, or give --force to send it as read.\n"));
-    }
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was never opened";
-
-    // Forced: the reset rows go out as 0, the list stays on stderr.
-    WriteFile(File("BAD.KYR"), resetFile);
-    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", sim->Path, "--no-verify"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
-    EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
-    EXPECT_FALSE(r.err.contains("Nothing was sent")) << S(r.err);
-
-    const Dump d = sim->Stop();
-    EXPECT_EQ(d.requests.size(), 84) << "one download: the forced one";
-    for (int i : {1, 9, 12})
-        EXPECT_EQ(S(Hex(d.plu(i))), "00 00 00 00") << "PLU " << i;
-    EXPECT_EQ(S(Hex(d.plu(2))), S(Hex(QByteArray(1, 0) + Be24(1250))));
-}
-
-// Settings that contradict each other or are not understood: stderr says
-// which, the command runs in the mode Price Dot names, nothing is rewritten.
-TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
-{
-    const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
-    WriteFile(File("config.ini"), config);
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    auto sim = StartSim({"--demo", "--price-mode", "F3"});
-    WriteFile(File("KYR.CFG"), "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + sim->Path.toLocal8Bit() + "\r\n");
-
-    const Result r = Run({"download", File("PRICES.KYR")});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    const QString expected =
-        "The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
-        "Price Dot=0 needs:\n"
-        "  Price Max=9999999 (not in the file)\n"
-        "  price length=7 (not in the file)\n"
-        "  price decimal=0 (the file has 3)\n"
-        "Prices are handled in that mode; the file stays as it is until a price decimal mode is chosen.\n"
-        + File("KYR.CFG") + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n";
-    EXPECT_EQ(S(r.err), S(expected));
-    EXPECT_EQ(ReadFile(File("config.ini")), config);
-
-    const Dump d = sim->Stop();
-    EXPECT_EQ(S(Hex(d.priceMode)), "F0") << "Price Dot 0";
-    EXPECT_EQ(S(Hex(d.plu(1))), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.34 in whole numbers";
 }
 
 // ------------------------------------------------------------ file commands
@@ -920,7 +727,7 @@ TEST(CliFiles, ExitStatusOutputAndFiles)
         return t;
     };
     const QByteArray plu = table(PluLine("12.50", "Apple", "kg") + PluLine("1.00", "Pear", "kg"), 2);
-    struct Case {
+    const struct {
         const char* what;
         QStringList args;
         QByteArray csv;          // written to in.csv first
@@ -928,8 +735,7 @@ TEST(CliFiles, ExitStatusOutputAndFiles)
         const char* out;         // stdout starts with this
         const char* err;         // stderr contains this
         QByteArray pluAfter;     // a.KYR afterwards
-    };
-    const QList<Case> cases = {
+    } cases[] = {
         {"export to stdout", {"export", "a.KYR"}, {}, 0, "\xEF\xBB\xBFKey,Unit Price,Name,Unit\r\nM1,12.50,Apple,kg\r\n", "", plu},
         {"export to a file", {"export", "a.KYR", "out.csv", "--separator", ";"}, {}, 0, "", "", plu},
         {"a missing PLU file", {"export", "none.KYR"}, {}, 2, "", "none.KYR", plu},
@@ -941,16 +747,16 @@ TEST(CliFiles, ExitStatusOutputAndFiles)
          table(PluLine("12.50", "Apple", "kg") + PluLine("1.10", "Pear", "kg"), 2)},
         {"a refused reprice", {"reprice", "a.KYR", "--amount", "-5"}, {}, 2, "", "M2   Pear", plu},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ScopedHome home;
         home.write("a.KYR", plu);
         if (!c.csv.isEmpty())
             home.write("in.csv", c.csv);
         const Result r = RunManager(c.args, home.path());
-        EXPECT_EQ(r.status, c.status) << r.err.toStdString();
-        EXPECT_TRUE(r.out.startsWith(c.out)) << r.out.toStdString();
-        EXPECT_TRUE(r.err.contains(c.err)) << r.err.toStdString();
+        EXPECT_EQ(r.status, c.status) << S(r.err);
+        EXPECT_TRUE(r.out.startsWith(c.out)) << S(r.out);
+        EXPECT_TRUE(r.err.contains(c.err)) << S(r.err);
         EXPECT_EQ(home.read("a.KYR"), c.pluAfter);
         EXPECT_FALSE(QFile::exists(home.file("DEBUG.LOG")));   // no link was opened
     }
@@ -962,103 +768,64 @@ TEST(CliFiles, ExitStatusOutputAndFiles)
 
 // ------------------------------------------------------------ compare, verify, backup
 
-namespace {
-
-// The demo scale's prices of M1, U1 and U2 (hundredths).
-constexpr const char* DemoM1 = "1.50";
-constexpr const char* DemoU1 = "6.75";
-constexpr const char* DemoU2 = "3.20";
-
-bool WritesOnlyTheUnitPrice(const Dump& d)
-{
-    for (const QByteArray& frame : d.requests)
-        if (!frame.isEmpty() && uint8_t(frame[0]) == 0x77 && !Hex(frame).startsWith("77 F9 00 00 04"))
-            return false;
-    return true;
-}
-
-QStringList BackupFiles(const QString& home)
-{
-    return QDir(home + "backups").entryList({"*.KYR"}, QDir::Files, QDir::Name);
-}
-
-} // namespace
+QStringList BackupFiles(const QString& home) { return QDir(home + "backups").entryList({"*.KYR"}, QDir::Files, QDir::Name); }
 
 TEST_F(Cli, CompareNamesEachDifferenceAndEndsWithThree)
 {
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    ASSERT_EQ(Run({"upload", File("SCALE.KYR"), "--port", sim->Path}).status, 0);
+    Scale scale;
+    ASSERT_EQ(Run({"upload", File("SCALE.KYR"), "--port", scale.Path}).status, 0);
+    ExpectRun(Run({"compare", File("SCALE.KYR"), "--port", scale.Path}), 0, "", "");
 
-    const Result same = Run({"compare", File("SCALE.KYR"), "--port", sim->Path});
-    EXPECT_EQ(same.status, 0) << S(same.err);
-    EXPECT_EQ(S(same.out), "");
-    EXPECT_EQ(S(same.err), "");
-
-    QByteArray file = ReadFile(File("SCALE.KYR"));
-    file.replace(0, 8, "   99.99");                           // M1's price
-    QList<QByteArray> lines = file.split('\n');
-    lines[7].replace("\tkg\r", "\tg\r");                       // U1's unit
-    WriteFile(File("CHANGED.KYR"), lines.join('\n'));
-    WriteFile(File("config.ini"), ConfigFor(11, "99999.99", 2));
-    const Result r = Run({"compare", File("CHANGED.KYR"), "--port", sim->Path});
-    EXPECT_EQ(r.status, 3) << S(r.err);
-    EXPECT_EQ(S(r.out), std::string("mode\t11\t3\n") + "M1\t99.99 kg\t" + DemoM1 + " kg\n" + "U1\t" + DemoU1
-                            + " g\t" + DemoU1 + " kg\n");
-    EXPECT_EQ(S(r.err), "");
-    EXPECT_EQ(ReadFile(File("config.ini")), ConfigFor(11, "99999.99", 2)) << "the scale's mode is not taken over";
-
-    const Dump d = sim->Stop();
-    EXPECT_TRUE(WritesOnlyTheUnitPrice(d));
-    EXPECT_EQ(S(Hex(d.priceMode)), "03");
+    QList<QByteArray> lines = Home.read("SCALE.KYR").replace(0, 8, "   99.99").split('\n');   // M1's price
+    lines[7].replace("\tkg\r", "\tg\r");                                                       // U1's unit
+    Home.write("CHANGED.KYR", lines.join('\n'));
+    Home.write("config.ini", ConfigFor(11, "99999.99", 2));
+    // The demo scale's M1 costs 1.50, U1 6.75.
+    ExpectRun(Run({"compare", File("CHANGED.KYR"), "--port", scale.Path}), 3,
+              "mode\t11\t3\nM1\t99.99 kg\t1.50 kg\nU1\t6.75 g\t6.75 kg\n", "");
+    EXPECT_EQ(Home.read("config.ini"), ConfigFor(11, "99999.99", 2)) << "the scale's mode is not taken over";
+    scale.stop();
+    for (const QByteArray& frame : scale.frames())
+        EXPECT_TRUE(!frame.startsWith("77") || frame.startsWith("77 F9 00 00 04")) << "wrote " << S(frame);
+    EXPECT_EQ(scale.modeHex(), "03");
 }
 
 TEST_F(Cli, VerifyCatchesAWriteTheScaleAcknowledgedButDidNotKeep)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    Home.write("PRICES.KYR", DownloadFixture());
     {
-        auto sim = StartSim({"--demo"});
-        ASSERT_FALSE(sim->Path.isEmpty());
-        const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
-        EXPECT_EQ(r.status, 0) << S(r.err);
-        EXPECT_EQ(S(r.out), "Download PLU OK!\n");
-        const Dump d = sim->Stop();
-        EXPECT_EQ(d.requests.size(), 84 + 78) << "read back by default";
-        EXPECT_EQ(S(d.frames().last()), "33 00 00 00 00 CD");
+        Scale scale;
+        ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path}), 0, "Download PLU OK!\n", "");
+        scale.stop();
+        EXPECT_EQ(scale.frames().size(), 84 + 78) << "read back by default";
+        EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
     }
-    auto sim = StartSim({"--demo", "--fault", "ackonly@addr=00E4"});   // U2
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path});
-    EXPECT_EQ(r.status, 3) << S(r.err);
-    EXPECT_EQ(S(r.out), "");
-    EXPECT_EQ(S(r.err), std::string("Download PLU...Error!\nU2: sent 99.99, the scale holds ") + DemoU2 + "\n"
-                            + "U2\t99.99 kg\t" + DemoU2 + " kg\n");
-    const Dump d = sim->Stop();
-    EXPECT_FALSE(d.sawCommand(0x33)) << "no disconnect after a failed verify";
+    Scale scale(0x03, {"ackonly@addr=00E4"});   // U2, which the demo scale has at 3.20
+    ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path}), 3, "",
+              "Download PLU...Error!\nU2: sent 99.99, the scale holds 3.20\nU2\t99.99 kg\t3.20 kg\n");
+    scale.stop();
+    EXPECT_FALSE(scale.saw(0x33)) << "no disconnect after a failed verify";
 }
 
 TEST_F(Cli, BackupHoldsTheScalesTableBeforeTheFirstWrite)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    Home.write("PRICES.KYR", DownloadFixture());
     // Every write refused: what the backup read is still the untouched scale.
-    auto sim = StartSim({"--demo", "--fault", "aa@cmd=77,count=always"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup"});
-    EXPECT_EQ(r.status, 1);
+    Scale refusing(0x03, {"aa@cmd=77,count=always"});
+    EXPECT_EQ(Run({"download", File("PRICES.KYR"), "--port", refusing.Path, "--backup"}).status, 1);
     const QStringList backups = BackupFiles(Home.path());
     ASSERT_EQ(backups.size(), 1);
     EXPECT_TRUE(backups[0].endsWith("-mode3.KYR")) << S(backups[0]);
-    const Dump refused = sim->Stop();
+    refusing.stop();
     // The same demo scale, untouched, read by an upload.
-    auto untouched = StartSim({"--demo"});
-    const Result up = Run({"upload", File("UP.KYR"), "--port", untouched->Path});
-    ASSERT_EQ(up.status, 0) << S(up.err);
-    const Dump fresh = untouched->Stop();
+    Scale untouched;
+    ASSERT_EQ(Run({"upload", File("UP.KYR"), "--port", untouched.Path}).status, 0);
+    untouched.stop();
     for (int i = 1; i <= 77; ++i)
-        EXPECT_EQ(refused.plu(i), fresh.plu(i)) << "the refused writes changed nothing";
+        EXPECT_EQ(refusing.plu(i), untouched.plu(i)) << "the refused writes changed PLU " << i;
 
-    const QList<QByteArray> saved = ReadFile(File("backups/" + backups[0])).split('\n');
-    const QList<QByteArray> uploaded = ReadFile(File("UP.KYR")).split('\n');
+    const QList<QByteArray> saved = Home.read("backups/" + backups[0]).split('\n');
+    const QList<QByteArray> uploaded = Home.read("UP.KYR").split('\n');
     ASSERT_EQ(saved.size(), 78);
     for (int i = 0; i < 77; ++i) {
         const QList<QByteArray> b = saved[i].split('\t'), u = uploaded[i].split('\t');
@@ -1071,57 +838,46 @@ TEST_F(Cli, BackupHoldsTheScalesTableBeforeTheFirstWrite)
 
 TEST_F(Cli, ABackupThatCannotBeSavedStopsTheDownloadBeforeAnyWrite)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
-    WriteFile(File("backups"), "a file where the folder should be\n");
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup"});
+    Home.write("PRICES.KYR", DownloadFixture());
+    Home.write("backups", "a file where the folder should be\n");
+    Scale scale;
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--backup"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(r.err.startsWith("Download PLU...Error!\nthe backup could not be saved: Cannot make the backup folder "))
         << S(r.err);
-    const Dump d = sim->Stop();
-    EXPECT_FALSE(d.sawCommand(0x77)) << "nothing written to the scale";
+    scale.stop();
+    EXPECT_FALSE(scale.saw(0x77)) << "nothing written to the scale";
 }
 
 TEST_F(Cli, TheNewestHundredBackupsAreKept)
 {
-    WriteFile(File("PRICES.KYR"), DownloadFixture());
+    Home.write("PRICES.KYR", DownloadFixture());
     QDir().mkpath(File("backups"));
     for (int k = 0; k < 100; ++k)
-        WriteFile(File(QStringLiteral("backups/20000101-00%1%2-mode3.KYR")
-                           .arg(k / 60, 2, 10, QChar('0')).arg(k % 60, 2, 10, QChar('0'))), "old\r\n");
-    auto sim = StartSim({"--demo"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", sim->Path, "--backup", "--no-verify"});
+        Home.write(QString::asprintf("backups/20000101-00%02d%02d-mode3.KYR", k / 60, k % 60), "old\r\n");
+    Scale scale;
+    const Result r = Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--backup", "--no-verify"});
     EXPECT_EQ(r.status, 0) << S(r.err);
     const QStringList backups = BackupFiles(Home.path());
     EXPECT_EQ(backups.size(), 100);
     EXPECT_FALSE(backups.contains("20000101-000000-mode3.KYR"));
     EXPECT_TRUE(backups.contains("20000101-000001-mode3.KYR"));
     EXPECT_FALSE(backups.last().startsWith("2000")) << "the new one";
-    const Dump d = sim->Stop();
-    EXPECT_EQ(d.requests.size(), 84 + 78) << "backup read, then the download";
+    scale.stop();
+    EXPECT_EQ(scale.requests().size(), 84u + 78) << "backup read, then the download";
 }
 
 TEST_F(Cli, DownloadOfABackupTakesOverTheModeOfItsName)
 {
     QDir().mkpath(File("backups"));
-    WriteFile(File("backups/20240305-140709-mode7.KYR"), PluLine("1.234", "Apple", "kg"));
-    auto sim = StartSim({"--demo", "--price-mode", "A3"});
-    ASSERT_FALSE(sim->Path.isEmpty());
-    const Result r = Run({"download", File("backups/20240305-140709-mode7.KYR"), "--port", sim->Path});
+    Home.write("backups/20240305-140709-mode7.KYR", PluLine("1.234", "Apple", "kg"));
+    Scale scale(0xA3);
+    const Result r = Run({"download", File("backups/20240305-140709-mode7.KYR"), "--port", scale.Path});
     EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_TRUE(ReadFile(File("config.ini")).contains("Price Dot=7\r\n"));
-    const Dump d = sim->Stop();
-    EXPECT_EQ(S(Hex(d.priceMode)), "A7");
-    EXPECT_EQ(S(Hex(d.plu(1))), "00 00 04 D2");
+    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=7\r\n"));
+    scale.stop();
+    EXPECT_EQ(scale.modeHex(), "A7");
+    EXPECT_EQ(scale.pluHex(1), "00 00 04 D2");
 }
 
-TEST_F(Cli, SafetyOptionsBelongToDownload)
-{
-    for (const char* option : {"--verify", "--no-verify", "--backup"}) {
-        const Result r = Run({"upload", File("X.KYR"), option});
-        EXPECT_EQ(r.status, 2);
-        EXPECT_TRUE(r.err.startsWith("--verify, --no-verify and --backup belong to download\nusage:")) << S(r.err);
-    }
-}
+} // namespace

@@ -222,6 +222,7 @@ TEST(CliArgs, PortsCommand)
     const QString usage = "usage: varlo-manager ports [--home DIR]\n";
     for (const BadCase& c : {BadCase{{"ports", "--port", "COM1"}, "ports takes no --port"},
                              BadCase{{"ports", "extra"}, "ports takes no extra"},
+                             BadCase{{"ports", "--bogus"}, "ports takes no --bogus"},
                              BadCase{{"ports", "--home"}, "--home needs a value"},
                              BadCase{{"ports", "--home", ""}, "--home needs a value"}})
         expectBadUsage(c, usage);
@@ -241,6 +242,8 @@ TEST(CliArgs, SafetyNetsOfTheDownload)
     EXPECT_EQ(exitStatus(CliOutcome::Differs), 3);
     for (const BadCase& c : {BadCase{{"compare"}, "compare needs a PLU file"},
                              BadCase{{"upload", "P.KYR", "--verify"}, "--verify, --no-verify and --backup belong to download"},
+                             BadCase{{"upload", "P.KYR", "--no-verify"}, "--verify, --no-verify and --backup belong to download"},
+                             BadCase{{"upload", "P.KYR", "--backup"}, "--verify, --no-verify and --backup belong to download"},
                              BadCase{{"compare", "P.KYR", "--backup"}, "--verify, --no-verify and --backup belong to download"},
                              BadCase{{"report", "--no-verify"}, "--verify, --no-verify and --backup belong to download"}})
         expectBadUsage(c, commandUsage() + '\n');

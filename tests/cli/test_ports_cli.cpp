@@ -2,56 +2,26 @@
 // names, as an ordinary user meets them (the suite runs as root, so those
 // cases run the program as nobody).
 #include "loopback.h"
-#include "testdirs.h"
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <arpa/inet.h>
+#include "programrun.h"
 #include <fcntl.h>
 #include <grp.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-std::string S(const QString& s) { return s.toStdString(); }
-
-struct Result {
-    int status = -1;
-    QString out, err;
-};
-
-// The program as the given user (root stays root when `asNobody` is false).
-Result Manager(const QStringList& args, bool asNobody)
+// The program in the directory `home`, as nobody when `asNobody` (root
+// otherwise stays root).
+Result Manager(const QStringList& args, const QString& home, bool asNobody)
 {
-    QString program = BuildDir() + "/app/varlo-manager";
-    QStringList all = args;
-    if (asNobody && ::geteuid() == 0) {
-        all = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args;
-        program = "setpriv";
-    }
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("VARLO_HOME");
-    p.setProcessEnvironment(env);
-    p.start(program, all);
-    Result r;
-    if (!p.waitForFinished(20000)) {
-        p.kill();
-        p.waitForFinished();
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
-    return r;
+    if (asNobody && ::geteuid() == 0)
+        return RunProgram("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", ManagerPath()}
+                              + args + QStringList{"--home", home}, ScriptEnvironment(), {}, 20000);
+    return RunManager(args, home, 20000);
 }
 
 // A pseudo-terminal whose slave stands for the scale's port.
@@ -102,53 +72,45 @@ struct PtyPort {
 
 class PortsCommand : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(Home.isValid());
-        ::chmod(QFile::encodeName(Home.path()).constData(), 0777);   // nobody writes DEBUG.LOG there
-    }
-    void WriteCfg(const QByteArray& text)
-    {
-        QFile f(Home.filePath("KYR.CFG"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
-    QTemporaryDir Home;
+    // nobody writes DEBUG.LOG there
+    void SetUp() override { ::chmod(QFile::encodeName(Home.path()).constData(), 0777); }
+    Result Run(const QStringList& args, bool asNobody) { return Manager(args, Home.path(), asNobody); }
+    ScopedHome Home;
 };
 
 TEST_F(PortsCommand, ListsMappedPortsUnderTheirNames)
 {
     PtyPort pty;
-    WriteCfg("[Devices]\r\nCOM2=" + pty.slave.toLatin1() + "\r\nCOM3=rfc2217://scale-deli.local:4001\r\n"
-             "COM4=/dev/varlo-unplugged\r\n");
-    Result r = Manager({"ports", "--home", Home.path()}, false);
+    Home.write("KYR.CFG", "[Devices]\r\nCOM2=" + pty.slave.toLatin1() + "\r\nCOM3=rfc2217://scale-deli.local:4001\r\n"
+               "COM4=/dev/varlo-unplugged\r\n");
+    Result r = Run({"ports"}, false);
     EXPECT_EQ(r.status, 0) << S(r.err);
-    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromLocal8Bit(r.out).split('\n', Qt::SkipEmptyParts);
     for (const QString& line : lines)
         EXPECT_EQ(line.count('\t'), 3) << S(line);
-    EXPECT_TRUE(lines.contains("COM2\t" + pty.slave + "\tpseudo-terminal\tfree")) << S(r.out);
-    EXPECT_TRUE(lines.contains("COM3\trfc2217://scale-deli.local:4001\tserial device server "
-                               "(Telnet, COM port control)\t-")) << S(r.out);
-    EXPECT_TRUE(lines.contains("COM4\t/dev/varlo-unplugged\tnot present\tmissing")) << S(r.out);
+    for (const QString& line : {"COM2\t" + pty.slave + "\tpseudo-terminal\tfree",
+                                QString("COM3\trfc2217://scale-deli.local:4001\tserial device server "
+                                        "(Telnet, COM port control)\t-"),
+                                QString("COM4\t/dev/varlo-unplugged\tnot present\tmissing")})
+        EXPECT_TRUE(lines.contains(line)) << S(line) << " in\n" << S(r.out);
 
     ::chmod(QFile::encodeName(pty.slave).constData(), 0666);
     pty.holdAs("brltty");
-    r = Manager({"ports", "--home", Home.path()}, true);
+    r = Run({"ports"}, true);
     EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_TRUE(r.out.contains(QString("COM2\t%1\tpseudo-terminal\tbusy brltty %2\n").arg(pty.slave).arg(pty.holder)))
+    EXPECT_TRUE(r.out.contains(QString("COM2\t%1\tpseudo-terminal\tbusy brltty %2\n").arg(pty.slave).arg(pty.holder).toLocal8Bit()))
         << S(r.out);
 
     ::chmod(QFile::encodeName(pty.slave).constData(), 0600);
-    r = Manager({"ports", "--home", Home.path()}, true);
-    EXPECT_TRUE(r.out.contains("COM2\t" + pty.slave + "\tpseudo-terminal\tno permission\n")) << S(r.out);
+    r = Run({"ports"}, true);
+    EXPECT_TRUE(r.out.contains(("COM2\t" + pty.slave + "\tpseudo-terminal\tno permission\n").toLocal8Bit())) << S(r.out);
 }
 
 TEST_F(PortsCommand, AnEmptyListIsNoError)
 {
-    const Result r = Manager({"ports", "--home", Home.path()}, false);
+    const Result r = Run({"ports"}, false);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.err.isEmpty()) << S(r.err);
-    EXPECT_EQ(Manager({"ports", "--bogus"}, false).status, 2);
+    EXPECT_EQ(S(r.err), "");
 }
 
 // Each open failure: the fixed message first, then what to do.
@@ -156,9 +118,7 @@ TEST_F(PortsCommand, OpenFailuresNameTheFix)
 {
     PtyPort pty;
     const QByteArray slave = QFile::encodeName(pty.slave);
-    auto upload = [&](const QString& port) {
-        return Manager({"upload", Home.filePath("OUT.KYR"), "--port", port, "--home", Home.path()}, true);
-    };
+    auto upload = [&](const QString& port) { return Run({"upload", Home.file("OUT.KYR"), "--port", port}, true); };
     const group* dialout = ::getgrnam("dialout");
     ASSERT_NE(dialout, nullptr);
 
@@ -168,10 +128,8 @@ TEST_F(PortsCommand, OpenFailuresNameTheFix)
     Result r = upload(pty.slave);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.startsWith("Error opening serial port\n")) << S(r.err);
-    if (::geteuid() == 0) {
-        EXPECT_TRUE(r.err.contains("belongs to group dialout and nobody is not in it: "
-                                   "sudo usermod -aG dialout nobody, then log in again.")) << S(r.err);
-    }
+    EXPECT_TRUE(::geteuid() != 0 || r.err.contains("belongs to group dialout and nobody is not in it: "
+                                                   "sudo usermod -aG dialout nobody, then log in again.")) << S(r.err);
 
     // Busy: the program that holds the lock, and advice for a known grabber.
     ASSERT_EQ(::chmod(slave.constData(), 0666), 0);
@@ -179,27 +137,25 @@ TEST_F(PortsCommand, OpenFailuresNameTheFix)
     r = upload(pty.slave);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(r.err.contains(QString("the port is in use by another program: ModemManager (PID %1, holding "
-                                       "its lock).").arg(pty.holder))) << S(r.err);
+                                       "its lock).").arg(pty.holder).toLocal8Bit())) << S(r.err);
     EXPECT_TRUE(r.err.contains("sudo systemctl mask --now ModemManager.service")) << S(r.err);
     pty.releaseHolder();
 
     // Missing, not a serial device, nothing listening on the network.
-    const uint16_t closedPort = FreeLoopbackPort();
-    struct Case {
+    const struct {
         QString port;
-        const char* first;
-        const char* hint;
-    };
-    const Case cases[] = {
+        const char *first, *hint;
+    } cases[] = {
         {"/dev/varlo-gone", "Error opening serial port", "/dev/varlo-gone is gone; "},
         {"/dev/null", "Cannot setup comm buffer", "(not a serial device)"},
-        {QString("tcp://127.0.0.1:%1").arg(closedPort), "Error opening serial port",
+        {QString("tcp://127.0.0.1:%1").arg(FreeLoopbackPort()), "Error opening serial port",
          "connection refused; nothing listens on port"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(S(c.port));
         r = upload(c.port);
-        EXPECT_EQ(r.status, 2) << S(c.port);
-        EXPECT_TRUE(r.err.startsWith(QString(c.first) + "\n")) << S(r.err);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(r.err.startsWith(QByteArray(c.first) + "\n")) << S(r.err);
         EXPECT_TRUE(r.err.contains(c.hint)) << S(r.err);
     }
 }

@@ -11,44 +11,37 @@
 
 namespace {
 
-using varlo::sim::FaultRule;
 using varlo::sim::ScaleSim;
 
 QByteArray Bytes(const char* spaced) { return Hex(spaced); }
-QByteArray Be(uint32_t v, int width)
-{
-    QByteArray b;
-    for (int k = width - 1; k >= 0; --k)
-        b += char((v >> (8 * k)) & 0xFF);
-    return b;
-}
+QByteArray Be24(uint32_t v) { return QByteArray{} + char(v >> 16) + char(v >> 8) + char(v); }
 // The frame with its checksum appended (sum of all bytes 0 mod 256).
-QByteArray WithSum(QByteArray f)
+QByteArray Framed(QByteArray f)
 {
     uint8_t sum = 0;
     for (char c : f)
         sum = uint8_t(sum + uint8_t(c));
     return f + char(uint8_t(-sum));
 }
-QByteArray Framed(const char* spaced) { return WithSum(Bytes(spaced)); }
-QByteArray PluWrite(int i, uint8_t flag, uint32_t count)
+QByteArray Framed(const char* spaced) { return Framed(Bytes(spaced)); }
+// A request on PLU i's record in bank F9: "77" writes `data`, "55" reads.
+QByteArray Plu(const char* command, int i, const QByteArray& data = {})
 {
-    return WithSum(Bytes("77 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04") + char(flag) + Be(count, 3));
+    const int address = 0xC0 + 4 * i;
+    return Framed(Bytes(command) + Bytes("F9") + char(address >> 8) + char(address) + Bytes("04") + data);
 }
-QByteArray PluRead(int i) { return WithSum(Bytes("55 F9") + Be(0xC0 + 4 * i, 2) + Bytes("04")); }
 
 class EndToEnd : public CommandFixture<TKYRBusComm> {
 protected:
     void SetUp() override
     {
         Bus.CommName = QString::fromStdString(Sim.start());
-        Bus.SetBaudRate(9600);
         Bus.RetryInterval = 250;   // short, yet well above the simulated latency
         Bus.TraceEnabled = -1;
+        Bus.SetBaudRate(9600);
         Bus.SetActive(true);
         // Never hang: after 30 s the operator "presses Cancel".
-        Watchdog.setSingleShot(true);
-        QObject::connect(&Watchdog, &QTimer::timeout, [this] {
+        Watchdog.callOnTimeout([this] {
             ADD_FAILURE() << "watchdog fired";
             Progress.PressCancel();
             Bus.Cancel();
@@ -62,7 +55,6 @@ protected:
             Bus.SetActive(false);
         Sim.stop();
     }
-
     // Frames as the scale received them, in order.
     QList<QByteArray> Frames() const
     {
@@ -77,6 +69,11 @@ protected:
         for (const QByteArray& f : frames)
             out << QString::fromLatin1(f.toHex(' ').toUpper());
         return out;
+    }
+    QByteArray CurrentUnitPrice() const
+    {
+        const auto bytes = Sim.read(0xF9, 0, 4);
+        return QByteArray(reinterpret_cast<const char*>(bytes.data()), 4);
     }
 
     ScaleSim Sim;
@@ -99,7 +96,7 @@ TEST_F(EndToEnd, DownloadWritesTheScalesMemory)
     QList<QByteArray> expected{Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 83 00 03 01 24"),
                                Bytes("77 83 00 03 01 AB 57"), Bytes("55 F4 00 00 0B AC")};
     for (int i = 1; i <= 77; ++i)
-        expected << PluWrite(i, i == 2 ? 1 : 0, i == 1 ? 1234 : i == 2 ? 5 : i == 77 ? 9999999 : 0);
+        expected << Plu("77", i, char(i == 2) + Be24(i == 1 ? 1234 : i == 2 ? 5 : i == 77 ? 9999999 : 0));
     expected << Framed("77 F9 00 00 04 00 00 30 39") << Bytes("33 00 00 00 00 CD");
     EXPECT_EQ(HexList(Frames()), HexList(expected));
     EXPECT_EQ(Frames().value(5), Bytes("77 F9 00 C4 04 00 00 04 D2 F2"));
@@ -109,8 +106,7 @@ TEST_F(EndToEnd, DownloadWritesTheScalesMemory)
     EXPECT_EQ(Sim.plu(2), (varlo::sim::PluRecord{1, 5}));
     EXPECT_EQ(Sim.plu(3), (varlo::sim::PluRecord{0, 0}));
     EXPECT_EQ(Sim.plu(77), (varlo::sim::PluRecord{0, 9999999}));
-    const auto current = Sim.read(0xF9, 0, 4);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(current.data()), 4), Bytes("00 00 30 39"));
+    EXPECT_EQ(CurrentUnitPrice(), Bytes("00 00 30 39"));
     EXPECT_EQ(Dialogs.Boxes.value(0).text, "Download PLU OK!");
 }
 
@@ -128,7 +124,7 @@ TEST_F(EndToEnd, UploadReadsTheScalesMemory)
     QList<QByteArray> expected{Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 F4 00 00 0B AC"),
                                Bytes("55 83 00 03 01 24")};
     for (int i = 1; i <= 77; ++i)
-        expected << PluRead(i);
+        expected << Plu("55", i);
     expected << Framed("77 F9 00 00 04 12 34 56 78") << Bytes("33 00 00 00 00 CD");
     EXPECT_EQ(HexList(Frames()), HexList(expected));
     EXPECT_EQ(Frames().value(80), Bytes("55 F9 01 F4 04 B9"));
@@ -140,9 +136,7 @@ TEST_F(EndToEnd, UploadReadsTheScalesMemory)
     EXPECT_EQ(Wb.Table.cell(colPrice, 77), "167772.15");
     EXPECT_EQ(Options.PriceDot, 11);
     EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=11"));
-    // Written back unchanged.
-    const auto current = Sim.read(0xF9, 0, 4);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(current.data()), 4), Bytes("12 34 56 78"));
+    EXPECT_EQ(CurrentUnitPrice(), Bytes("12 34 56 78")) << "written back unchanged";
 }
 
 TEST_F(EndToEnd, SaleReportAppendsTheDaysLine)
@@ -200,7 +194,7 @@ TEST_F(EndToEnd, DownloadFailsAtTheFourthPlu)
     const QList<QByteArray> frames = Frames();
     ASSERT_EQ(frames.size(), 5 + 3 + 1 + Bus.RetryCount);
     for (int k = 8; k < frames.size(); ++k)
-        EXPECT_EQ(frames[k], PluWrite(4, 0, 0));
+        EXPECT_EQ(frames[k], Plu("77", 4, Bytes("00 00 00 00")));
     EXPECT_EQ(Sim.plu(3), (varlo::sim::PluRecord{0, 300}));
     EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
               (QStringList{"Error:Download PLU...Error!",

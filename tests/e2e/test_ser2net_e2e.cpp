@@ -14,20 +14,13 @@
 #include "testdirs.h"
 #include "vemraencode.h"
 #include "workbook.h"
-#include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,11 +28,11 @@ using varlo::sim::ScaleSim;
 
 bool Listening(uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
@@ -50,19 +43,13 @@ class DeviceServer {
 public:
     explicit DeviceServer(const QString& device)
     {
-        const QString yaml = QString("%YAML 1.1\n---\n"
-                                     "connection: &raw\n"
-                                     "  accepter: tcp,127.0.0.1,%1\n"
-                                     "  connector: serialdev,%3,9600n81,local\n"
-                                     "connection: &telnet\n"
-                                     "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
-                                     "  connector: serialdev,%3,9600n81,local\n")
-                                 .arg(RawPort)
-                                 .arg(TelnetPort)
-                                 .arg(device);
         QFile f(Dir.filePath("ser2net.yaml"));
         f.open(QIODevice::WriteOnly);
-        f.write(yaml.toUtf8());
+        f.write(QString("%YAML 1.1\n---\n"
+                        "connection: &raw\n  accepter: tcp,127.0.0.1,%1\n  connector: serialdev,%3,9600n81,local\n"
+                        "connection: &telnet\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
+                        "  connector: serialdev,%3,9600n81,local\n")
+                    .arg(RawPort).arg(TelnetPort).arg(device).toUtf8());
         f.close();
         Process.setProcessChannelMode(QProcess::MergedChannels);
         // -u: no UUCP lock files, the tests do not own /var/lock.
@@ -75,27 +62,22 @@ public:
     ~DeviceServer() { stop(); }
     void stop()
     {
-        if (Process.state() != QProcess::NotRunning) {
-            Process.kill();
-            Process.waitForFinished(5000);
-        }
+        Process.kill();
+        Process.waitForFinished(5000);
     }
     bool ready() const { return Process.state() == QProcess::Running && Listening(RawPort); }
     QString raw() const { return QString("tcp://127.0.0.1:%1").arg(RawPort); }
     QString telnet() const { return QString("rfc2217://127.0.0.1:%1").arg(TelnetPort); }
     QTemporaryDir Dir;
     QProcess Process;
-    uint16_t RawPort = FreeLoopbackPort();
-    uint16_t TelnetPort = FreeLoopbackPort();
+    uint16_t RawPort = FreeLoopbackPort(), TelnetPort = FreeLoopbackPort();
 };
 
 // What one download and one upload did, for comparing the three roads.
 struct RoadResult {
     CommandOutcome download, upload;
-    QStringList frames;
-    QByteArray memory;
-    QByteArray debugLog;
-    QStringList table;
+    QStringList frames, table;
+    QByteArray memory, debugLog;
 };
 
 // The window's side of a transfer: the table, the engine on `port` and the
@@ -105,9 +87,9 @@ struct Station {
     {
         wb.Initialise();
         bus.CommName = port;
-        bus.SetBaudRate(9600);
         bus.RetryInterval = retryInterval;
         bus.TraceEnabled = -1;
+        bus.SetBaudRate(9600);
         bus.SetActive(true);   // throws AppError
     }
     TIniOptions options;
@@ -145,13 +127,17 @@ protected:
         for (int i = 1; i <= 77; ++i)
             Sim.setPlu(i, {0, 0});
     }
-    QStringList Frames() const
+    // The engine on `port`, the scale's table reset; null when the link
+    // does not open.
+    std::unique_ptr<Station> Open(const QString& port, int retryInterval)
     {
-        QStringList out;
-        for (const auto& r : Sim.requests())
-            out << QString::fromLatin1(
-                QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size())).toHex(' '));
-        return out;
+        ResetScale();
+        try {
+            return std::make_unique<Station>(port, retryInterval);
+        } catch (const AppError& e) {
+            ADD_FAILURE() << e.fullText().toStdString();
+            return nullptr;
+        }
     }
 
     // A download of a table with awkward bytes (0xFF, 0x0D, 0x00 in the
@@ -161,34 +147,30 @@ protected:
         // The server lets go of the serial device a moment after the last
         // client left; until then it turns a new client away.
         QThread::msleep(300);
-        ResetScale();
         RoadResult r;
-        std::unique_ptr<Station> st;
-        try {
-            st = std::make_unique<Station>(port, 800);
-        } catch (const AppError& e) {
-            ADD_FAILURE() << e.fullText().toStdString();
+        const std::unique_ptr<Station> st = Open(port, 800);
+        if (!st)
             return r;
-        }
-        Workbook& wb = st->wb;
+        PluTable& table = st->wb.Table;
         st->options.PriceDot = 11;
         const char* prices[] = {"12.34", "0.05", "2.55", "652.80", "0.13", "99999.99", "0.00"};
         for (int i = 1; i <= 77; ++i)
-            wb.Table.setCell(colPrice, i, prices[i % 7]);
-        ScaleCommands& commands = st->commands;
-        r.download = commands.DownloadItemClick();
+            table.setCell(colPrice, i, prices[i % 7]);
+        r.download = st->commands.DownloadItemClick();
         for (int i = 1; i <= 77; ++i)
-            wb.Table.setCell(colPrice, i, "");
-        r.upload = commands.UploadItemClick();
+            table.setCell(colPrice, i, "");
+        r.upload = st->commands.UploadItemClick();
         st->bus.SetActive(false);
-        r.frames = Frames();
+        for (const auto& request : Sim.requests())
+            r.frames << QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(request.frame.data()),
+                                                       qsizetype(request.frame.size())).toHex(' '));
         // The scale's memory, without the request log and its times.
         for (const QByteArray& line : QByteArray::fromStdString(Sim.dumpText()).split('\n'))
             if (!line.startsWith("request "))
                 r.memory += line + '\n';
         r.debugLog = Home.read("DEBUG.LOG");
         for (int i = 1; i <= 77; ++i)
-            r.table << wb.Table.cell(colPrice, i);
+            r.table << table.cell(colPrice, i);
         return r;
     }
 
@@ -228,15 +210,8 @@ TEST_F(ThroughDeviceServer, ADroppedConnectionEndsAsAHangUp)
             Server = std::make_unique<DeviceServer>(Pty);
         const QString port = telnet ? Server->telnet() : Server->raw();
         SCOPED_TRACE(port.toStdString());
-        ResetScale();
-        std::unique_ptr<Station> st;
-        try {
-            st = std::make_unique<Station>(port, 5000);   // a hang-up must not wait for it
-        } catch (const AppError& e) {
-            FAIL() << e.fullText().toStdString();
-        }
-        TKYRBusComm& bus = st->bus;
-        ScaleCommands& commands = st->commands;
+        const std::unique_ptr<Station> st = Open(port, 5000);   // a hang-up must not wait for it
+        ASSERT_TRUE(st);
         QTimer drop;
         QObject::connect(&drop, &QTimer::timeout, [&] {
             if (Sim.requests().size() >= 20) {
@@ -247,14 +222,14 @@ TEST_F(ThroughDeviceServer, ADroppedConnectionEndsAsAHangUp)
         drop.start(2);
         QElapsedTimer t;
         t.start();
-        const CommandOutcome out = commands.DownloadItemClick();
+        const CommandOutcome out = st->commands.DownloadItemClick();
         EXPECT_EQ(out.kind, CommandOutcome::Failed);
         EXPECT_EQ(out.text, "Download PLU...Error!");
-        EXPECT_EQ(bus.Failure(), BusFailure::HungUp);
+        EXPECT_EQ(st->bus.Failure(), BusFailure::HungUp);
         EXPECT_TRUE(out.cause.startsWith("the line hung up")) << out.cause.toStdString();
         EXPECT_LT(t.elapsed(), 4000);
         EXPECT_LT(Sim.requests().size(), 84u);
-        bus.SetActive(false);
+        st->bus.SetActive(false);
     }
 }
 
