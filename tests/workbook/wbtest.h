@@ -1,5 +1,6 @@
 #pragma once
 #include "messagetexts.h"
+#include "qtprint.h"
 #include "regional.h"
 #include "scripteddialogs.h"
 #include "testdirs.h"
@@ -55,6 +56,25 @@ struct Bench {
     QByteArray stored(int row) const { return wb.Table.storedPrice(row); }
     QByteArray name(int row) const { return wb.Table.cell(colName, row); }
     QByteArray unit(int row) const { return wb.Table.cell(colUnit, row); }
+    // Shown price, stored price, name and unit, '|' between.
+    QByteArray row(int r) const { return price(r) + '|' + stored(r) + '|' + name(r) + '|' + unit(r); }
+    void expectRow(int r, const QByteArray& p, const QByteArray& nm, const QByteArray& u) const
+    {
+        EXPECT_EQ(row(r), p + '|' + p + '|' + nm + '|' + u) << "row " << r;
+    }
+
+    // What Open does with a file of these bytes, and what a save writes.
+    void load(const QByteArray& bytes)
+    {
+        home.write("in.KYR", bytes);
+        wb.ResetTable();
+        wb.LoadPluFile(home.file("in.KYR"));
+    }
+    QByteArray saved()
+    {
+        wb.SavePluFile(home.file("out.KYR"));
+        return home.read("out.KYR");
+    }
 
     // Typing into a price cell: the first key opens the editor with the whole
     // text selected, the others append. Returns the keys that passed.
