@@ -57,12 +57,9 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
     const QList<Case> cases{
         {"build tree", {}, R + "/build/app/varlo-manager", plain, P::BesideProgram, R + "/build/app/"},
         {"portable folder", {}, R + "/shop/varlo-manager", plain, P::BesideProgram, R + "/shop/"},
-        {"bin without the shipped files", {}, R + "/opt/bin/varlo-manager", plain, P::BesideProgram,
-         R + "/opt/bin/"},
-        {"share entry that is a file", {}, R + "/odd/bin/varlo-manager", plain, P::BesideProgram,
-         R + "/odd/bin/"},
-        {"installed, default", {}, installed, plain, P::UserData,
-         R + "/home/op/.local/share/varlo-manager/"},
+        {"bin without the shipped files", {}, R + "/opt/bin/varlo-manager", plain, P::BesideProgram, R + "/opt/bin/"},
+        {"share entry that is a file", {}, R + "/odd/bin/varlo-manager", plain, P::BesideProgram, R + "/odd/bin/"},
+        {"installed, default", {}, installed, plain, P::UserData, R + "/home/op/.local/share/varlo-manager/"},
         {"installed, XDG_DATA_HOME", {}, installed, {{}, R + "/data", R + "/home/op"}, P::UserData,
          R + "/data/varlo-manager/"},
         {"installed, relative XDG_DATA_HOME is ignored", {}, installed, {{}, "data", R + "/home/op"},
@@ -70,8 +67,7 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
         {"installed, no home at all", {}, installed, {}, P::UserData, {}},
         {"installed, VARLO_HOME", {}, installed, {R + "/shop", R + "/data", R + "/home/op"},
          P::HomeVariable, R + "/shop/"},
-        {"installed, --home", R + "/shop", installed, {R + "/data", {}, R + "/home/op"}, P::HomeOption,
-         R + "/shop/"},
+        {"installed, --home", R + "/shop", installed, {R + "/data", {}, R + "/home/op"}, P::HomeOption, R + "/shop/"},
         {"build tree, VARLO_HOME", {}, R + "/build/app/varlo-manager", {R + "/shop", {}, {}},
          P::HomeVariable, R + "/shop/"},
         {"build tree, --home beats VARLO_HOME", R + "/shop/", R + "/build/app/varlo-manager",
@@ -129,8 +125,7 @@ TEST_F(ProgramDir, DirectoryThatCannotBeMadeNamesItAndWhatToDo)
          "Not a directory"},
         {R + "/odd/share/varlo-manager/x/", "Cannot create the data directory " + S(R)
          + "/odd/share/varlo-manager/x/", "Not a directory"},
-        {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.",
-         ""},
+        {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.", ""},
     };
     for (const Case& c : cases) {
         const QStringList lines = PrepareProgramDir({ProgramDirChoice::UserData, c.dir}).split('\n');

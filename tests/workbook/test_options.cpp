@@ -15,37 +15,35 @@ TEST_P(Options, ConfigVariants)
 {
     const struct {
         const char* ini;   // '.' is the separator in force, '#' the other one; nullptr: no file
-        const char* format;
-        double max;
-        int length, decimal, dot;
+        const char* mode;   // as Bench::mode() gives it
         const char* note;   // after the line naming the file; empty: none
     } cases[] = {
-        {nullptr, "%.2f", 99999.99, 8, 2, 3, ""},
-        {"[DEFAULT]\nPRICE DECIMAL = 1\nPrice Max=999999.9\nPrice Dot=9\nprice length=8\n", "%.1f", 999999.9, 8, 1, 9, ""},
-        {"[default]\r\nPrice Dot=0\r\nPrice Max=9999999\r\nprice length=7\r\nprice decimal=0\r\n", "%d", 9999999, 7, 0, 0, ""},
-        {"[default]\r\nPrice Dot=267\r\n", "%.2f", 99999.99, 8, 2, 11, ""},         // low 8 bits
-        {"[default]\r\nPrice Dot=3.5\r\nprice length=x\r\nprice decimal=\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
-        {"[default]\r\nprice length=99999999999\r\n", "%.2f", 99999.99, 8, 2, 3, ""},   // beyond 32 bits
-        {"[default]\r\nPrice Max=1e999\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
-        {"[other]\r\nprice decimal=0\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
-        {"[default]\r\nprice decimal=3\r\n", "%.2f", 99999.99, 8, 2, 3,
+        {nullptr, "3/2/99999.99/8/%.2f", ""},
+        {"[DEFAULT]\nPRICE DECIMAL = 1\nPrice Max=999999.9\nPrice Dot=9\nprice length=8\n", "9/1/999999.9/8/%.1f", ""},
+        {"[default]\r\nPrice Dot=0\r\nPrice Max=9999999\r\nprice length=7\r\nprice decimal=0\r\n", "0/0/9999999/7/%d", ""},
+        {"[default]\r\nPrice Dot=267\r\n", "11/2/99999.99/8/%.2f", ""},         // low 8 bits
+        {"[default]\r\nPrice Dot=3.5\r\nprice length=x\r\nprice decimal=\r\n", "3/2/99999.99/8/%.2f", ""},
+        {"[default]\r\nprice length=99999999999\r\n", "3/2/99999.99/8/%.2f", ""},   // beyond 32 bits
+        {"[default]\r\nPrice Max=1e999\r\n", "3/2/99999.99/8/%.2f", ""},
+        {"[other]\r\nprice decimal=0\r\n", "3/2/99999.99/8/%.2f", ""},
+        {"[default]\r\nprice decimal=3\r\n", "3/2/99999.99/8/%.2f",
          "Price Dot=3 needs:\n  price decimal=2 (the file has 3)"},
-        {"[default]\r\nprice decimal=5\r\n", "%.2f", 99999.99, 8, 2, 3,
+        {"[default]\r\nprice decimal=5\r\n", "3/2/99999.99/8/%.2f",
          "Price Dot=3 needs:\n  price decimal=2 (the file has 5)"},
-        {"[default]\r\nPrice Max=12345.5\r\n", "%.2f", 99999.99, 8, 2, 3,
+        {"[default]\r\nPrice Max=12345.5\r\n", "3/2/99999.99/8/%.2f",
          "Price Dot=3 needs:\n  Price Max=99999.99 (the file has 12345.5)"},
-        {"[default]\r\nPrice Max=12345#5\r\n", "%.2f", 99999.99, 8, 2, 3, ""},
-        {"[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n", "%d", 9999999, 7, 0, 0,
+        {"[default]\r\nPrice Max=12345#5\r\n", "3/2/99999.99/8/%.2f", ""},
+        {"[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n", "0/0/9999999/7/%d",
          "Price Dot=0 needs:\n  Price Max=9999999 (not in the file)\n  price length=7 (not in the file)\n"
          "  price decimal=0 (the file has 3)"},
-        {"[default]\r\nPrice Dot=255\r\nprice decimal=9\r\n", "%.2f", 99999.99, 8, 2, 3,
+        {"[default]\r\nPrice Dot=255\r\nprice decimal=9\r\n", "3/2/99999.99/8/%.2f",
          "Price Dot=255 is no price mode; the default mode needs:\n  Price Dot=3 (the file has 255)\n"
          "  price decimal=2 (the file has 9)"},
-        {"[default]\r\nPrice Dot=-1\r\n", "%.2f", 99999.99, 8, 2, 3,
+        {"[default]\r\nPrice Dot=-1\r\n", "3/2/99999.99/8/%.2f",
          "Price Dot=-1 is no price mode; the default mode needs:\n  Price Dot=3 (the file has -1)"},
-        {"[default]\r\nPrice Dot=9\r\nPrice Max=abc\r\nprice length=8\r\nprice decimal=1\r\n", "%.1f", 999999.9, 8, 1, 9,
+        {"[default]\r\nPrice Dot=9\r\nPrice Max=abc\r\nprice length=8\r\nprice decimal=1\r\n", "9/1/999999.9/8/%.1f",
          "Price Dot=9 needs:\n  Price Max=999999.9 (the file has \"abc\", which is no number)"},
-        {"[default]\r\nPrice Dot=15\r\nPrice Max=9999.999\r\nprice length=9\r\nprice decimal=3\r\n", "%.3f", 9999.999, 8, 3, 15,
+        {"[default]\r\nPrice Dot=15\r\nPrice Max=9999.999\r\nprice length=9\r\nprice decimal=3\r\n", "15/3/9999.999/8/%.3f",
          "Price Dot=15 needs:\n  price length=8 (the file has 9)"},
     };
     const auto local = [this](const char* text) { return n(text).replace('#', otherSep()); };
@@ -54,10 +52,7 @@ TEST_P(Options, ConfigVariants)
         Bench b(c.ini ? local(c.ini) : QByteArray());
         EXPECT_EQ(b.wb.ConfigFileName, b.home.file("config.ini"));
         EXPECT_EQ(b.opts.PriceMaxText, n("99999.99"));
-        EXPECT_EQ(b.wb.PriceFormat, c.format);
-        EXPECT_DOUBLE_EQ(b.opts.PriceMax, c.max);
-        EXPECT_EQ(QList<int>({b.opts.PriceLength, b.opts.PriceDecimal, b.opts.PriceDot}),
-                  QList<int>({c.length, c.decimal, c.dot}));
+        EXPECT_EQ(b.mode(), c.mode);
         const QString expected = *c.note
             ? "The price settings in \"" + b.home.file("config.ini") + "\" do not form one price mode.\n"
                   + QString::fromLatin1(local(c.note))

@@ -168,12 +168,12 @@ TEST_P(PluFile, OpenSetsFileTitleAndClearsModified)
     Bench b;
     b.home.write("a.KYR", "5\tFive\tkg\r\n");
     b.dlg.OpenAnswers = {b.home.file("a.KYR")};
+    b.wb.Modified = true;
+    b.dlg.Answers = {MsgResult::No};
     b.wb.OpenItemClick();
-    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("a.KYR"));
-    EXPECT_EQ(b.titles, 1);
+    EXPECT_EQ(b.state(), "modified 0, file a.KYR, titles 1, memos 0, boxes 1, asked open 1 save 0");
     EXPECT_EQ(b.lastTitle, "Varlo Manager~[" + b.home.file("a.KYR") + "]");
     EXPECT_EQ(b.wb.WindowTitle(), b.lastTitle);
-    EXPECT_FALSE(b.wb.Modified);
     EXPECT_EQ(b.price(1), n("5.00"));
 
     // A relative name is completed with the current directory.
@@ -187,7 +187,7 @@ TEST_P(PluFile, OpenSetsFileTitleAndClearsModified)
     b.wb.Table.setCell(colName, 1, "kept");
     b.wb.OpenItemClick();
     EXPECT_EQ(b.name(1), "kept");
-    EXPECT_EQ(b.titles, 2);
+    EXPECT_EQ(b.state(), "modified 0, file a.KYR, titles 2, memos 0, boxes 1, asked open 2 save 0");
 }
 
 TEST_P(PluFile, FailedOpenLeavesTheTableResetAndNamesThePath)
@@ -196,8 +196,7 @@ TEST_P(PluFile, FailedOpenLeavesTheTableResetAndNamesThePath)
     b.wb.Table.setCell(colName, 1, "old");
     b.dlg.OpenAnswers = {b.home.file("missing.KYR")};
     EXPECT_THROW(b.wb.OpenItemClick(), EInOutError);
-    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("missing.KYR"));
-    EXPECT_FALSE(b.wb.Modified);
+    EXPECT_EQ(b.state(), "modified 0, file missing.KYR, titles 0, memos 0, boxes 0, asked open 1 save 0");
     EXPECT_EQ(b.name(1) + '|' + b.price(1), '|' + n("0.00"));
 
     QDir(b.home.path()).mkdir("dir.KYR");   // a directory cannot be read as a file
@@ -211,22 +210,17 @@ TEST_P(PluFile, SaveAsAndSave)
     Bench b;
     b.wb.Modified = true;
     b.wb.SaveItemClick();   // no current file: asks for a name; cancelled
-    EXPECT_EQ(b.dlg.SaveAsked, 1);
-    EXPECT_TRUE(b.wb.Modified);
-    EXPECT_EQ(b.titles, 0);
-
+    EXPECT_EQ(b.state(), "modified 1, file , titles 0, memos 0, boxes 0, asked open 0 save 1");
     b.dlg.SaveAnswers = {b.home.file("new.KYR")};
     b.wb.SaveItemClick();
-    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("new.KYR"));
+    EXPECT_EQ(b.state(), "modified 0, file new.KYR, titles 1, memos 0, boxes 0, asked open 0 save 2");
     EXPECT_EQ(b.lastTitle, "Varlo Manager~[" + b.home.file("new.KYR") + "]");
-    EXPECT_FALSE(b.wb.Modified);
     EXPECT_EQ(b.home.read("new.KYR").count("\r\n"), 77);
 
     b.wb.Table.setCell(colName, 1, "Pear");
     b.wb.Modified = true;
     b.wb.SaveItemClick();   // to the current file, no question, no new title
-    EXPECT_EQ(b.dlg.SaveAsked, 2);
-    EXPECT_EQ(b.titles, 1);
+    EXPECT_EQ(b.state(), "modified 0, file new.KYR, titles 1, memos 0, boxes 0, asked open 0 save 2");
     EXPECT_TRUE(b.home.read("new.KYR").contains("\tPear         \t"));
 }
 
@@ -251,9 +245,8 @@ TEST_P(PluFile, FailedWriteKeepsOldFileAndFlag)
         SetAtomicWriteFailure(1, ENOSPC);
         EXPECT_THROW(b.wb.SaveasItemClick(), EInOutError);
         SetAtomicWriteFailure(0, 0);
-        EXPECT_EQ(b.wb.CurrentFileName, b.home.file("b.KYR"));
-        EXPECT_EQ(b.titles, 0);
-        EXPECT_EQ(b.wb.Modified, modified);
+        EXPECT_EQ(b.state(), QStringLiteral("modified %1, file b.KYR, titles 0, memos 0, boxes 0, asked open 0 save 1")
+                                 .arg(int(modified)));
         EXPECT_FALSE(QFile::exists(b.home.file("b.KYR")));
     }
 }
@@ -334,8 +327,8 @@ TEST_P(PluFile, NewCommand)
         b.dlg.Answers = {answer};
         b.wb.NewItemClick();
         EXPECT_EQ(b.name(1), "kept");
-        EXPECT_TRUE(b.wb.Modified);
-        EXPECT_EQ(b.memos, 1);
+        EXPECT_EQ(b.state(), QStringLiteral("modified 1, file , titles 0, memos 1, boxes 1, asked open 0 save %1")
+                                 .arg(answer == MsgResult::Yes));
     }
     {   // No: reset; the title keeps naming the old file, Save asks for a name
         Bench b;
@@ -347,12 +340,9 @@ TEST_P(PluFile, NewCommand)
         b.dlg.Answers = {MsgResult::No};
         b.wb.NewItemClick();
         EXPECT_EQ(b.name(1), "");
-        EXPECT_TRUE(b.wb.CurrentFileName.isEmpty());
-        EXPECT_EQ(b.titles, 1);
-        EXPECT_EQ(b.memos, 1);
-        const int asked = b.dlg.SaveAsked;
+        EXPECT_EQ(b.state(), "modified 0, file , titles 1, memos 1, boxes 1, asked open 0 save 2");
         b.wb.SaveItemClick();
-        EXPECT_EQ(b.dlg.SaveAsked, asked + 1);
+        EXPECT_EQ(b.dlg.SaveAsked, 3);
     }
     // Yes and the save fails: the command ends, nothing reset, memo kept.
     Bench b;
@@ -362,12 +352,10 @@ TEST_P(PluFile, NewCommand)
     b.dlg.Answers = {MsgResult::Yes};
     EXPECT_THROW(b.wb.NewItemClick(), EInOutError);
     EXPECT_EQ(b.name(1), "kept");
-    EXPECT_TRUE(b.wb.Modified);
-    EXPECT_EQ(b.memos, 0);
     b.dlg.Answers = {MsgResult::Yes};
     b.dlg.OpenAnswers = {b.home.file("other.KYR")};
     EXPECT_THROW(b.wb.OpenItemClick(), EInOutError);
-    EXPECT_EQ(b.dlg.OpenAsked, 0);
+    EXPECT_EQ(b.state(), "modified 1, file no/such/dir/x.KYR, titles 0, memos 0, boxes 2, asked open 0 save 0");
 }
 
 // Pasted text may hold TABs and line breaks; the file must still have 77
@@ -431,8 +419,7 @@ TEST_P(PluFile, WhatALoadCannotTakeIsReported)
         {"empty price, no TAB", 3, "\tA\tkg\r\nName only\r\n3\tC\r\n", {}, {}},
         {"key of row 8", 3, QByteArray("1\tA\r\n").repeated(7) + "x\tY\r\n", {}, {"line 8 (U1): \"x\" is not a number"}},
         {"long and control", 3, "abcdefghijklmnopqrstuvwxyz0123\tA\r\na\x01" "b\tB\r\n1\tC\r\n", {},
-         {"line 1 (M1): \"abcdefghijklmnopqrstuvwx...\" is not a number",
-          "line 2 (M2): \"a?b\" is not a number"}},
+         {"line 1 (M1): \"abcdefghijklmnopqrstuvwx...\" is not a number", "line 2 (M2): \"a?b\" is not a number"}},
         {"whole numbers", 0, "9999999.4\tA\r\n9999999.5\tB\r\n-0.5\tC\r\n-0.6\tD\r\n", {},
          {"line 2 (M2): \"9999999.5\" is above the maximum 9999999", "line 4 (M4): \"-0.6\" is below 0"}},
         {"three decimals", 5, "9999.999\tA\r\n9999.9991\tB\r\n", {},
@@ -487,9 +474,7 @@ TEST_P(PluFile, OpenRefusesAFileThatIsNoPluFileAndKeepsTheTable)
                    "Nothing was loaded; the table is as it was.").toStdString());
     }
     EXPECT_EQ(b.name(1) + '|' + b.price(1), "Five|" + n("5.00"));
-    EXPECT_EQ(b.wb.CurrentFileName, b.home.file("a.KYR"));
-    EXPECT_EQ(b.titles, 1);
-    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
+    EXPECT_EQ(b.state(), "modified 0, file a.KYR, titles 1, memos 0, boxes 0, asked open 2 save 0");
 }
 
 TEST_P(PluFile, OpenListsTheResetPricesOnce)
