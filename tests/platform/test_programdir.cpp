@@ -29,13 +29,9 @@ protected:
         R = Root.path();
         // An installed layout, a bin directory that is not one, a build tree,
         // a portable folder, and a prefix whose share entry is a file.
-        QDir().mkpath(R + "/usr/bin");
-        QDir().mkpath(R + "/usr/share/varlo-manager");
-        QDir().mkpath(R + "/opt/bin");
-        QDir().mkpath(R + "/opt/share");
-        QDir().mkpath(R + "/build/app");
-        QDir().mkpath(R + "/shop");
-        QDir().mkpath(R + "/odd/bin");
+        for (const char* dir : {"/usr/bin", "/usr/share/varlo-manager", "/opt/bin", "/opt/share", "/build/app", "/shop",
+                                "/odd/bin"})
+            ASSERT_TRUE(QDir().mkpath(R + dir));
         Touch(R + "/odd/share/varlo-manager");
     }
     QTemporaryDir Root;
@@ -157,11 +153,12 @@ TEST_F(ProgramDir, OwnLanguageFileWinsOverTheShippedOne)
 TEST(ProgramDirText, SaysWhereAndWhy)
 {
     using P = ProgramDirChoice;
-    EXPECT_EQ(S(DescribeProgramDir({P::HomeOption, "/srv/a/"})), "/srv/a/ (--home)");
-    EXPECT_EQ(S(DescribeProgramDir({P::HomeVariable, "/srv/a/"})), "/srv/a/ (VARLO_HOME)");
-    EXPECT_EQ(S(DescribeProgramDir({P::UserData, "/h/.local/share/varlo-manager/"})),
-              "/h/.local/share/varlo-manager/ (this user's data directory)");
-    EXPECT_EQ(S(DescribeProgramDir({P::BesideProgram, "/opt/x/"})), "/opt/x/ (the program's directory)");
+    const struct { P::Source source; const char* text; } cases[] = {
+        {P::HomeOption, "/a/ (--home)"}, {P::HomeVariable, "/a/ (VARLO_HOME)"},
+        {P::UserData, "/a/ (this user's data directory)"}, {P::BesideProgram, "/a/ (the program's directory)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(S(DescribeProgramDir({c.source, "/a/"})), c.text);
 }
 
 } // namespace
