@@ -1,4 +1,5 @@
 #include "codepage.h"
+#include "qtprint.h"
 #include <gtest/gtest.h>
 #include <clocale>
 #include <cstdlib>
@@ -16,21 +17,18 @@ protected:
     }
 };
 
-TEST_F(CodePage, GbkDecodesAndEncodesBack)
+TEST_F(CodePage, DecodesAndEncodesBack)
 {
-    cp::setName("GBK");
-    const QByteArray bytes("\xD6\xD8\xC1\xBF");
-    EXPECT_EQ(cp::decode(bytes), QString::fromUtf8("\xE9\x87\x8D\xE9\x87\x8F"));   // 重量
-    EXPECT_EQ(cp::encode(cp::decode(bytes)), bytes);
-    EXPECT_EQ(cp::byteLength(QString::fromUtf8("\xE9\x87\x8D\xE9\x87\x8F" "A")), 5);
-}
-
-TEST_F(CodePage, Cp1252)
-{
-    cp::setName("CP1252");
-    EXPECT_EQ(cp::decode("\x80 \xE9"), QString::fromUtf8("\xE2\x82\xAC \xC3\xA9"));   // € é
-    EXPECT_EQ(cp::encode(QString::fromUtf8("\xE2\x82\xAC")), QByteArray("\x80"));
-    EXPECT_EQ(cp::byteLength(QString::fromUtf8("\xE2\x82\xAC\xC3\xA9")), 2);
+    const struct { const char* codePage; QByteArray bytes; const char* utf8; const char* measured; int length; } cases[] = {
+        {"GBK", "\xD6\xD8\xC1\xBF", "\xE9\x87\x8D\xE9\x87\x8F", "\xE9\x87\x8D\xE9\x87\x8F" "A", 5},   // 重量
+        {"CP1252", "\x80 \xE9", "\xE2\x82\xAC \xC3\xA9", "\xE2\x82\xAC\xC3\xA9", 2},                 // € é
+    };
+    for (const auto& c : cases) {
+        cp::setName(c.codePage);
+        EXPECT_EQ(cp::decode(c.bytes), QString::fromUtf8(c.utf8)) << c.codePage;
+        EXPECT_EQ(cp::encode(QString::fromUtf8(c.utf8)), c.bytes) << c.codePage;
+        EXPECT_EQ(cp::byteLength(QString::fromUtf8(c.measured)), c.length) << c.codePage;
+    }
 }
 
 TEST_F(CodePage, EnvironmentNamesTheCodePage)

@@ -2,29 +2,40 @@
 #include "errors.h"
 #include "inifile.h"
 #include "testdirs.h"
-#include <gtest/gtest.h>
-#include <QCoreApplication>
+#include "unprivileged.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <future>
 #include <thread>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-QByteArray readFile(const QString& path)
+// What `f` throws as E, as "message|detail".
+template <class E>
+QString thrown(const std::function<void()>& f)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    try {
+        f();
+    } catch (const E& e) {
+        return e.Message + "|" + e.Detail;
+    }
+    return "no error";
+}
+QString why(int err) { return QString::fromLocal8Bit(strerror(err)); }
+QStringList files(const QString& dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System); }
+mode_t modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode : 0;
 }
 
 // The same lines with CR LF, LF, a lone CR, and a mix: all read alike.
@@ -34,27 +45,14 @@ INSTANTIATE_TEST_SUITE_P(Ini, LineEnds, ::testing::Values("\r\n", "\n", "\r", "m
 TEST_P(LineEnds, ReadRules)
 {
     const QByteArrayList lines = {
-        "orphan=before any section",
-        "[Default]",
-        "Price Dot=3",
-        "  Price Max  =  99999.99  ",
-        "tabbed=\t7\t",
-        "lang=\"Ranging between 0 and \"",
-        "single='x'",
-        "unpaired=\"x'",
-        "lone=\"",
-        "empty=\"\"",
-        "inner= \"  q \" ",
-        "none=",
-        ";commented=1",
-        "no equals sign",
-        "=no key",
-        "price dot=second",
-        "gbk=\xD6\xD8\xC1\xBF",
-        "[ other ]",
-        "only=in other",
-        "[DEFAULT]",
-        "late=in the second copy",
+        "orphan=before any section", "[Default]", "Price Dot=3", "  Price Max  =  99999.99  ", "tabbed=\t7\t",
+        "lang=\"Ranging between 0 and \"", "single='x'", "unpaired=\"x'", "lone=\"", "empty=\"\"",
+        "inner= \"  q \" ", "none=", ";commented=1", "no equals sign", "=no key", "price dot=second",
+        "gbk=\xD6\xD8\xC1\xBF", "[ other ]", "only=in other", "[DEFAULT]", "late=in the second copy",
+        "[\xC4]", "k=1",   // Latin-1 capital A umlaut: only ASCII letters fold
+        "[s]", "long=" + QByteArray(3000, 'v'), "quoted=\"" + QByteArray(2046, 'q') + "xy\"",
+        "exact=" + QByteArray(2047, 'e'), "a=12", "b= -7 ", "c=+3", "d=12abc", "e=1.5", "f=",
+        "g=99999999999999999999", "h=\"42\"",
     };
     const QByteArray mode = GetParam();
     QByteArray data;
@@ -65,68 +63,35 @@ TEST_P(LineEnds, ReadRules)
     const IniFile ini(home.file("t.ini"));
     ASSERT_TRUE(ini.exists());
 
-    const struct { const char* section; const char* key; const char* value; } found[] = {
-        {"Default", "Price Dot", "3"},        // first key wins
-        {"default", "PRICE DOT", "3"},
-        {"DEFAULT", "price max", "99999.99"},
-        {"Default", "tabbed", "7"},
-        {"Default", "lang", "Ranging between 0 and "},
-        {"Default", "single", "x"},
-        {"Default", "unpaired", "\"x'"},
-        {"Default", "lone", "\""},
-        {"Default", "empty", ""},
-        {"Default", "inner", "  q "},
-        {"Default", "none", ""},
-        {"Default", "gbk", "\xD6\xD8\xC1\xBF"},
-        {"Other", "ONLY", "in other"},
+    const struct { const char* section; const char* key; QByteArray value; } found[] = {
+        {"Default", "Price Dot", "3"},   // first key wins
+        {"default", "PRICE DOT", "3"}, {"DEFAULT", "price max", "99999.99"}, {"Default", "tabbed", "7"},
+        {"Default", "lang", "Ranging between 0 and "}, {"Default", "single", "x"},
+        {"Default", "unpaired", "\"x'"}, {"Default", "lone", "\""}, {"Default", "empty", ""},
+        {"Default", "inner", "  q "}, {"Default", "none", ""}, {"Default", "gbk", "\xD6\xD8\xC1\xBF"},
+        {"Other", "ONLY", "in other"}, {"\xC4", "K", "1"},
+        {"s", "long", QByteArray(2047, 'v')}, {"s", "quoted", QByteArray(2046, 'q') + 'x'},
+        {"s", "exact", QByteArray(2047, 'e')},
     };
     for (const auto& c : found) {
         bool ok = false;
-        EXPECT_EQ(ini.readString(c.section, c.key, "def", &ok), QByteArray(c.value)) << c.key;
+        EXPECT_EQ(ini.readString(c.section, c.key, "def", &ok), c.value) << c.key;
         EXPECT_TRUE(ok) << c.key;
     }
     const struct { const char* section; const char* key; } absent[] = {
         {"Default", "orphan"}, {"Default", ";commented"}, {"Default", "commented"},
         {"Default", "no equals sign"}, {"Default", ""}, {"Default", "late"},   // only the first [Default] counts
-        {"Missing", "Price Dot"}, {"Other", "Price Dot"},
+        {"Missing", "Price Dot"}, {"Other", "Price Dot"}, {"\xE4", "k"},
     };
     for (const auto& c : absent) {
         bool ok = true;
         EXPECT_EQ(ini.readString(c.section, c.key, "def", &ok), "def") << c.section << "/" << c.key;
         EXPECT_FALSE(ok) << c.key;
     }
-}
-
-TEST(Ini, NamesFoldOnlyAsciiLetters)
-{
-    ScopedHome home;
-    home.write("t.ini", "[\xC4]\r\nk=1\r\n");   // Latin-1 capital A umlaut
-    const IniFile ini(home.file("t.ini"));
-    EXPECT_EQ(ini.readString("\xC4", "K", "def"), "1");
-    EXPECT_EQ(ini.readString("\xE4", "k", "def"), "def");
-}
-
-TEST(Ini, ValuesAreCutTo2047Bytes)
-{
-    ScopedHome home;
-    const QByteArray longValue(3000, 'v');
-    const QByteArray quoted = '"' + QByteArray(2046, 'q') + "xy\"";
-    home.write("t.ini", "[s]\r\nlong=" + longValue + "\r\nquoted=" + quoted + "\r\nexact=" + QByteArray(2047, 'e') + "\r\n");
-    const IniFile ini(home.file("t.ini"));
-    EXPECT_EQ(ini.readString("s", "long", {}), QByteArray(2047, 'v'));
-    EXPECT_EQ(ini.readString("s", "quoted", {}), QByteArray(2046, 'q') + 'x');
-    EXPECT_EQ(ini.readString("s", "exact", {}), QByteArray(2047, 'e'));
-}
-
-TEST(Ini, ReadInt)
-{
-    ScopedHome home;
-    home.write("t.ini", "[s]\na=12\nb= -7 \nc=+3\nd=12abc\ne=1.5\nf=\ng=99999999999999999999\nh=\"42\"\n");
-    const IniFile ini(home.file("t.ini"));
-    const struct { const char* key; long long v; } cases[] = {
+    const struct { const char* key; long long v; } ints[] = {
         {"a", 12}, {"b", -7}, {"c", 3}, {"d", -1}, {"e", -1}, {"f", -1}, {"g", -1}, {"h", 42}, {"missing", -1},
     };
-    for (const auto& c : cases)
+    for (const auto& c : ints)
         EXPECT_EQ(ini.readInt("s", c.key, -1), c.v) << c.key;
 }
 
@@ -144,26 +109,17 @@ TEST(Ini, MissingFileIsEmpty)
 TEST(Ini, PipeReadsAsMissingAndIsNotWritten)
 {
     ScopedHome home;
-    const QByteArray fifo = QFile::encodeName(home.file("KYR.CFG"));
-    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
-    auto reading = std::async(std::launch::async, [&] {
-        const IniFile ini(home.file("KYR.CFG"));
-        return ini.readInt("COMM", "Port", 2);
-    });
-    auto writing = std::async(std::launch::async, [&] {
-        try {
-            IniFile::writeString(home.file("KYR.CFG"), "COMM", "Port", "3");
-        } catch (const EIniError& e) {
-            return e.Message + "|" + e.Detail;
-        }
-        return QString("no error");
-    });
+    const QString path = home.file("KYR.CFG");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0666), 0);
+    auto reading = std::async(std::launch::async, [&] { return IniFile(path).readInt("COMM", "Port", 2); });
+    auto writing = std::async(std::launch::async,
+                              [&] { return thrown<EIniError>([&] { IniFile::writeString(path, "COMM", "Port", "3"); }); });
     const bool readEnded = reading.wait_for(5s) == std::future_status::ready;
     const bool writeEnded = writing.wait_for(5s) == std::future_status::ready;
     // A blocked open ends once the pipe's other side has come and gone.
     for (int i = 0; i < 4 && !(reading.wait_for(0s) == std::future_status::ready
                                && writing.wait_for(0s) == std::future_status::ready); ++i) {
-        const int fd = ::open(fifo.constData(), O_RDWR | O_NONBLOCK);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
         if (fd >= 0)
             ::close(fd);
         std::this_thread::sleep_for(50ms);
@@ -171,101 +127,74 @@ TEST(Ini, PipeReadsAsMissingAndIsNotWritten)
     EXPECT_TRUE(readEnded) << "reading a pipe waited for a writer";
     EXPECT_TRUE(writeEnded) << "writing a pipe waited for the other side";
     EXPECT_EQ(reading.get(), 2);
-    EXPECT_EQ(writing.get(), "Unable to write to " + home.file("KYR.CFG") + "|not a regular file");
-    struct stat st {};
-    ASSERT_EQ(::stat(fifo.constData(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(writing.get(), "Unable to write to " + path + "|not a regular file");
+    EXPECT_TRUE(S_ISFIFO(modeOf(path)));
 }
 
-// A settings file saved by an editor as UTF-8 with a byte-order mark: the
-// first section is still found, and a write keeps the mark and adds no
-// second section.
-TEST(Ini, ByteOrderMarkBeforeTheFirstSection)
+// Each write keeps every line it does not own, byte for byte.
+TEST(IniWrite, ExactBytesAfterTheWrites)
 {
-    ScopedHome home;
-    home.write("KYR.CFG", "\xEF\xBB\xBF[COMM]\r\nPort=3\r\n");
-    EXPECT_EQ(IniFile(home.file("KYR.CFG")).readInt("COMM", "Port", 2), 3);
-    IniFile::writeString(home.file("KYR.CFG"), "COMM", "BaudRate", "2400");
-    EXPECT_EQ(home.read("KYR.CFG"), "\xEF\xBB\xBF[COMM]\r\nPort=3\r\nBaudRate=2400\r\n");
-}
-
-TEST(IniWrite, DefaultFileFromNothing)
-{
-    ScopedHome home;
-    IniFile::writeStrings(home.file("KYR.CFG"), "default",
-                          {{"Price Dot", "3"}, {"Price Max", "99999.99"},
-                           {"price length", "8"}, {"price decimal", "2"}});
-    EXPECT_EQ(home.read("KYR.CFG"),
-              "[default]\r\nPrice Dot=3\r\nPrice Max=99999.99\r\nprice length=8\r\nprice decimal=2\r\n");
-}
-
-TEST(IniWrite, ReplacesInPlaceAndKeepsEveryOtherLine)
-{
-    ScopedHome home;
-    home.write("t.ini",
-               "; settings\r\n"
-               "[Default]\r\n"
-               "  Foreign Key =  'x'  \r\n"
-               "PRICE DOT = 2\r\n"
-               ";Price Max=1\r\n"
-               "\tindented=\xD6\xD8\r\n"
-               "\r\n"
-               "[Other]\r\n"
-               "Price Dot=9\r\n");
-    IniFile::writeString(home.file("t.ini"), "default", "Price Dot", "3");
-    IniFile::writeString(home.file("t.ini"), "DEFAULT", "Price Max", "99999.99");   // appended to its section
-    IniFile::writeString(home.file("t.ini"), "Other", "price dot", "4");
-    EXPECT_EQ(home.read("t.ini"),
-              "; settings\r\n"
-              "[Default]\r\n"
-              "  Foreign Key =  'x'  \r\n"
-              "Price Dot=3\r\n"
-              ";Price Max=1\r\n"
-              "\tindented=\xD6\xD8\r\n"
-              "Price Max=99999.99\r\n"
-              "\r\n"
-              "[Other]\r\n"
-              "price dot=4\r\n");
-}
-
-TEST(IniWrite, AppendsTheSectionAndRewritesLineEnds)
-{
-    ScopedHome home;
-    home.write("t.ini", "[a]\nx=1\rlast=no line end");
-    IniFile::writeStrings(home.file("t.ini"), "b", {{"k", "v"}, {"K", "w"}});   // second write of the same key replaces
-    EXPECT_EQ(home.read("t.ini"), "[a]\r\nx=1\r\nlast=no line end\r\n\r\n[b]\r\nK=w\r\n");
-
-    home.write("u.ini", "[a]\r\nx=1\r\n\r\n");
-    IniFile::writeString(home.file("u.ini"), "b", "k", "v");
-    EXPECT_EQ(home.read("u.ini"), "[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n");
+    const struct { const char* what; QByteArray before; std::function<void(const QString&)> write; QByteArray after; } cases[] = {
+        {"default file from nothing", {},
+         [](const QString& p) {
+             IniFile::writeStrings(p, "default", {{"Price Dot", "3"}, {"Price Max", "99999.99"},
+                                                  {"price length", "8"}, {"price decimal", "2"}});
+         },
+         "[default]\r\nPrice Dot=3\r\nPrice Max=99999.99\r\nprice length=8\r\nprice decimal=2\r\n"},
+        {"replaced in place, appended to its section",
+         "; settings\r\n[Default]\r\n  Foreign Key =  'x'  \r\nPRICE DOT = 2\r\n;Price Max=1\r\n\tindented=\xD6\xD8\r\n"
+         "\r\n[Other]\r\nPrice Dot=9\r\n",
+         [](const QString& p) {
+             IniFile::writeString(p, "default", "Price Dot", "3");
+             IniFile::writeString(p, "DEFAULT", "Price Max", "99999.99");
+             IniFile::writeString(p, "Other", "price dot", "4");
+         },
+         "; settings\r\n[Default]\r\n  Foreign Key =  'x'  \r\nPrice Dot=3\r\n;Price Max=1\r\n\tindented=\xD6\xD8\r\n"
+         "Price Max=99999.99\r\n\r\n[Other]\r\nprice dot=4\r\n"},
+        {"section appended, line ends rewritten, a key written twice", "[a]\nx=1\rlast=no line end",
+         [](const QString& p) { IniFile::writeStrings(p, "b", {{"k", "v"}, {"K", "w"}}); },
+         "[a]\r\nx=1\r\nlast=no line end\r\n\r\n[b]\r\nK=w\r\n"},
+        {"no second blank line", "[a]\r\nx=1\r\n\r\n", [](const QString& p) { IniFile::writeString(p, "b", "k", "v"); },
+         "[a]\r\nx=1\r\n\r\n[b]\r\nk=v\r\n"},
+        // An editor's UTF-8 byte-order mark: the mark stays, no second section.
+        {"byte-order mark", "\xEF\xBB\xBF[COMM]\r\nPort=3\r\n",
+         [](const QString& p) {
+             EXPECT_EQ(IniFile(p).readInt("COMM", "Port", 2), 3);
+             IniFile::writeString(p, "COMM", "BaudRate", "2400");
+         },
+         "\xEF\xBB\xBF[COMM]\r\nPort=3\r\nBaudRate=2400\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedHome home;
+        if (!c.before.isNull())
+            home.write("t.ini", c.before);
+        c.write(home.file("t.ini"));
+        EXPECT_EQ(home.read("t.ini"), c.after);
+    }
 }
 
 TEST(IniWrite, WrittenValuesReadBackTheSame)
 {
     ScopedHome home;
     const QByteArray values[] = {"plain", " leading", "trailing\t", "\"quoted\"", "'q'", "", "a=b;c", "\xD6\xD8\xC1\xBF"};
-    int i = 0;
-    for (const QByteArray& v : values)
-        IniFile::writeString(home.file("t.ini"), "s", "k" + QByteArray::number(i++), v);
+    for (int i = 0; i < int(std::size(values)); ++i)
+        IniFile::writeString(home.file("t.ini"), "s", "k" + QByteArray::number(i), values[i]);
     IniFile::writeString(home.file("t.ini"), "s", "nl", "first\r\n[s]\r\nk0=injected");
     const IniFile ini(home.file("t.ini"));
-    i = 0;
-    for (const QByteArray& v : values)
-        EXPECT_EQ(ini.readString("s", "k" + QByteArray::number(i++), "def"), v);
+    for (int i = 0; i < int(std::size(values)); ++i)
+        EXPECT_EQ(ini.readString("s", "k" + QByteArray::number(i), "def"), values[i]);
     EXPECT_EQ(ini.readString("s", "nl", "def"), "first");   // a value cannot add lines
 }
 
-TEST(IniWrite, FailureIsUnableToWriteWithTheReason)
+TEST(AtomicWrite, FailuresNameThePathAndTheReason)
 {
     ScopedHome home;
-    const QString path = home.file("no/such/dir/t.ini");
-    try {
-        IniFile::writeString(path, "s", "k", "v");
-        FAIL() << "no error";
-    } catch (const EIniError& e) {
-        EXPECT_EQ(e.Message, "Unable to write to " + path);
-        EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(ENOENT)));
-    }
+    const QString missing = home.file("no/such/dir/t.ini");
+    EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(missing, "s", "k", "v"); }),
+              "Unable to write to " + missing + "|" + why(ENOENT));
+    EXPECT_EQ(thrown<EInOutError>([] { WriteFileAtomically("/nonexistent-dir/x.txt", "x"); }),
+              "Cannot create file /nonexistent-dir/x.txt|" + why(ENOENT));
 }
 
 // A full disk: the write fails after the temporary file was created.
@@ -275,15 +204,10 @@ TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
     const QByteArray old = "[s]\r\nk=old\r\n";
     home.write("t.ini", old);
     SetAtomicWriteFailure(1, ENOSPC);
-    try {
-        IniFile::writeString(home.file("t.ini"), "s", "k", "new");
-        FAIL() << "no error";
-    } catch (const EIniError& e) {
-        EXPECT_EQ(e.Message, "Unable to write to " + home.file("t.ini"));
-        EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(ENOSPC)));
-    }
+    EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(home.file("t.ini"), "s", "k", "new"); }),
+              "Unable to write to " + home.file("t.ini") + "|" + why(ENOSPC));
     EXPECT_EQ(home.read("t.ini"), old);
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.ini"});   // no temporary left
+    EXPECT_EQ(files(home.path()), QStringList{"t.ini"});   // no temporary left
 
     SetAtomicWriteFailure(2, ENOSPC);   // the countdown: the 1st write passes, the 2nd fails
     WriteFileAtomically(home.file("a.txt"), "one");
@@ -293,51 +217,32 @@ TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
     EXPECT_EQ(home.read("a.txt"), "three");
 }
 
-TEST(AtomicWrite, MessagesNameThePath)
-{
-    const QString path = "/nonexistent-dir/x.txt";
-    try {
-        WriteFileAtomically(path, "x");
-        FAIL() << "no error";
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Message, "Cannot create file " + path);
-        EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(ENOENT)));
-    }
-}
-
 TEST(AtomicWrite, PermissionsOfTheOldFileOrTheUmask)
 {
     ScopedHome home;
-    const QByteArray path = QFile::encodeName(home.file("p.txt"));
     const mode_t mask = ::umask(022);
     WriteFileAtomically(home.file("p.txt"), "new");
-    struct stat st {};
-    ASSERT_EQ(::stat(path.constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
-    ASSERT_EQ(::chmod(path.constData(), 0640), 0);
+    EXPECT_EQ(modeOf(home.file("p.txt")) & 07777, 0644u);
+    ASSERT_EQ(::chmod(QFile::encodeName(home.file("p.txt")).constData(), 0640), 0);
     WriteFileAtomically(home.file("p.txt"), "again");
-    ASSERT_EQ(::stat(path.constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(modeOf(home.file("p.txt")) & 07777, 0640u);
     ::umask(mask);
 }
 
-TEST(AtomicWrite, WritesThroughASymbolicLink)
+// A save through a link writes its target and keeps the link, even when the
+// target does not exist yet; a loop of links is an error.
+TEST(AtomicWrite, SymbolicLinksStay)
 {
     ScopedHome home;
     home.write("real.txt", "old");
     ASSERT_TRUE(QFile::link(home.file("real.txt"), home.file("link.txt")));
-    WriteFileAtomically(home.file("link.txt"), "new");
-    EXPECT_TRUE(QFileInfo(home.file("link.txt")).isSymLink());
-    EXPECT_EQ(home.read("real.txt"), "new");
-}
-
-TEST(AtomicWrite, LinkToAMissingFileCreatesTheFileAndKeepsTheLink)
-{
-    ScopedHome home;
     ASSERT_TRUE(QDir().mkpath(home.file("sub")));
-    ASSERT_TRUE(QFile::link("sub/real.txt", home.file("link.txt")));   // relative, dangling
-    WriteFileAtomically(home.file("link.txt"), "new");
-    EXPECT_TRUE(QFileInfo(home.file("link.txt")).isSymLink());
+    ASSERT_TRUE(QFile::link("sub/real.txt", home.file("dangling.txt")));   // relative
+    for (const char* link : {"link.txt", "dangling.txt"}) {
+        WriteFileAtomically(home.file(link), "new");
+        EXPECT_TRUE(QFileInfo(home.file(link)).isSymLink()) << link;
+    }
+    EXPECT_EQ(home.read("real.txt"), "new");
     EXPECT_EQ(home.read("sub/real.txt"), "new");
 
     ASSERT_TRUE(QFile::link(home.file("loop2"), home.file("loop1")));
@@ -351,142 +256,62 @@ TEST(AtomicWrite, LinkToAMissingFileCreatesTheFileAndKeepsTheLink)
 TEST(AtomicWrite, OnlyPlainFilesAreReplaced)
 {
     ScopedHome home;
-    const QByteArray fifo = QFile::encodeName(home.file("pipe.KYR"));
-    ASSERT_EQ(::mkfifo(fifo.constData(), 0666), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(home.file("pipe.KYR")).constData(), 0666), 0);
     ASSERT_TRUE(QFile::link(home.file("pipe.KYR"), home.file("link.KYR")));
     ASSERT_TRUE(QDir().mkpath(home.file("dir.KYR")));
     for (const char* name : {"pipe.KYR", "link.KYR", "dir.KYR"}) {
-        const QString path = home.file(name);
-        try {
-            WriteFileAtomically(path, "new");
-            ADD_FAILURE() << name << ": no error";
-        } catch (const EInOutError& e) {
-            EXPECT_EQ(e.Message, "Cannot create file " + path);
-            EXPECT_FALSE(e.Detail.isEmpty()) << name;
-        }
+        const QString error = thrown<EInOutError>([&] { WriteFileAtomically(home.file(name), "new"); });
+        EXPECT_TRUE(error.startsWith("Cannot create file " + home.file(name) + "|")) << error.toStdString();
+        EXPECT_FALSE(error.endsWith('|')) << name << ": no reason";
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(fifo.constData(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(S_ISFIFO(modeOf(home.file("pipe.KYR"))));
     EXPECT_TRUE(QFileInfo(home.file("link.KYR")).isSymLink());
     EXPECT_TRUE(QFileInfo(home.file("dir.KYR")).isDir());
-    EXPECT_EQ(QDir(home.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
-              (QStringList{"link.KYR", "pipe.KYR"}));
+    EXPECT_EQ(files(home.path()), (QStringList{"link.KYR", "pipe.KYR"}));
 }
 
 // The directory refuses new files but the file itself is writable: an
 // in-place rewrite would succeed, the atomic one must fail and change nothing.
-// Root ignores permissions, so then the case runs again as "nobody".
-constexpr const char* ChildMark = "VARLO_UNWRITABLE_DIR";
-
 TEST(AtomicWrite, UnwritableDirectoryKeepsTheOldFile)
 {
-    const QByteArray child = qgetenv(ChildMark);
-    if (!child.isEmpty()) {
-        const QString path = QString::fromLocal8Bit(child) + "/t.ini";
-        try {
-            IniFile::writeString(path, "s", "k", "new");
-            FAIL() << "no error";
-        } catch (const EIniError& e) {
-            EXPECT_EQ(e.Message, "Unable to write to " + path);
-            EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(EACCES)));
-        }
-        return;
-    }
-    QTemporaryDir tmp;
-    const QString dir = tmp.path() + "/locked";
-    ASSERT_TRUE(QDir().mkpath(dir));
-    const QByteArray old = "[s]\r\nk=old\r\n";
-    {
-        QFile f(dir + "/t.ini");
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(old);
-    }
-    const QByteArray d = QFile::encodeName(dir);
-    ASSERT_EQ(::chmod(QFile::encodeName(dir + "/t.ini").constData(), 0666), 0);
-    if (::geteuid() != 0) {
-        ASSERT_EQ(::chmod(d.constData(), 0555), 0);
-        qputenv(ChildMark, d);
-        TestBody();
-        qunsetenv(ChildMark);
-        ::chmod(d.constData(), 0755);
-    } else {
-        ASSERT_EQ(::chmod(QFile::encodeName(tmp.path()).constData(), 0755), 0);
-        ASSERT_EQ(::chmod(d.constData(), 0755), 0);   // root's: nobody may not add files
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(ChildMark, dir);
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                            QCoreApplication::applicationFilePath(),
-                            "--gtest_filter=AtomicWrite.UnwritableDirectoryKeepsTheOldFile"});
-        ASSERT_TRUE(p.waitForFinished(30000));
-        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(p.exitCode(), 0);
-    }
-    EXPECT_EQ(readFile(dir + "/t.ini"), old);
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"t.ini"});
+    const auto refused = [](const QString& dir) {
+        EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(dir + "t.ini", "s", "k", "new"); }),
+                  "Unable to write to " + dir + "t.ini|" + why(EACCES));
+    };
+    if (!UnprivilegedDir().isEmpty())
+        return refused(UnprivilegedDir());
+    ScopedHome home;
+    home.write("t.ini", "[s]\r\nk=old\r\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(home.file("t.ini")).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0555), 0);
+    RunUnprivileged(home.path(), refused);
+    ::chmod(QFile::encodeName(home.path()).constData(), 0700);
+    EXPECT_EQ(home.read("t.ini"), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(files(home.path()), QStringList{"t.ini"});
 }
 
 // A read-only file is not replaced, although the directory would let a new
-// file take its place: the write fails as an in-place write would. Root may
-// write any file, so the case runs as "nobody".
-constexpr const char* ReadOnlyMark = "VARLO_READONLY_FILE_DIR";
-
+// file take its place: the write fails as an in-place write would.
 TEST(AtomicWrite, ReadOnlyFileIsNotReplaced)
 {
-    const QByteArray child = qgetenv(ReadOnlyMark);
-    if (!child.isEmpty()) {
-        const QString dir = QString::fromLocal8Bit(child);
-        try {
-            IniFile::writeString(dir + "/t.ini", "s", "k", "new");
-            FAIL() << "no error";
-        } catch (const EIniError& e) {
-            EXPECT_EQ(e.Detail, QString::fromLocal8Bit(strerror(EACCES)));
-        }
-        EXPECT_THROW(WriteFileAtomically(dir + "/t.KYR", "new"), EInOutError);
-        return;
+    const auto refused = [](const QString& dir) {
+        EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(dir + "t.ini", "s", "k", "new"); }),
+                  "Unable to write to " + dir + "t.ini|" + why(EACCES));
+        EXPECT_THROW(WriteFileAtomically(dir + "t.KYR", "new"), EInOutError);
+    };
+    if (!UnprivilegedDir().isEmpty())
+        return refused(UnprivilegedDir());
+    ScopedHome home;
+    for (const char* name : {"t.ini", "t.KYR"}) {
+        home.write(name, "[s]\r\nk=old\r\n");
+        ASSERT_EQ(::chmod(QFile::encodeName(home.file(name)).constData(), 0444), 0);
     }
-    QTemporaryDir tmp;
-    const QString dir = tmp.path() + "/open";
-    ASSERT_TRUE(QDir().mkpath(dir));
-    const QByteArray old = "[s]\r\nk=old\r\n";
-    for (const char* name : {"/t.ini", "/t.KYR"}) {
-        QFile f(dir + name);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(old);
-        f.close();
-        ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0444), 0);
-    }
-    ASSERT_EQ(::chmod(QFile::encodeName(tmp.path()).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), 0777), 0);
-    if (::geteuid() != 0) {
-        qputenv(ReadOnlyMark, QFile::encodeName(dir));
-        TestBody();
-        qunsetenv(ReadOnlyMark);
-    } else {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(ReadOnlyMark, dir);
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                            QCoreApplication::applicationFilePath(),
-                            "--gtest_filter=AtomicWrite.ReadOnlyFileIsNotReplaced"});
-        if (!p.waitForStarted(10000))
-            GTEST_SKIP() << "setpriv is not available";
-        ASSERT_TRUE(p.waitForFinished(30000));
-        const QByteArray out = p.readAll();
-        EXPECT_EQ(p.exitCode(), 0) << out.constData();
-        EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.constData();
-    }
-    EXPECT_EQ(readFile(dir + "/t.ini"), old);
-    EXPECT_EQ(readFile(dir + "/t.KYR"), old);
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden), (QStringList{"t.ini", "t.KYR"}));
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0777), 0);
+    RunUnprivileged(home.path(), refused);
+    EXPECT_EQ(home.read("t.ini"), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(home.read("t.KYR"), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(files(home.path()), (QStringList{"t.ini", "t.KYR"}));
 }
-
-} // namespace
 
 // Temporary files of interrupted saves (their process is gone) are removed by
 // the next save of the same file; anything else stays.
@@ -499,18 +324,11 @@ TEST(AtomicWrite, LeftoversOfInterruptedSavesAreRemoved)
         ::_exit(0);
     ASSERT_EQ(::waitpid(child, nullptr, 0), child);
     const QByteArray dead = QByteArray::number(child), self = QByteArray::number(::getpid());
-    struct {
-        QByteArray name;
-        bool removed;
-    } const cases[] = {
-        {".a.txt.tmp" + dead + ".0", true},
-        {".a.txt.tmp" + dead + ".17", true},
+    const struct { QByteArray name; bool removed; } cases[] = {
+        {".a.txt.tmp" + dead + ".0", true}, {".a.txt.tmp" + dead + ".17", true},
         {".a.txt.tmp" + self + ".99", false},   // a running process may be saving
-        {".a.txt.tmp1.0", false},
-        {".b.txt.tmp" + dead + ".0", false},    // another file's
-        {".a.txt.tmp" + dead, false},
-        {".a.txt.tmpx.0", false},
-        {"a.txt.tmp" + dead + ".0", false},
+        {".a.txt.tmp1.0", false}, {".b.txt.tmp" + dead + ".0", false},   // another file's
+        {".a.txt.tmp" + dead, false}, {".a.txt.tmpx.0", false}, {"a.txt.tmp" + dead + ".0", false},
     };
     for (const auto& c : cases)
         home.write(QString::fromLatin1(c.name), "partial");
@@ -521,3 +339,5 @@ TEST(AtomicWrite, LeftoversOfInterruptedSavesAreRemoved)
         EXPECT_EQ(QFile::exists(home.file(QString::fromLatin1(c.name))), !c.removed) << c.name.constData();
     EXPECT_TRUE(QFileInfo(home.file(".a.txt.tmp" + dead + ".5")).isDir());
 }
+
+} // namespace

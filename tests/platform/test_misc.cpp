@@ -1,5 +1,6 @@
 #include "dialogs.h"
 #include "exedir.h"
+#include "scripteddialogs.h"
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -41,20 +42,6 @@ TEST(ExeDir, DefaultsToTheTestBinarysDirectory)
     EXPECT_EQ(ExeDir(), QFileInfo(QFile::symLinkTarget("/proc/self/exe")).absolutePath() + "/");
 }
 
-class Recorder : public Dialogs {
-public:
-    int Calls = 0;
-    MsgResult messageBox(const QString&, const QString&, MsgIcon, MsgButtons) override
-    {
-        ++Calls;
-        return MsgResult::Yes;
-    }
-    void errorBox(const QString&) override { ++Calls; }
-    bool openFileName(QString*) override { return ++Calls, true; }
-    bool saveFileName(QString*) override { return ++Calls, true; }
-    void beep() override { ++Calls; }
-};
-
 TEST(Dialogs, FallbackRefusesAndSetDialogsNullRestoresIt)
 {
     QString path = "unchanged";
@@ -67,14 +54,14 @@ TEST(Dialogs, FallbackRefusesAndSetDialogsNullRestoresIt)
         EXPECT_EQ(path, "unchanged");
     };
     refuses();
-    Recorder r;
-    setDialogs(&r);
+    ScriptedDialogs r;   // installs itself
+    r.Answers = {MsgResult::Yes};
     EXPECT_EQ(dialogs().messageBox("Save?", "Varlo", MsgIcon::Warning, MsgButtons::YesNoCancel), MsgResult::Yes);
     dialogs().beep();
-    EXPECT_EQ(r.Calls, 2);
+    EXPECT_EQ(r.Boxes.size() + r.Beeps, 2);
     setDialogs(nullptr);
     refuses();
-    EXPECT_EQ(r.Calls, 2);
+    EXPECT_EQ(r.Boxes.size() + r.Beeps + r.OpenAsked + r.SaveAsked, 2);
 }
 
 } // namespace

@@ -29,13 +29,9 @@ protected:
         R = Root.path();
         // An installed layout, a bin directory that is not one, a build tree,
         // a portable folder, and a prefix whose share entry is a file.
-        QDir().mkpath(R + "/usr/bin");
-        QDir().mkpath(R + "/usr/share/varlo-manager");
-        QDir().mkpath(R + "/opt/bin");
-        QDir().mkpath(R + "/opt/share");
-        QDir().mkpath(R + "/build/app");
-        QDir().mkpath(R + "/shop");
-        QDir().mkpath(R + "/odd/bin");
+        for (const char* dir : {"/usr/bin", "/usr/share/varlo-manager", "/opt/bin", "/opt/share", "/build/app", "/shop",
+                                "/odd/bin"})
+            ASSERT_TRUE(QDir().mkpath(R + dir));
         Touch(R + "/odd/share/varlo-manager");
     }
     QTemporaryDir Root;
@@ -57,12 +53,9 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
     const QList<Case> cases{
         {"build tree", {}, R + "/build/app/varlo-manager", plain, P::BesideProgram, R + "/build/app/"},
         {"portable folder", {}, R + "/shop/varlo-manager", plain, P::BesideProgram, R + "/shop/"},
-        {"bin without the shipped files", {}, R + "/opt/bin/varlo-manager", plain, P::BesideProgram,
-         R + "/opt/bin/"},
-        {"share entry that is a file", {}, R + "/odd/bin/varlo-manager", plain, P::BesideProgram,
-         R + "/odd/bin/"},
-        {"installed, default", {}, installed, plain, P::UserData,
-         R + "/home/op/.local/share/varlo-manager/"},
+        {"bin without the shipped files", {}, R + "/opt/bin/varlo-manager", plain, P::BesideProgram, R + "/opt/bin/"},
+        {"share entry that is a file", {}, R + "/odd/bin/varlo-manager", plain, P::BesideProgram, R + "/odd/bin/"},
+        {"installed, default", {}, installed, plain, P::UserData, R + "/home/op/.local/share/varlo-manager/"},
         {"installed, XDG_DATA_HOME", {}, installed, {{}, R + "/data", R + "/home/op"}, P::UserData,
          R + "/data/varlo-manager/"},
         {"installed, relative XDG_DATA_HOME is ignored", {}, installed, {{}, "data", R + "/home/op"},
@@ -70,8 +63,7 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
         {"installed, no home at all", {}, installed, {}, P::UserData, {}},
         {"installed, VARLO_HOME", {}, installed, {R + "/shop", R + "/data", R + "/home/op"},
          P::HomeVariable, R + "/shop/"},
-        {"installed, --home", R + "/shop", installed, {R + "/data", {}, R + "/home/op"}, P::HomeOption,
-         R + "/shop/"},
+        {"installed, --home", R + "/shop", installed, {R + "/data", {}, R + "/home/op"}, P::HomeOption, R + "/shop/"},
         {"build tree, VARLO_HOME", {}, R + "/build/app/varlo-manager", {R + "/shop", {}, {}},
          P::HomeVariable, R + "/shop/"},
         {"build tree, --home beats VARLO_HOME", R + "/shop/", R + "/build/app/varlo-manager",
@@ -129,8 +121,7 @@ TEST_F(ProgramDir, DirectoryThatCannotBeMadeNamesItAndWhatToDo)
          "Not a directory"},
         {R + "/odd/share/varlo-manager/x/", "Cannot create the data directory " + S(R)
          + "/odd/share/varlo-manager/x/", "Not a directory"},
-        {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.",
-         ""},
+        {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.", ""},
     };
     for (const Case& c : cases) {
         const QStringList lines = PrepareProgramDir({ProgramDirChoice::UserData, c.dir}).split('\n');
@@ -162,11 +153,12 @@ TEST_F(ProgramDir, OwnLanguageFileWinsOverTheShippedOne)
 TEST(ProgramDirText, SaysWhereAndWhy)
 {
     using P = ProgramDirChoice;
-    EXPECT_EQ(S(DescribeProgramDir({P::HomeOption, "/srv/a/"})), "/srv/a/ (--home)");
-    EXPECT_EQ(S(DescribeProgramDir({P::HomeVariable, "/srv/a/"})), "/srv/a/ (VARLO_HOME)");
-    EXPECT_EQ(S(DescribeProgramDir({P::UserData, "/h/.local/share/varlo-manager/"})),
-              "/h/.local/share/varlo-manager/ (this user's data directory)");
-    EXPECT_EQ(S(DescribeProgramDir({P::BesideProgram, "/opt/x/"})), "/opt/x/ (the program's directory)");
+    const struct { P::Source source; const char* text; } cases[] = {
+        {P::HomeOption, "/a/ (--home)"}, {P::HomeVariable, "/a/ (VARLO_HOME)"},
+        {P::UserData, "/a/ (this user's data directory)"}, {P::BesideProgram, "/a/ (the program's directory)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(S(DescribeProgramDir({c.source, "/a/"})), c.text);
 }
 
 } // namespace

@@ -14,10 +14,7 @@ TEST_P(Editing, ResetTableEmptiesEveryRow)
     b.wb.CurrentFileName = "/x.KYR";
     b.wb.ResetTable();
     for (int r = 1; r <= PluCount; ++r) {
-        ASSERT_EQ(b.price(r), n("0.00")) << r;
-        ASSERT_EQ(b.stored(r), n("0.00")) << r;
-        ASSERT_EQ(b.name(r), "") << r;
-        ASSERT_EQ(b.unit(r), "kg") << r;
+        ASSERT_EQ(b.row(r), n("0.00|0.00||kg")) << r;
         ASSERT_EQ(b.wb.Table.PluRecords[r].UnitIndex, 0) << r;
     }
     EXPECT_TRUE(b.wb.CurrentFileName.isEmpty());
@@ -26,13 +23,12 @@ TEST_P(Editing, ResetTableEmptiesEveryRow)
 
 TEST_P(Editing, PriceKeysByMode)
 {
-    const char sep = GetParam();
-    struct Case {
+    const struct {
         int mode;
         const char* allowed;   // of the probe keys "7", sep, other sep, "a", "-", " "
     } cases[] = {{0, "100000"}, {1, "110000"}, {2, "110000"}, {3, "110000"}, {5, "111111"}};
-    const char probes[] = {'7', sep, otherSep(), 'a', '-', ' '};
-    for (const Case& c : cases) {
+    const char probes[] = {'7', GetParam(), otherSep(), 'a', '-', ' '};
+    for (const auto& c : cases) {
         Bench b;
         b.opts.PriceDecimal = c.mode;
         for (int i = 0; i < 6; ++i) {
@@ -44,38 +40,39 @@ TEST_P(Editing, PriceKeysByMode)
     }
 }
 
-TEST_P(Editing, PriceLengthNeedsASelection)
+// A price takes no key at its length unless the text is selected; a name
+// none at 13 bytes, selected or not; Backspace always passes.
+TEST_P(Editing, KeysAtTheLengthLimit)
 {
-    Bench b;   // PriceLength 8
-    const QByteArray full = n("12345.00");
-    EXPECT_FALSE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), full, false));
-    EXPECT_FALSE(b.wb.PriceTyped);
-    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), full, true));
-    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), "1234567", false));
-    EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QChar(8), full + "999", false));   // Backspace always
-    b.opts.PriceLength = 3;
-    EXPECT_FALSE(b.wb.KeyPress(colPrice, 1, QLatin1Char('1'), "123", false));
-
+    const QByteArray full = n("12345.00"), twelve(12, 'x'), thirteen(13, 'x');
+    const QByteArray gbk6 = QByteArray("\xC6\xBB\xB9\xFB").repeated(3);   // six GBK characters, 12 bytes
+    const struct {
+        int col, priceLength;
+        QChar key;
+        QByteArray text;
+        bool selected, passes;
+    } cases[] = {
+        {colPrice, 8, '1', full, false, false}, {colPrice, 8, '1', full, true, true},
+        {colPrice, 8, '1', "1234567", false, true}, {colPrice, 8, QChar(8), full + "999", false, true},
+        {colPrice, 3, '1', "123", false, false},
+        {colName, 8, 'a', twelve, false, true}, {colName, 8, 'a', thirteen, false, false},
+        {colName, 8, 'a', thirteen, true, false}, {colName, 8, QChar(8), thirteen, false, true},
+        {colName, 8, QChar(0x82F9), twelve, false, true},   // any character kind
+        {colName, 8, 'a', gbk6, false, true}, {colName, 8, 'a', gbk6 + "\xC6\xBB", false, false},
+    };
+    for (const auto& c : cases) {
+        Bench b;
+        b.opts.PriceLength = c.priceLength;
+        EXPECT_EQ(b.wb.KeyPress(c.col, 1, c.key, c.text, c.selected), c.passes) << c.col << " " << c.text.constData();
+        if (!c.passes || c.col == colName) {
+            EXPECT_FALSE(b.wb.PriceTyped) << c.text.constData();
+        }
+    }
     // Typing over a full cell works because opening the editor selects it.
+    Bench b;
     b.wb.Table.setCell(colPrice, 2, full);
     EXPECT_EQ(b.type(2, "42"), 2);
     EXPECT_EQ(b.price(2), "42");
-}
-
-TEST_P(Editing, NameTakesNoKeyAtThirteenBytes)
-{
-    Bench b;
-    const QByteArray twelve(12, 'x'), thirteen(13, 'x');
-    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), twelve, false));
-    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), thirteen, false));
-    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), thirteen, true));
-    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QChar(8), thirteen, false));
-    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QChar(0x82F9), twelve, false));   // any character kind
-    // Bytes count: six GBK characters are 12 bytes, seven are 14.
-    const QByteArray gbk6 = QByteArray("\xC6\xBB\xB9\xFB").repeated(3);
-    EXPECT_TRUE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), gbk6, false));
-    EXPECT_FALSE(b.wb.KeyPress(colName, 1, QLatin1Char('a'), gbk6 + "\xC6\xBB", false));
-    EXPECT_FALSE(b.wb.PriceTyped);
 }
 
 TEST_P(Editing, TypedPriceReachesThePriceStore)
@@ -84,17 +81,14 @@ TEST_P(Editing, TypedPriceReachesThePriceStore)
     EXPECT_EQ(b.type(1, n("12.5")), 4);
     EXPECT_EQ(b.stored(1), n("12.5"));
     EXPECT_TRUE(b.wb.SelectCell(colPrice, 1));
-    EXPECT_EQ(b.price(1), n("12.50"));
-    EXPECT_EQ(b.stored(1), n("12.5"));
+    EXPECT_EQ(b.price(1) + '|' + b.stored(1), n("12.50|12.5"));
 
     // A deletion reaches the store as well: no key was typed for it.
     b.type(2, "125");
     b.backspace(2);
-    EXPECT_EQ(b.price(2), "12");
-    EXPECT_EQ(b.stored(2), "12");
+    EXPECT_EQ(b.price(2) + '|' + b.stored(2), "12|12");
     EXPECT_TRUE(b.wb.SelectCell(colPrice, 2));
-    EXPECT_EQ(b.price(2), n("12.00"));
-    EXPECT_EQ(b.stored(2), "12");
+    EXPECT_EQ(b.price(2) + '|' + b.stored(2), n("12.00|12"));
 
     // A key accepted but not yet copied: leaving the cell copies the formatted text.
     b.paste(3, "7");
@@ -107,33 +101,30 @@ TEST_P(Editing, TypedPriceReachesThePriceStore)
 
 TEST_P(Editing, LeavingAPriceCellValidates)
 {
-    struct Case {
+    const struct {
         const char* text;
         const char* shown;   // nullptr: refused
     } cases[] = {
-        {"1.2.3", nullptr}, {"", nullptr}, {"abc", nullptr}, {"  ", nullptr},
-        {"100000", nullptr}, {"99999.991", nullptr},
-        {"-5", nullptr}, {"-0.001", nullptr},               // nothing below 0
+        {"1.2.3", nullptr}, {"", nullptr}, {"abc", nullptr}, {"  ", nullptr}, {"100000", nullptr},
+        {"99999.991", nullptr}, {"-5", nullptr}, {"-0.001", nullptr},   // nothing below 0
         {"99999.99", "99999.99"}, {" 7 ", "7.00"}, {"0.005", "0.01"}, {"-0", "0.00"}, {"1e2", "100.00"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
         Bench b;
         b.paste(4, n(c.text));
-        const bool moved = b.wb.SelectCell(colPrice, 4);
-        EXPECT_EQ(moved, c.shown != nullptr) << c.text;
-        if (!moved) {
-            ASSERT_EQ(b.dlg.Boxes.size(), 1) << c.text;
+        EXPECT_EQ(b.wb.SelectCell(colPrice, 4), c.shown != nullptr);
+        EXPECT_EQ(b.price(4), n(c.shown ? c.shown : c.text)) << "a refused text stays";
+        ASSERT_EQ(b.dlg.Boxes.size(), c.shown ? 0 : 1);
+        if (!c.shown) {
             EXPECT_EQ(b.dlg.Boxes[0].text, "Ranging between 0 and " + QString::fromLatin1(n("99999.99")));
             EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Error);
             EXPECT_EQ(b.dlg.Boxes[0].buttons, MsgButtons::Ok);
-            EXPECT_EQ(b.price(4), n(c.text)) << "refused text stays";
-        } else {
-            EXPECT_TRUE(b.dlg.Boxes.isEmpty()) << c.text;
-            EXPECT_EQ(b.price(4), n(c.shown)) << c.text;
         }
     }
 }
 
+// Other columns move freely; opening any editor marks the table modified.
 TEST_P(Editing, OtherColumnsMoveFreely)
 {
     Bench b;
@@ -144,6 +135,9 @@ TEST_P(Editing, OtherColumnsMoveFreely)
     EXPECT_EQ(b.price(1), "junk");
     EXPECT_TRUE(b.dlg.Boxes.isEmpty());
     EXPECT_EQ(b.dlg.Beeps, 0);
+    EXPECT_FALSE(b.wb.Modified);
+    b.wb.GetEditText(colName, 9);
+    EXPECT_TRUE(b.wb.Modified);
 }
 
 TEST_P(Editing, WholePriceModeNamesSevenNinesButChecksPriceMax)
@@ -165,41 +159,33 @@ TEST_P(Editing, WholePriceModeNamesSevenNinesButChecksPriceMax)
 
 TEST_P(Editing, LeavingTheGridZeroesWithABeep)
 {
-    struct Case {
-        int mode;
+    const struct {
+        int command;
         const char* text;
         const char* shown;
         int beeps;
     } cases[] = {
-        {2, "abc", "0", 1}, {2, "", "0", 1}, {2, "1.2.3", "0", 1},
-        {2, "100000", "0.00", 1}, {2, "-5", "0.00", 1}, {2, "12.5", "12.50", 0},
+        {3, "abc", "0", 1}, {3, "", "0", 1}, {3, "1.2.3", "0", 1},
+        {3, "100000", "0.00", 1}, {3, "-5", "0.00", 1}, {3, "12.5", "12.50", 0},
         {0, "abc", "0", 1}, {0, "-1", "0", 1}, {0, "12.5", "12", 0},
         {1, "x", "0", 1}, {1, "999999.95", "0.0", 1}, {1, "3", "3.0", 0},
-        {3, "x", "0", 1}, {3, "1.23456", "1.235", 0},
+        {5, "x", "0", 1}, {5, "1.23456", "1.235", 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.command) + " " + c.text);
         Bench b;
-        b.wb.PriceDecimalCommand(c.mode == 0 ? 0 : c.mode == 1 ? 1 : c.mode == 2 ? 3 : 5);
+        b.wb.PriceDecimalCommand(c.command);
         b.paste(6, n(c.text));
         b.wb.Table.setStoredPrice(6, "stored");
         b.wb.PriceTyped = true;
         b.wb.ExitGrid(colPrice, 6);
-        EXPECT_EQ(b.price(6), n(c.shown)) << c.mode << " " << c.text;
-        EXPECT_EQ(b.dlg.Beeps, c.beeps) << c.mode << " " << c.text;
         // The store follows: the zero that replaced a bad price, or the
         // accepted text with its own decimals.
-        EXPECT_EQ(b.stored(6), c.beeps ? n(c.shown) : n(c.text)) << c.mode << " " << c.text;
+        EXPECT_EQ(b.price(6) + '|' + b.stored(6), n(c.shown) + '|' + (c.beeps ? n(c.shown) : n(c.text)));
+        EXPECT_EQ(b.dlg.Beeps, c.beeps);
         EXPECT_TRUE(b.wb.PriceTyped);
         EXPECT_TRUE(b.dlg.Boxes.isEmpty());
     }
-}
-
-TEST_P(Editing, OpeningTheEditorMarksModified)
-{
-    Bench b;
-    EXPECT_FALSE(b.wb.Modified);
-    b.wb.GetEditText(colName, 9);
-    EXPECT_TRUE(b.wb.Modified);
 }
 
 TEST_P(Editing, RangeMessageTreatsPercentAsText)
@@ -219,8 +205,7 @@ TEST_P(Editing, ModeOutsideTheTableHasNoPriceTexts)
     b.wb.PriceFormat = "";
     b.wb.ResetTable();
     EXPECT_EQ(b.wb.PriceFormat, "");
-    EXPECT_EQ(b.price(1), "");
-    EXPECT_EQ(b.unit(1), "kg");
+    EXPECT_EQ(b.price(1) + '|' + b.unit(1), "|kg");
     EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and ");
     EXPECT_TRUE(b.wb.KeyPress(colPrice, 1, QLatin1Char('z'), "", false));
     b.paste(1, "12");
@@ -248,11 +233,11 @@ TEST_P(Editing, EveryCellChangeIsSignalled)
 TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
 {
     enum Leave { Move, ExitTheGrid };
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(Bench&)> edit;   // on row 5, which starts at 3.00
         Leave leave;
-        const char* shown;       // mode 2 after leaving
+        const char* shown;           // mode 2 after leaving
         const char* threeDecimals;   // after "Price decimal (3+Yes)"
     } cases[] = {
         {"typed", [this](Bench& b) { b.type(5, n("12.5")); }, Move, "12.50", "12.500"},
@@ -268,7 +253,7 @@ TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
         {"refused, grid left", [](Bench& b) { b.paste(5, "999999"); }, ExitTheGrid, "0.00", "0.000"},
         {"junk, grid left", [](Bench& b) { b.paste(5, "x"); }, ExitTheGrid, "0", "0.000"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bench b;
         b.wb.Table.setCell(colPrice, 5, n("3.00"));
@@ -305,7 +290,7 @@ TEST_P(Editing, LookingAtAPriceKeepsItsTypedDecimals)
 // What a command does first with the cell being edited.
 TEST_P(Editing, EndEditChecksThePendingPriceOnly)
 {
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(Bench&)> edit;
         bool ends;
@@ -319,8 +304,11 @@ TEST_P(Editing, EndEditChecksThePendingPriceOnly)
         {"name cell", [](Bench& b) { b.wb.GetEditText(colName, 7); }, true, "0.00"},
         {"refused price left through the grid's exit",
          [](Bench& b) { b.type(7, "999999"); b.wb.ExitGrid(colPrice, 7); }, true, "0.00"},
+        // A reset or a load leaves nothing pending.
+        {"reset", [](Bench& b) { b.type(7, "999999"); b.wb.ResetTable(); }, true, "0.00"},
+        {"load", [](Bench& b) { b.type(7, "999999"); b.wb.ShowRecords(); }, true, "0.00"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Bench b;
         c.edit(b);
@@ -336,13 +324,4 @@ TEST_P(Editing, EndEditChecksThePendingPriceOnly)
             EXPECT_EQ(b.wb.PendingPriceRow(), 7) << "still pending: the next command asks again";
         }
     }
-    // A reset or a load leaves nothing pending.
-    Bench b;
-    b.type(3, "999999");
-    b.wb.ResetTable();
-    EXPECT_TRUE(b.wb.EndEdit());
-    b.type(3, "999999");
-    b.wb.ShowRecords();
-    EXPECT_TRUE(b.wb.EndEdit());
-    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
 }

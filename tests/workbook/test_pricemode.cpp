@@ -43,19 +43,17 @@ TEST_P(PriceModeCommands, ReformatFromTheStoredPrice)
     b.type(1, n("12.5"));
     ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
     b.wb.Modified = false;
-    b.wb.PriceDecimalCommand(cmd0);
-    EXPECT_EQ(b.price(1), "12");   // half to even
-    EXPECT_EQ(b.price(2), "0");
-    EXPECT_EQ(b.wb.PriceFormat, "%d");
-    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and 9999999");
-    b.wb.PriceDecimalCommand(cmd3Yes);
-    EXPECT_EQ(b.price(1), n("12.500"));
-    EXPECT_EQ(b.stored(1), n("12.5"));
-    EXPECT_EQ(b.opts.PriceLength, 8);
-    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and " + QString::fromLatin1(n("9999.999")));
-    b.wb.PriceDecimalCommand(cmd1);
-    EXPECT_EQ(b.price(1), n("12.5"));
-    EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and " + QString::fromLatin1(n("999999.9")));
+    const struct { int command; const char* mode; const char* row1; const char* row2; const char* max; } steps[] = {
+        {cmd0, "0/0/9999999/7/%d", "12", "0", "9999999"},   // half to even
+        {cmd3Yes, "7/3/9999.999/8/%.3f", "12.500", "0.000", "9999.999"},
+        {cmd1, "9/1/999999.9/8/%.1f", "12.5", "0.0", "999999.9"},
+    };
+    for (const auto& s : steps) {
+        b.wb.PriceDecimalCommand(s.command);
+        EXPECT_EQ(b.mode(), s.mode);
+        EXPECT_EQ(b.price(1) + '|' + b.price(2) + '|' + b.stored(1), n(s.row1) + '|' + n(s.row2) + '|' + n("12.5"));
+        EXPECT_EQ(b.wb.RangeMessage(), "Ranging between 0 and " + QString::fromLatin1(n(s.max)));
+    }
     EXPECT_EQ(b.dlg.Beeps, 0);
     EXPECT_FALSE(b.wb.Modified);   // a command marks nothing: closing asks nothing
     EXPECT_TRUE(b.wb.QuerySave());
@@ -89,8 +87,7 @@ TEST_P(PriceModeCommands, APriceTheNewModeCannotHoldChangesNothing)
         b.wb.Table.setStoredPrice(c.row, n(c.stored));
         b.wb.Table.setCell(colPrice, c.row, PriceText(atof(c.stored), b.opts.PriceDecimal));
         const QByteArray iniBefore = b.home.read("config.ini");
-        const TIniOptions optsBefore = b.opts;
-        const QByteArray formatBefore = b.wb.PriceFormat;
+        const QString modeBefore = b.mode();
         QList<QByteArray> tableBefore;
         for (int r = 1; r <= PluCount; ++r)
             tableBefore.append(b.price(r));
@@ -99,17 +96,11 @@ TEST_P(PriceModeCommands, APriceTheNewModeCannotHoldChangesNothing)
         ASSERT_EQ(b.dlg.Boxes.size(), 1);
         QString named = QString::fromLatin1(c.named);
         named.replace('.', QLatin1Char(GetParam()));
-        EXPECT_EQ(b.dlg.Boxes[0].text,
-                  "Ranging between 0 and " + QString::fromLatin1(n(c.range)) + "\n" + named)
-            << b.dlg.Boxes[0].text.toStdString();
+        EXPECT_EQ(b.dlg.Boxes[0].text, "Ranging between 0 and " + QString::fromLatin1(n(c.range)) + "\n" + named);
         EXPECT_EQ(b.dlg.Boxes[0].icon, MsgIcon::Error);
         EXPECT_EQ(b.dlg.Beeps, 0);
         // Mode, config.ini and table as they were.
-        EXPECT_EQ(b.opts.PriceDecimal, optsBefore.PriceDecimal);
-        EXPECT_EQ(b.opts.PriceDot, optsBefore.PriceDot);
-        EXPECT_DOUBLE_EQ(b.opts.PriceMax, optsBefore.PriceMax);
-        EXPECT_EQ(b.opts.PriceLength, optsBefore.PriceLength);
-        EXPECT_EQ(b.wb.PriceFormat, formatBefore);
+        EXPECT_EQ(b.mode(), modeBefore);
         EXPECT_EQ(b.home.read("config.ini"), iniBefore);
         for (int r = 1; r <= PluCount; ++r)
             ASSERT_EQ(b.price(r), tableBefore[r - 1]) << r;
@@ -128,12 +119,10 @@ TEST_P(PriceModeCommands, TheFirstKeyThatDoesNotFitIsNamedAndAPriceAtTheMaximumF
     EXPECT_FALSE(b.wb.PriceDecimalCommand(cmd2Yes));
     ASSERT_EQ(b.dlg.Boxes.size(), 1);
     EXPECT_TRUE(b.dlg.Boxes[0].text.endsWith("\nU2: 123456")) << b.dlg.Boxes[0].text.toStdString();
-
     b.wb.Table.setStoredPrice(9, n("99999.99"));
     b.wb.Table.setStoredPrice(30, "0");
     EXPECT_TRUE(b.wb.PriceDecimalCommand(cmd2Yes));
-    EXPECT_EQ(b.price(9), n("99999.99"));
-    EXPECT_EQ(b.price(30), n("0.00"));
+    EXPECT_EQ(b.price(9) + '|' + b.price(30), n("99999.99|0.00"));
     EXPECT_EQ(b.opts.PriceDecimal, 2);
 }
 
@@ -165,10 +154,10 @@ TEST_P(PriceModeCommands, ConfigKeepsForeignKeysAndComments)
     b.wb.PriceDecimalCommand(cmd1);
     const QByteArray after = b.home.read("config.ini");
     EXPECT_TRUE(after.startsWith("; price options\r\n[default]\r\n")) << after.constData();
-    EXPECT_TRUE(after.contains("price decimal=1\r\n"));
-    EXPECT_TRUE(after.contains("mine=1\r\n"));
+    for (const QByteArray& part : {QByteArray("price decimal=1\r\n"), QByteArray("mine=1\r\n"),
+                                   "Price Max=" + n("999999.9") + "\r\n"})
+        EXPECT_TRUE(after.contains(part)) << part.constData();
     EXPECT_TRUE(after.endsWith("[other]\r\nx=y\r\n"));
-    EXPECT_TRUE(after.contains("Price Max=" + n("999999.9") + "\r\n"));
     TIniOptions back;
     back.LoadOptions(b.home.file("config.ini"));
     EXPECT_EQ(back.PriceDot, 9);
@@ -182,9 +171,7 @@ TEST_P(PriceModeCommands, FailedConfigWriteLeavesTheTable)
     b.wb.SelectCell(colPrice, 1);
     QDir(b.home.path()).mkdir("config.ini");   // cannot be replaced by a file
     EXPECT_THROW(b.wb.PriceDecimalCommand(cmd0), EIniError);
-    EXPECT_EQ(b.opts.PriceDecimal, 0);
-    EXPECT_EQ(b.opts.PriceDot, 0);
-    EXPECT_EQ(b.wb.PriceFormat, "%d");
+    EXPECT_EQ(b.mode(), "0/0/9999999/7/%d");
     EXPECT_EQ(b.price(1), n("12.50"));
 }
 
@@ -195,15 +182,11 @@ TEST_P(PriceModeCommands, AdoptScalePriceMode)
     b.wb.SelectCell(colPrice, 1);
     EXPECT_FALSE(b.wb.AdoptScalePriceMode(2));
     EXPECT_FALSE(QFile::exists(b.wb.ConfigFileName));
-    EXPECT_EQ(b.wb.PriceFormat, "%.2f");
-
+    EXPECT_EQ(b.mode(), "3/2/99999.99/8/%.2f");
     EXPECT_TRUE(b.wb.AdoptScalePriceMode(0x5B & 0x0F));
-    EXPECT_EQ(b.opts.PriceDot, 11);
-    EXPECT_EQ(b.opts.PriceDecimal, 2);
+    EXPECT_EQ(b.mode(), "11/2/99999.99/8/%.2f");
     EXPECT_TRUE(b.home.read("config.ini").contains("Price Dot=11\r\n"));
-
     EXPECT_TRUE(b.wb.AdoptScalePriceMode(7));
-    EXPECT_EQ(b.wb.PriceFormat, "%.3f");
-    EXPECT_DOUBLE_EQ(b.opts.PriceMax, 9999.999);
+    EXPECT_EQ(b.mode(), "7/3/9999.999/8/%.3f");
     EXPECT_EQ(b.price(1), n("5.00")) << "the table is not re-formatted";
 }

@@ -1,10 +1,12 @@
 #pragma once
 #include "messagetexts.h"
+#include "qtprint.h"
 #include "regional.h"
 #include "scripteddialogs.h"
 #include "testdirs.h"
 #include "workbook.h"
 #include <QDir>
+#include <QLocale>
 #include <gtest/gtest.h>
 
 // Every workbook test runs under both decimal separators.
@@ -55,6 +57,41 @@ struct Bench {
     QByteArray stored(int row) const { return wb.Table.storedPrice(row); }
     QByteArray name(int row) const { return wb.Table.cell(colName, row); }
     QByteArray unit(int row) const { return wb.Table.cell(colUnit, row); }
+    // The price mode in force: "Price Dot/price decimal/Price Max/price length/format".
+    QString mode() const
+    {
+        return QStringLiteral("%1/%2/%3/%4/%5")
+            .arg(QString::number(opts.PriceDot), QString::number(opts.PriceDecimal),
+                 QString::number(opts.PriceMax, 'g', QLocale::FloatingPointShortest),
+                 QString::number(opts.PriceLength), QString::fromLatin1(wb.PriceFormat));
+    }
+    // What the file commands leave: flag, file (within home), title and memo signals, boxes, dialogs asked.
+    QString state() const
+    {
+        return QStringLiteral("modified %1, file %2, titles %3, memos %4, boxes %5, asked open %6 save %7")
+            .arg(QString::number(wb.Modified), QString(wb.CurrentFileName).remove(home.path()),
+                 QString::number(titles), QString::number(memos), QString::number(dlg.Boxes.size()),
+                 QString::number(dlg.OpenAsked), QString::number(dlg.SaveAsked));
+    }
+    // Shown price, stored price, name and unit, '|' between.
+    QByteArray row(int r) const { return price(r) + '|' + stored(r) + '|' + name(r) + '|' + unit(r); }
+    void expectRow(int r, const QByteArray& p, const QByteArray& nm, const QByteArray& u) const
+    {
+        EXPECT_EQ(row(r), p + '|' + p + '|' + nm + '|' + u) << "row " << r;
+    }
+
+    // What Open does with a file of these bytes, and what a save writes.
+    void load(const QByteArray& bytes)
+    {
+        home.write("in.KYR", bytes);
+        wb.ResetTable();
+        wb.LoadPluFile(home.file("in.KYR"));
+    }
+    QByteArray saved()
+    {
+        wb.SavePluFile(home.file("out.KYR"));
+        return home.read("out.KYR");
+    }
 
     // Typing into a price cell: the first key opens the editor with the whole
     // text selected, the others append. Returns the keys that passed.
