@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QThread>
 #include <atomic>
@@ -154,11 +155,7 @@ TEST(SerialPortOpen, FailuresRaiseTheFixedMessages)
 {
     ScopedHome home;
     home.write("plain.txt", "not a device");
-    struct Case {
-        QString name;
-        const char* message;
-        QString detail;
-    };
+    struct Case { QString name; const char* message; QString detail; };
     const QList<Case> cases{
         {"/dev/varlo-no-such-port", "Error opening serial port", "No such file"},
         {home.file("plain.txt"), "File handle is not a comm handle ", "not a character device"},
@@ -265,40 +262,40 @@ TEST_F(SerialPort, LineErrorsAndModemChangesComeFromTheDriversCounters)
         out = driver;
         return true;
     };
-    auto move = [&](const std::function<void(LineCounters&)>& change) {
-        std::lock_guard lock(mutex);
-        change(driver);
+    struct Step {
+        const char* name;
+        std::function<void(LineCounters&)> move;
+        uint32_t error, modem;   // 0: nothing raised
+    };
+    const Step steps[] = {
+        {"opened", [](LineCounters&) {}, 0, 0},
+        {"frame and parity", [](LineCounters& c) { c.frame += 1; c.parity += 2; }, LineErrFrame | LineErrParity, 0},
+        {"carrier", [](LineCounters& c) { ++c.dcd; }, 0, ModemCarrierChanged},
+        {"all at once", [](LineCounters& c) { ++c.rng; ++c.dcd; ++c.brk; ++c.overrun; ++c.bufOverrun; },
+         LineErrRxOver | LineErrOverrun | LineErrBreak, ModemCarrierChanged | ModemRing},
+        {"standing still", [](LineCounters&) {}, 0, 0},
+        {"after the close", [&](LineCounters& c) { Port.ClosePort(); ++c.frame; }, 0, 0},
     };
     ASSERT_TRUE(Open());
-    Turn(3 * TComm::LineWatchMs);
-    EXPECT_TRUE(errors.isEmpty());
-    EXPECT_TRUE(modem.isEmpty());
-
-    move([](LineCounters& c) { c.frame += 1; c.parity += 2; });
-    ASSERT_TRUE(RunUntil([&] { return !errors.isEmpty(); }));
-    EXPECT_EQ(errors, QList<uint32_t>{LineErrFrame | LineErrParity});
-    EXPECT_TRUE(modem.isEmpty());
-
-    move([](LineCounters& c) { ++c.dcd; });
-    ASSERT_TRUE(RunUntil([&] { return !modem.isEmpty(); }));
-    EXPECT_EQ(modem, QList<uint32_t>{ModemCarrierChanged});
-
-    move([](LineCounters& c) { ++c.rng; ++c.dcd; ++c.brk; ++c.overrun; ++c.bufOverrun; });
-    ASSERT_TRUE(RunUntil([&] { return errors.size() == 2 && modem.size() == 2; }));
-    EXPECT_EQ(errors[1], uint32_t(LineErrRxOver | LineErrOverrun | LineErrBreak));
-    EXPECT_EQ(modem[1], uint32_t(ModemCarrierChanged | ModemRing));
-
-    // Data still flows, and counters that stand still raise nothing.
-    Tty.write("ok");
-    ASSERT_TRUE(RunUntil([&] { return Ev.Data == "ok"; }));
-    Turn(3 * TComm::LineWatchMs);
-    EXPECT_EQ(errors.size(), 2);
-    EXPECT_EQ(modem.size(), 2);
-
-    Port.ClosePort();
-    move([](LineCounters& c) { ++c.frame; });
-    Turn(3 * TComm::LineWatchMs);
-    EXPECT_EQ(errors.size(), 2) << "nothing is raised after the close";
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        errors.clear();
+        modem.clear();
+        {
+            std::lock_guard lock(mutex);
+            step.move(driver);
+        }
+        if (step.error || step.modem)
+            ASSERT_TRUE(RunUntil([&] { return errors.size() == !!step.error && modem.size() == !!step.modem; }));
+        else
+            Turn(3 * TComm::LineWatchMs);
+        EXPECT_EQ(errors, step.error ? QList<uint32_t>{step.error} : QList<uint32_t>{});
+        EXPECT_EQ(modem, step.modem ? QList<uint32_t>{step.modem} : QList<uint32_t>{});
+        if (Port.isOpen()) {   // data still flows
+            Tty.write("ok");
+            ASSERT_TRUE(RunUntil([&] { return Ev.Data.endsWith("ok"); }));
+        }
+    }
     EXPECT_EQ(Ev.Hangups, 0);
 }
 
@@ -427,13 +424,10 @@ TEST(PortChild, DISABLED_OpenFromEnvironment)
     std::fflush(stdout);
 }
 
-struct ChildOutcome {
-    QString message, detail, output;
-};
-
 // Root bypasses both the permission bits and TIOCEXCL, so the child runs
-// as nobody when the suite runs as root.
-ChildOutcome OpenInUnprivilegedChild(const QString& device)
+// as nobody when the suite runs as root. Gives its "MESSAGE:" and "DETAIL:"
+// lines, and all it wrote.
+std::tuple<QString, QString, std::string> OpenInUnprivilegedChild(const QString& device)
 {
     const QString self = QFileInfo("/proc/self/exe").canonicalFilePath();
     QStringList args{"--gtest_also_run_disabled_tests", "--gtest_filter=PortChild.*"};
@@ -442,54 +436,52 @@ ChildOutcome OpenInUnprivilegedChild(const QString& device)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VARLO_LINK_CHILD_DEVICE", device);
     const Result r = RunProgram(::geteuid() == 0 ? "setpriv" : self, args, env, {}, 30000);
-    ChildOutcome out;
-    out.output = QString::fromLocal8Bit(r.out + r.err);
-    for (const QString& line : out.output.split('\n')) {
+    QString message, detail;
+    for (const QString& line : QString::fromLocal8Bit(r.out).split('\n')) {
         if (line.startsWith("MESSAGE:"))
-            out.message = line.mid(8);
+            message = line.mid(8);
         else if (line.startsWith("DETAIL:"))
-            out.detail = line.mid(7);
+            detail = line.mid(7);
     }
-    return out;
+    return {message, detail, (r.out + r.err).toStdString()};
 }
 
-TEST(SerialPortUnprivileged, PermissionDenied)
+TEST(SerialPortUnprivileged, PermissionDeniedAndBusyPort)
 {
     Pty pty;
-    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), ::geteuid() == 0 ? 0600 : 0000), 0);
-    const ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
-    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
-    EXPECT_TRUE(out.detail.startsWith(pty.slave + ": ")) << out.detail.toStdString();
-    EXPECT_TRUE(out.detail.contains("dialout")) << out.detail.toStdString();
-}
-
-TEST(SerialPortUnprivileged, BusyPort)
-{
-    Pty pty;
-    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), 0666), 0);
-    auto expectChild = [&](const char* step, const char* message, const char* detail) {
-        const ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
-        EXPECT_EQ(out.message, message) << step << "\n" << out.output.toStdString();
-        EXPECT_TRUE(out.detail.contains(detail)) << step << ": " << out.detail.toStdString();
-    };
-    const char* const busy = "the port is in use by another program";
-
-    // Another program holding the lock only ...
-    const int holder = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    expectChild("lock", "Error opening serial port", busy);
-    ::close(holder);
-
-    // ... and another port of ours, which also sets TIOCEXCL.
+    const QByteArray device = QFile::encodeName(pty.slave);
+    int holder = -1;
     TComm other;
     other.SetCommName(pty.slave);
-    other.OpenPort();
-    expectChild("our port", "Error opening serial port", busy);
-
-    // Once it is closed, the device is free again.
-    other.ClosePort();
-    expectChild("closed", "opened", "");
+    const QString busy = "the port is in use by another program";
+    struct Case {
+        const char* name;
+        std::function<void()> setUp;
+        const char* message;
+        QString detail;   // a pattern
+    };
+    const QList<Case> cases{
+        {"no permission", [&] { ASSERT_EQ(::chmod(device, ::geteuid() == 0 ? 0600 : 0000), 0); },
+         "Error opening serial port", "^" + QRegularExpression::escape(pty.slave) + ": .*dialout"},
+        {"another program holds the lock",
+         [&] {
+             ASSERT_EQ(::chmod(device, 0666), 0);
+             holder = ::open(device.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+             ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+         },
+         "Error opening serial port", busy},
+        // ... which also sets TIOCEXCL.
+        {"another port of ours", [&] { ::close(holder); other.OpenPort(); }, "Error opening serial port", busy},
+        {"free again", [&] { other.ClosePort(); }, "opened", "^$"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(c.setUp());
+        const auto [message, detail, output] = OpenInUnprivilegedChild(pty.slave);
+        EXPECT_EQ(message, c.message) << output;
+        EXPECT_TRUE(QRegularExpression(c.detail, QRegularExpression::DotMatchesEverythingOption).match(detail).hasMatch())
+            << detail.toStdString();
+    }
 }
 
 // ------------------------------------------------------------ engine on a pty
@@ -500,15 +492,21 @@ using varlo::sim::ScaleSim;
 
 QByteArray Bytes(const std::vector<uint8_t>& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); }
 
+// Retries every 2 s: a loaded machine must not cause retries.
+void Connect(TKYRBusComm& bus, const std::string& device)
+{
+    bus.CommName = QString::fromStdString(device);
+    bus.SetBaudRate(9600);
+    bus.RetryInterval = 2000;
+    bus.TraceEnabled = -1;
+    bus.SetActive(true);
+}
+
 class EngineOnPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Bus.CommName = QString::fromStdString(Sim.start());
-        Bus.SetBaudRate(9600);
-        Bus.RetryInterval = 2000;   // generous: a loaded machine must not cause retries
-        Bus.TraceEnabled = -1;
-        Bus.SetActive(true);
+        Connect(Bus, Sim.start());
         Watchdog.setSingleShot(true);
         QObject::connect(&Watchdog, &QTimer::timeout, [this] {
             ADD_FAILURE() << "watchdog fired";
@@ -626,11 +624,7 @@ TEST_F(EngineOnPty, AKnownReplyLengthEndsTheWaitBeforeTheQuietGap)
 {
     Sim.setIndication({varlo::sim::Indication::State::Values, 1234, 150, 185});
     Bus.Port()->SetReadIntervalTimeout(300);
-    struct Case {
-        const char* name;
-        std::function<BusResult()> request;
-        bool early;
-    };
+    struct Case { const char* name; std::function<BusResult()> request; bool early; };
     const QList<Case> cases{
         {"command", [this] { return Bus.SendCommand(0x44, 0, 0, 0); }, true},
         {"read", [this] { return Bus.ReadBlock(0x55, 0xF4, 0, 11); }, true},
@@ -654,11 +648,7 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
         TComm port;
         TQtWaitClock clock;
         TKYRBusComm bus(&port, &clock, &log);
-        bus.CommName = QString::fromStdString(sim->slavePath());
-        bus.SetBaudRate(9600);
-        bus.RetryInterval = 2000;
-        bus.TraceEnabled = -1;
-        bus.SetActive(true);
+        Connect(bus, sim->slavePath());
         for (int i = 1; i <= kyr::PluRecords && problem->isEmpty(); ++i) {
             const uint8_t price[4] = {0, 0, 0, uint8_t(i + priceOffset)};
             std::memcpy(bus.Buffer, price, 4);

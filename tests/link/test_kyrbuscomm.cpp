@@ -152,12 +152,7 @@ TEST_F(Engine, SilentScaleGetsRetryCountPlusOneFrames)
 // Wrong replies are retried, up to RetryCount (0..10) more attempts.
 TEST_F(Engine, RetriesUntilAnAcknowledgementOrTheLastAttempt)
 {
-    struct Case {
-        int retryCount;
-        QList<QByteArray> replies;
-        bool result;
-        int frames;
-    };
+    struct Case { int retryCount; QList<QByteArray> replies; bool result; int frames; };
     const QByteArray aa = Hex("AA");
     const QList<Case> cases{
         {6, {aa, Hex("02")}, true, 2},
@@ -180,39 +175,66 @@ TEST_F(Engine, RetriesUntilAnAcknowledgementOrTheLastAttempt)
     }
 }
 
-TEST_F(Engine, ReadCompletesAtLengthPlusSevenBytesHoweverTheyAreSplit)
+// Reads of one bank and address: the result and Buffer for every kind of
+// reply. A reply that is not taken leaves Buffer as it was and is retried.
+TEST_F(Engine, ReadReplies)
 {
-    const QByteArray data = Hex("01 02 03 04 05 06 07 08 09 0A 0B");
-    const QByteArray reply = DataReply(data);
-    ASSERT_EQ(reply.size(), 18);
-    // Whole, byte by byte, in fives: the same Buffer, one frame.
+    const QByteArray request = Hex("55 83 00 03");
+    const QByteArray eleven = Hex("01 02 03 04 05 06 07 08 09 0A 0B");
+    const QByteArray good = DataReply(Hex("5A"), request);
+    struct Case {
+        std::string name;
+        int retryCount;
+        uint8_t length;
+        QList<QList<QByteArray>> replies;   // pieces, per frame
+        QByteArray data;
+        BusFailure failure;
+        QString cause;
+        int frames;
+    };
+    QList<Case> cases;
+    // Complete at length + 7 bytes however they are split.
+    const QByteArray whole = DataReply(eleven, request);
     for (int piece : {18, 1, 5}) {
-        std::memset(Bus.Buffer, 0xEE, 64);
         QList<QByteArray> pieces;
-        for (int at = 0; at < reply.size(); at += piece)
-            pieces << reply.mid(at, piece);
-        Script({pieces});
-        EXPECT_TRUE(Bus.ReadBlock(0x55, 0xF4, 0, 11)) << piece;
-        EXPECT_EQ(Port.Frames.size(), 1) << piece;
-        EXPECT_EQ(Payload().left(12), data + char(0xEE)) << piece;
+        for (int at = 0; at < whole.size(); at += piece)
+            pieces << whole.mid(at, piece);
+        cases << Case{"pieces of " + std::to_string(piece), 6, 11, {pieces}, eleven, BusFailure::None, "", 1};
     }
-}
-
-TEST_F(Engine, NoiseBeforeADataReplyDoesNotShiftIt)
-{
-    const QByteArray reply = DataReply(Hex("5A"), Hex("55 83 00 03"));
-    const QList<QByteArray> noise{Hex("00"), Hex("02"), Hex("02 55"), Hex("AA"), Hex("FF FF FF"),
-                                  DataReply(Hex("77"), Hex("55 83 00 07")), Hex("02 55 83 00 03 02")};
-    for (const QByteArray& n : noise) {
+    // Noise before the reply, in any split, does not shift it.
+    for (const QByteArray& n : {Hex("00"), Hex("02"), Hex("02 55"), Hex("AA"), Hex("FF FF FF"),
+                                DataReply(Hex("77"), Hex("55 83 00 07")), Hex("02 55 83 00 03 02")}) {
         for (int split : {0, 1, int(n.size())}) {
-            SCOPED_TRACE(Spaced(n).toStdString() + " split " + std::to_string(split));
-            std::memset(Bus.Buffer, 0xEE, 64);
-            const QByteArray all = n + reply;
-            Script({{all.left(n.size() + split), all.mid(n.size() + split)}});
-            EXPECT_TRUE(Bus.ReadBlock(0x55, 0x83, 3, 1));
-            EXPECT_EQ(Port.Frames.size(), 1);
-            EXPECT_EQ(Bus.Buffer[0], 0x5A);
+            const QByteArray all = n + good;
+            cases << Case{"noise " + Spaced(n).toStdString() + " split " + std::to_string(split), 6, 1,
+                          {{all.left(n.size() + split), all.mid(n.size() + split)}}, Hex("5A"), BusFailure::None, "", 1};
         }
+    }
+    const QString noEcho = "the scale's replies did not start with the request's header (02 55 83 00 "
+                           "03 01); a scale whose replies never echo it cannot be read";
+    const std::tuple<const char*, QByteArray, BusFailure, QString> untaken[] = {
+        {"bad checksum", good.left(7) + char(good[7] + 1), BusFailure::BadFrame, "the scale's reply failed its checksum"},
+        {"another bank", DataReply(Hex("5A"), Hex("55 84 00 03")), BusFailure::WrongReply, noEcho},
+        {"another address", DataReply(Hex("5A"), Hex("55 83 00 07")), BusFailure::WrongReply, noEcho},
+        {"another command", DataReply(Hex("5A"), Hex("77 83 00 03")), BusFailure::WrongReply, noEcho},
+        {"lead byte not 0x02", DataReply(Hex("5A"), request, 0x99), BusFailure::WrongReply, noEcho},
+    };
+    for (const auto& [name, reply, failure, cause] : untaken) {
+        cases << Case{name, 0, 1, {{reply}}, {}, failure, cause, 1};
+        cases << Case{std::string(name) + ", retried", 6, 1, {{reply}, {good}}, Hex("5A"), BusFailure::None, "", 2};
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus.RetryCount = c.retryCount;
+        std::memset(Bus.Buffer, 0xEE, 64);
+        Script(c.replies);
+        const BusResult r = Bus.ReadBlock(0x55, 0x83, 3, c.length);
+        EXPECT_EQ(r.failure, c.failure);
+        EXPECT_EQ(r.cause, c.cause);
+        EXPECT_EQ(Bus.FailureCause(), c.cause);
+        EXPECT_EQ(r.bytes, c.data);
+        EXPECT_EQ(Payload(), c.data + QByteArray(64 - c.data.size(), char(0xEE)));
+        EXPECT_EQ(Port.Frames.size(), c.frames);
     }
 }
 
@@ -231,47 +253,6 @@ TEST_F(Engine, ReadOneByteShortTimesOutAndRetries)
     const int at = int(Log.Lines().lastIndexOf(">>>>>>Receive data<<<<<<<<"));
     EXPECT_EQ(Log.Lines().mid(at + 1), QStringList({"02 55 F4 00 00 0B 10 20 30 40 50 60 70 80 90 A0 ",
                                                   "B0 " + Spaced(reply.right(1)) + " ", ""}));
-}
-
-TEST_F(Engine, DataRepliesThatAreNotTakenLeaveBufferAndAreRetried)
-{
-    const QByteArray data = Hex("5A");
-    const QByteArray request = Hex("55 83 00 03");
-    QByteArray badSum = DataReply(data, request);
-    badSum[badSum.size() - 1] = char(badSum[badSum.size() - 1] + 1);
-    struct Case {
-        const char* name;
-        QByteArray reply;
-        BusFailure failure;
-        QString cause;
-    };
-    const QString noEcho = "the scale's replies did not start with the request's header (02 55 83 00 "
-                           "03 01); a scale whose replies never echo it cannot be read";
-    const QList<Case> cases{
-        {"bad checksum", badSum, BusFailure::BadFrame, "the scale's reply failed its checksum"},
-        {"another bank", DataReply(data, Hex("55 84 00 03")), BusFailure::WrongReply, noEcho},
-        {"another address", DataReply(data, Hex("55 83 00 07")), BusFailure::WrongReply, noEcho},
-        {"another command", DataReply(data, Hex("77 83 00 03")), BusFailure::WrongReply, noEcho},
-        {"lead byte not 0x02", DataReply(data, request, 0x99), BusFailure::WrongReply, noEcho},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bus.RetryCount = 0;
-        std::memset(Bus.Buffer, 0xEE, 64);
-        Answer({c.reply});
-        const BusResult r = Bus.ReadBlock(0x55, 0x83, 3, 1);
-        EXPECT_EQ(r.failure, c.failure);
-        EXPECT_EQ(r.cause, c.cause);
-        EXPECT_TRUE(r.bytes.isEmpty());
-        EXPECT_EQ(Payload(), QByteArray(64, char(0xEE)));
-
-        Bus.RetryCount = 6;
-        Answer({c.reply, DataReply(data, request)});
-        EXPECT_EQ(Bus.ReadBlock(0x55, 0x83, 3, 1).bytes, data);
-        EXPECT_EQ(Port.Frames.size(), 2);
-        EXPECT_EQ(Bus.Buffer[0], 0x5A);
-        EXPECT_TRUE(Bus.FailureCause().isEmpty());
-    }
 }
 
 TEST_F(Engine, WholeFrameReplies)
@@ -471,12 +452,7 @@ TEST_F(Engine, HangUpFailsTheRequestAtOnce)
 // Every way a request fails names its cause, in the result and on the bus.
 TEST_F(Engine, FailureCauses)
 {
-    struct Case {
-        const char* name;
-        std::function<void()> scale;
-        BusFailure failure;
-        QString cause;
-    };
+    struct Case { const char* name; std::function<void()> scale; BusFailure failure; QString cause; };
     const QList<Case> cases{
         {"silent", [] {}, BusFailure::NoReply, "no reply from the scale after 7 attempts (800 ms each)"},
         {"refused", [this] { Always(Hex("AA")); }, BusFailure::Refused, "the scale refused the request (0xAA)"},

@@ -154,11 +154,7 @@ TEST_F(NetPort, AServerThatRefusesTheOptionStillCarriesData)
 TEST_F(NetPort, ConnectionsThatCannotBeMadeNameTheCause)
 {
     const uint16_t closedPort = Listener().port;   // free again: nothing listens there
-    struct Case {
-        QString name;
-        const char* cause;
-        int maxMs;
-    };
+    struct Case { QString name; const char* cause; int maxMs; };
     const Case cases[] = {
         {QString("tcp://127.0.0.1:%1").arg(closedPort), "connection refused; nothing listens on port", 1000},
         {"tcp://no-such-host.invalid:4001", "unknown host no-such-host.invalid", 3500},

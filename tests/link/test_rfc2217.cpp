@@ -17,9 +17,7 @@ const QByteArray Settings9600 = Hex("FF FA 2C 01 00 00 25 80 FF F0  FF FA 2C 02 
 const QByteArray Confirmed9600 = Hex("FF FA 2C 65 00 00 25 80 FF F0  FF FA 2C 66 08 FF F0  FF FA 2C 67 01 FF F0"
                                      "  FF FA 2C 68 01 FF F0  FF FA 2C 69 01 FF F0");
 
-struct Fed {
-    QByteArray data, reply;
-};
+struct Fed { QByteArray data, reply; };
 Fed Feed(Rfc2217Codec& c, const QByteArray& bytes, bool oneByOne = false)
 {
     Fed f;
