@@ -133,9 +133,8 @@ TEST_F(SerialPort, BytesTheOwnerHasNotTakenAreBounded)
 
 TEST_F(SerialPort, OpenTwiceCloseTwiceAndReopen)
 {
-    Port.SetCommName(Tty.slave);
-    Port.OpenPort();
-    ASSERT_TRUE(Open());
+    Open(false);
+    ASSERT_TRUE(Open());   // the second open is a no-op
     Tty.write("ab");
     ASSERT_TRUE(RunUntil([&] { return Ev.Data == "ab"; }));
     EXPECT_EQ(Ev.Drains.size(), 1);   // the second open started nothing
@@ -151,7 +150,7 @@ TEST_F(SerialPort, OpenTwiceCloseTwiceAndReopen)
     EXPECT_EQ(Ev.Drains.last(), 1u);
 }
 
-TEST(SerialPortOpen, FailuresRaiseTheFixedMessages)
+TEST_F(SerialPort, OpenFailuresRaiseTheFixedMessages)
 {
     ScopedHome home;
     home.write("plain.txt", "not a device");
@@ -177,7 +176,7 @@ TEST(SerialPortOpen, FailuresRaiseTheFixedMessages)
     }
 }
 
-TEST(SerialPortOpen, DeviceNames)
+TEST_F(SerialPort, DeviceNames)
 {
     const std::pair<const char*, const char*> cases[] = {
         {"COM1", "/dev/ttyS0"}, {"com4", "/dev/ttyS3"}, {"/dev/pts/7", "/dev/pts/7"}, {"ttyUSB0", "/dev/ttyUSB0"}};
