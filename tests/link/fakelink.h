@@ -5,11 +5,13 @@
 #include "port.h"
 #include "kyrbuscomm.h"
 #include <QByteArray>
-#include <QList>
+#include <QStringList>
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 class ManualClock : public IWaitClock {
 public:
@@ -19,12 +21,17 @@ public:
     QList<int> Started;              // interval of every StartTimer
     int Stalls = 0;                  // turns with nothing scheduled and no timer
     int Turns = 0;
-    int MaxTurns = 100000;
     // Runs on a stall; a wait with nothing to come would sleep for ever.
     std::function<void()> OnStall;
 
     void At(int64_t delayMs, std::function<void()> fn) { Queue.emplace(Now + delayMs, std::move(fn)); }
     bool Idle() const { return Queue.empty(); }
+    // Lets everything scheduled happen.
+    void RunOut()
+    {
+        while (!Idle())
+            ProcessEvents();
+    }
 
     void StartTimer(int ms) override
     {
@@ -36,7 +43,7 @@ public:
     int64_t NowMs() const override { return Now; }
     void ProcessEvents() override
     {
-        if (++Turns > MaxTurns)
+        if (++Turns > 100000)
             throw std::runtime_error("manual clock: too many turns");
         auto next = Queue.begin();
         if (Armed && (next == Queue.end() || Deadline < next->first)) {
@@ -44,20 +51,17 @@ public:
             Armed = false;
             if (OnTimer)
                 OnTimer();
-            return;
-        }
-        if (next == Queue.end()) {
+        } else if (next != Queue.end()) {
+            Now = std::max(Now, next->first);
+            auto fn = std::move(next->second);
+            Queue.erase(next);
+            fn();
+        } else {
             ++Stalls;
-            if (OnStall)
-                OnStall();
-            else
+            if (!OnStall)
                 throw std::runtime_error("manual clock: the wait would never end");
-            return;
+            OnStall();
         }
-        Now = std::max(Now, next->first);
-        auto fn = std::move(next->second);
-        Queue.erase(next);
-        fn();
     }
 
 private:
@@ -70,29 +74,18 @@ public:
 
     ManualClock& Clock;
     bool Open = false;
-    int OpenCalls = 0, CloseCalls = 0;
     std::function<void()> OpenHook;           // may throw, as a failing open does
     QList<QByteArray> Frames;                 // every block accepted by WriteData
     uint64_t Seq = 0;
     bool AutoDrain = true;                    // drain notice right after each write
     // The scale: called after each accepted write with the frame and its index.
     std::function<void(const QByteArray& frame, int index)> Scale;
-
     QString CommName;
-    uint32_t Baud = 0;
-    TDtrControl Dtr = DtrEnable;
-    TRtsControl Rts = RtsDisable;
-    bool TxContinueOnXoff = true, OutxXonXoff = true, IgnoreNull = true;
-    TByteSize ByteSize = TByteSize::_5;
-    TParity Parity = TParity::Odd;
-    TStopBits StopBits = TStopBits::_2;
-    uint32_t ReadInterval = 0;
-    QList<TDtrControl> DtrHistory;
-    QList<QString> Log;                       // "open", "close", "dtr:N" in order
+    std::map<std::string, int> Line;          // the last value of every line setting
+    QStringList Log;                          // "open", "close", "dtr:N" in order
 
     void OpenPort() override
     {
-        ++OpenCalls;
         if (OpenHook)
             OpenHook();
         if (Open)
@@ -103,7 +96,6 @@ public:
     }
     void ClosePort() override
     {
-        ++CloseCalls;
         Open = false;
         Log << "close";
     }
@@ -123,29 +115,27 @@ public:
     uint64_t WriteSequence() const override { return Seq; }
 
     void SetCommName(const QString& v) override { CommName = v; }
-    void SetBaudRate(uint32_t v) override { Baud = v; }
+    void SetBaudRate(uint32_t v) override { Line["baud"] = int(v); }
     void SetDtrControl(TDtrControl v) override
     {
-        Dtr = v;
-        DtrHistory << v;
+        Line["dtr"] = v;
         Log << QString("dtr:%1").arg(int(v));
     }
-    void SetRtsControl(TRtsControl v) override { Rts = v; }
-    void SetTxContinueOnXoff(bool v) override { TxContinueOnXoff = v; }
-    void SetOutx_XonXoffFlow(bool v) override { OutxXonXoff = v; }
-    void SetIgnoreNullChar(bool v) override { IgnoreNull = v; }
-    void SetByteSize(TByteSize v) override { ByteSize = v; }
-    void SetParity(TParity v) override { Parity = v; }
-    void SetStopBits(TStopBits v) override { StopBits = v; }
-    void SetReadIntervalTimeout(uint32_t v) override { ReadInterval = v; }
+    void SetRtsControl(TRtsControl v) override { Line["rts"] = v; }
+    void SetTxContinueOnXoff(bool v) override { Line["txContinueOnXoff"] = v; }
+    void SetOutx_XonXoffFlow(bool v) override { Line["xonXoff"] = v; }
+    void SetIgnoreNullChar(bool v) override { Line["ignoreNull"] = v; }
+    void SetByteSize(TByteSize v) override { Line["byteSize"] = int(v); }
+    void SetParity(TParity v) override { Line["parity"] = int(v); }
+    void SetStopBits(TStopBits v) override { Line["stopBits"] = int(v); }
+    void SetReadIntervalTimeout(uint32_t v) override { Line["readInterval"] = int(v); }
 
     // Port events are dropped once the port is closed, as TComm does.
 
     // Schedules a drain notice covering every block written so far.
     void Drain(int64_t delayMs)
     {
-        const uint64_t done = Seq;
-        Clock.At(delayMs, [this, done] {
+        Clock.At(delayMs, [this, done = Seq] {
             if (Open && OnSendDataEmpty)
                 OnSendDataEmpty(done);
         });
@@ -153,24 +143,18 @@ public:
     // Schedules received bytes as read after the last block written so far
     // had started: they may answer it.
     void Reply(const QByteArray& bytes, int64_t delayMs = 0) { Deliver(bytes, delayMs, Seq); }
-    // Bytes stamped with an explicit "writes started" number.
-    void Deliver(const QByteArray& bytes, int64_t delayMs, uint64_t writesStarted)
+    // Bytes stamped with an explicit "writes started" number; without one,
+    // stamped when they arrive, as a late reply is: with the last block
+    // written by then, which may be a later frame than theirs.
+    void Deliver(const QByteArray& bytes, int64_t delayMs, std::optional<uint64_t> writesStarted)
     {
         Clock.At(delayMs, [this, bytes, writesStarted] {
             if (Open && OnReceiveData)
-                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                              int(bytes.size()), writesStarted);
+                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()),
+                              writesStarted.value_or(Seq));
         });
     }
-    // Bytes read whenever they come, as a late reply is: stamped with the
-    // last block written by then, which may be a later frame than theirs.
-    void Arrive(const QByteArray& bytes, int64_t delayMs)
-    {
-        Clock.At(delayMs, [this, bytes] {
-            if (Open && OnReceiveData)
-                OnReceiveData(reinterpret_cast<const uint8_t*>(bytes.constData()), int(bytes.size()), Seq);
-        });
-    }
+    void Arrive(const QByteArray& bytes, int64_t delayMs) { Deliver(bytes, delayMs, std::nullopt); }
     void HangUp(int64_t delayMs = 0)
     {
         Clock.At(delayMs, [this] {

@@ -2,187 +2,159 @@
 // against the simulated scale.
 #include "comm.h"
 #include "kyrbuscomm.h"
+#include "linktools.h"
+#include "programrun.h"
 #include "protocol.h"
-#include "ptytools.h"
 #include "testdirs.h"
 #include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
-#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QThread>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <mutex>
 #include <thread>
-#include <fcntl.h>
-#include <atomic>
 #if VARLO_HAVE_SCALESIM
 #include "scalesim.h"
 #endif
 
 namespace {
 
-QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
+class SerialPort : public ::testing::Test {
+protected:
+    // Opens the port on the pseudo-terminal; with `settle`, true once the
+    // notice every open sends has come.
+    bool Open(bool settle = true)
+    {
+        Port.SetCommName(Tty.slave);
+        Port.OpenPort();
+        return !settle || RunUntil([&] { return Ev.Drains.size() == 1; });
+    }
+    // The other end goes away; true once the port said so.
+    bool HangUp()
+    {
+        Tty.closeMaster();
+        return RunUntil([&] { return Ev.Hangups > 0; });
+    }
+    termios Line() const
+    {
+        termios t = {};
+        ::tcgetattr(Tty.master, &t);   // a pty master reports its slave's settings
+        return t;
+    }
+    void ExpectChunksAtMost(qsizetype size) const
+    {
+        for (const QByteArray& c : Ev.Chunks)
+            EXPECT_LE(c.size(), size);
+    }
 
-// Records what a port raises.
-struct Events {
-    explicit Events(TComm& c)
-    {
-        c.OnReceiveData = [this](const uint8_t* d, int n, uint64_t seen) {
-            Chunks << QByteArray(reinterpret_cast<const char*>(d), n);
-            Stamps << seen;
-        };
-        c.OnSendDataEmpty = [this](uint64_t done) { Drains << done; };
-        c.OnRequestHangup = [this] { ++Hangups; };
-    }
-    QByteArray All() const
-    {
-        QByteArray a;
-        for (const QByteArray& c : Chunks)
-            a += c;
-        return a;
-    }
-    QList<QByteArray> Chunks;
-    QList<uint64_t> Stamps;
-    QList<uint64_t> Drains;
-    int Hangups = 0;
+    Pty Tty;
+    TComm Port;
+    PortEvents Ev{Port};
 };
 
-termios SlaveSettings(const Pty& pty)
+TEST_F(SerialPort, WritesDrainAndReceives)
 {
-    termios t = {};
-    ::tcgetattr(pty.master, &t);   // a pty master reports its slave's settings
-    return t;
-}
-
-TEST(SerialPort, WritesDrainAndReceives)
-{
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    EXPECT_FALSE(port.WriteData(reinterpret_cast<const uint8_t*>("x"), 1));   // closed
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    ASSERT_TRUE(port.isOpen());
-    EXPECT_EQ(port.DevicePath(), pty.slave);
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));   // once after opening
-    EXPECT_EQ(ev.Drains, QList<uint64_t>{0});
+    EXPECT_FALSE(Send(Port, "x"));   // closed
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(Port.isOpen());
+    EXPECT_EQ(Port.DevicePath(), Tty.slave);
+    EXPECT_EQ(Ev.Drains, QList<uint64_t>{0});   // once after opening
 
     // Bytes before any write carry stamp 0.
-    pty.write(Hex("AA 55"));
-    ASSERT_TRUE(RunUntil([&] { return ev.All().size() == 2; }));
-    EXPECT_EQ(ev.Stamps.value(0), 0u);
+    Tty.write(Hex("AA 55"));
+    ASSERT_TRUE(RunUntil([&] { return Ev.Data.size() == 2; }));
+    EXPECT_EQ(Ev.Stamps.value(0), 0u);
 
-    const QByteArray ten = "0123456789";
-    EXPECT_FALSE(port.WriteData(reinterpret_cast<const uint8_t*>(ten.constData()), 0));
-    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>(ten.constData()), 10));
-    EXPECT_EQ(port.WriteSequence(), 1u);
-    EXPECT_EQ(pty.read(10), ten);
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 2; }));
-    EXPECT_EQ(ev.Drains.last(), 1u);
+    EXPECT_FALSE(Send(Port, {}));
+    EXPECT_TRUE(Send(Port, "0123456789"));
+    EXPECT_EQ(Port.WriteSequence(), 1u);
+    EXPECT_EQ(Tty.read(10), "0123456789");
+    ASSERT_TRUE(RunUntil([&] { return Ev.Drains.size() == 2; }));
+    EXPECT_EQ(Ev.Drains.last(), 1u);
 
     // The answer comes after block 1 was written.
-    pty.write(Hex("02"));
-    ASSERT_TRUE(RunUntil([&] { return ev.All().size() == 3; }));
-    EXPECT_EQ(ev.Stamps.last(), 1u);
-    EXPECT_EQ(ev.Hangups, 0);
+    Tty.write(Hex("02"));
+    ASSERT_TRUE(RunUntil([&] { return Ev.Data.size() == 3; }));
+    EXPECT_EQ(Ev.Stamps.last(), 1u);
+    EXPECT_EQ(Ev.Hangups, 0);
 }
 
-TEST(SerialPort, BurstArrivesInOrderInBoundedChunks)
+TEST_F(SerialPort, BurstArrivesInOrderInBoundedChunks)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.SetReadIntervalTimeout(1);
-    port.SetOutx_XonXoffFlow(false);   // the burst holds 0x11 and 0x13
-    port.OpenPort();
+    Port.SetReadIntervalTimeout(1);
+    Port.SetOutx_XonXoffFlow(false);   // the burst holds 0x11 and 0x13
+    Open(false);
     QByteArray burst;
     for (int i = 0; i < 3000; ++i)
         burst += char((i * 7) % 251);
-    pty.write(burst);
-    ASSERT_TRUE(RunUntil([&] { return ev.All().size() >= 3000; }));
-    EXPECT_EQ(ev.All(), burst);
-    EXPECT_GE(ev.Chunks.size(), 2);
-    for (const QByteArray& c : ev.Chunks)
-        EXPECT_LE(c.size(), 2048);
+    Tty.write(burst);
+    ASSERT_TRUE(RunUntil([&] { return Ev.Data.size() >= 3000; }));
+    EXPECT_EQ(Ev.Data, burst);
+    EXPECT_GE(Ev.Chunks.size(), 2);
+    ExpectChunksAtMost(2048);
 }
 
 // A device that talks faster than the owner takes the bytes: what waits
 // for the owner stays bounded and the rest is counted as dropped.
-TEST(SerialPort, BytesTheOwnerHasNotTakenAreBounded)
+TEST_F(SerialPort, BytesTheOwnerHasNotTakenAreBounded)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.SetOutx_XonXoffFlow(false);
-    port.OpenPort();
-    const QByteArray block(4096, char(0x55));
+    Port.SetOutx_XonXoffFlow(false);
+    Open(false);
     const int blocks = 256;   // 1 MiB while the owner's thread does not turn
-    std::thread talker([&] {
+    std::thread([&] {
         for (int i = 0; i < blocks; ++i)
-            pty.write(block);
-    });
-    talker.join();
+            Tty.write(QByteArray(4096, char(0x55)));
+    }).join();
     // What had piled up comes in one go, before the loop turns again.
     qsizetype firstGo = -1;
-    auto record = port.OnReceiveData;
-    port.OnReceiveData = [&](const uint8_t* d, int n, uint64_t seen) {
-        if (ev.Chunks.isEmpty())
-            QTimer::singleShot(0, [&] { firstGo = ev.All().size(); });
+    auto record = Port.OnReceiveData;
+    Port.OnReceiveData = [&](const uint8_t* d, int n, uint64_t seen) {
+        if (Ev.Chunks.isEmpty())
+            QTimer::singleShot(0, [&] { firstGo = Ev.Data.size(); });
         record(d, n, seen);
     };
     ASSERT_TRUE(RunUntil([&] {
-        return firstGo >= 0 && ev.All().size() + port.DroppedBytes() >= uint64_t(blocks) * 4096;
+        return firstGo >= 0 && Ev.Data.size() + Port.DroppedBytes() >= uint64_t(blocks) * 4096;
     }));
     EXPECT_GT(firstGo, 0);
     EXPECT_LE(firstGo, 64 * 1024);
-    EXPECT_GT(port.DroppedBytes(), 0u);
-    for (const QByteArray& c : ev.Chunks)
-        EXPECT_LE(c.size(), 2048);
+    EXPECT_GT(Port.DroppedBytes(), 0u);
+    ExpectChunksAtMost(2048);
 }
 
-TEST(SerialPort, OpenTwiceCloseTwiceAndReopen)
+TEST_F(SerialPort, OpenTwiceCloseTwiceAndReopen)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
-    pty.write("ab");
-    ASSERT_TRUE(RunUntil([&] { return ev.All() == "ab"; }));
-    EXPECT_EQ(ev.Drains.size(), 1);   // the second open started nothing
+    Open(false);
+    ASSERT_TRUE(Open());   // the second open is a no-op
+    Tty.write("ab");
+    ASSERT_TRUE(RunUntil([&] { return Ev.Data == "ab"; }));
+    EXPECT_EQ(Ev.Drains.size(), 1);   // the second open started nothing
 
-    port.ClosePort();
-    port.ClosePort();
-    EXPECT_FALSE(port.isOpen());
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 2; }));
-    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>("z"), 1));
-    EXPECT_EQ(pty.read(1), "z");
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 3; }));
-    EXPECT_EQ(ev.Drains.last(), 1u);
+    Port.ClosePort();
+    Port.ClosePort();
+    EXPECT_FALSE(Port.isOpen());
+    Port.OpenPort();
+    ASSERT_TRUE(RunUntil([&] { return Ev.Drains.size() == 2; }));
+    EXPECT_TRUE(Send(Port, "z"));
+    EXPECT_EQ(Tty.read(1), "z");
+    ASSERT_TRUE(RunUntil([&] { return Ev.Drains.size() == 3; }));
+    EXPECT_EQ(Ev.Drains.last(), 1u);
 }
 
-TEST(SerialPort, OpenFailuresRaiseTheFixedMessages)
+TEST_F(SerialPort, OpenFailuresRaiseTheFixedMessages)
 {
     ScopedHome home;
     home.write("plain.txt", "not a device");
-    struct Case {
-        QString name;
-        const char* message;
-        QString detail;
-    };
+    struct Case { QString name; const char* message; QString detail; };
     const QList<Case> cases{
         {"/dev/varlo-no-such-port", "Error opening serial port", "No such file"},
         {home.file("plain.txt"), "File handle is not a comm handle ", "not a character device"},
@@ -190,34 +162,32 @@ TEST(SerialPort, OpenFailuresRaiseTheFixedMessages)
         {"COM77", "Error opening serial port", "/dev/ttyS76"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
         TComm port;
         port.SetCommName(c.name);
         try {
             port.OpenPort();
-            ADD_FAILURE() << "opened " << c.name.toStdString();
+            ADD_FAILURE() << "opened";
         } catch (const ECommsError& e) {
-            EXPECT_EQ(e.Message, c.message) << c.name.toStdString();
+            EXPECT_EQ(e.Message, c.message);
             EXPECT_TRUE(e.Detail.contains(c.detail)) << e.Detail.toStdString();
         }
         EXPECT_FALSE(port.isOpen());
     }
 }
 
-TEST(SerialPort, DeviceNames)
+TEST_F(SerialPort, DeviceNames)
 {
-    EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(SerialDevicePath("com4"), "/dev/ttyS3");
-    EXPECT_EQ(SerialDevicePath("/dev/pts/7"), "/dev/pts/7");
-    EXPECT_EQ(SerialDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    const std::pair<const char*, const char*> cases[] = {
+        {"COM1", "/dev/ttyS0"}, {"com4", "/dev/ttyS3"}, {"/dev/pts/7", "/dev/pts/7"}, {"ttyUSB0", "/dev/ttyUSB0"}};
+    for (const auto& [name, path] : cases)
+        EXPECT_EQ(SerialDevicePath(name), path) << name;
 }
 
-TEST(SerialPort, LineSettingsFollowTheProperties)
+TEST_F(SerialPort, LineSettingsFollowTheProperties)
 {
-    Pty pty;
-    TComm port;
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    termios t = SlaveSettings(pty);
+    Open(false);
+    termios t = Line();
     EXPECT_EQ(cfgetospeed(&t), speed_t(B9600));
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS | HUPCL), 0u);
@@ -227,132 +197,124 @@ TEST(SerialPort, LineSettingsFollowTheProperties)
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));   // the port's own defaults
 
     // A pty keeps CS8 without parity whatever it is told; the rest it keeps.
-    port.SetBaudRate(2400);
-    port.SetStopBits(TStopBits::_2);
-    port.SetOutx_CtsFlow(true);
-    port.SetOutx_XonXoffFlow(false);
-    t = SlaveSettings(pty);
+    Port.SetBaudRate(2400);
+    Port.SetStopBits(TStopBits::_2);
+    Port.SetOutx_CtsFlow(true);
+    Port.SetOutx_XonXoffFlow(false);
+    t = Line();
     EXPECT_EQ(cfgetospeed(&t), speed_t(B2400));
     EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), tcflag_t(CSTOPB | CRTSCTS));
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF), tcflag_t(IXOFF));
-    port.SetParity(TParity::Even);   // refused by the pty, and not reported
-    port.SetByteSize(TByteSize::_7);
+    Port.SetParity(TParity::Even);   // refused by the pty, and not reported
+    Port.SetByteSize(TByteSize::_7);
 
     // Setting the value it already has applies nothing ...
     cfsetospeed(&t, B4800);
     cfsetispeed(&t, B4800);
-    ASSERT_EQ(::tcsetattr(pty.master, TCSANOW, &t), 0);
-    port.SetBaudRate(2400);
-    t = SlaveSettings(pty);
+    ASSERT_EQ(::tcsetattr(Tty.master, TCSANOW, &t), 0);
+    Port.SetBaudRate(2400);
+    t = Line();
     EXPECT_EQ(cfgetospeed(&t), speed_t(B4800));
     // ... another value applies the whole setting.
     t.c_cflag &= ~CSTOPB;
-    ::tcsetattr(pty.master, TCSANOW, &t);
-    port.SetBaudRate(19200);
-    t = SlaveSettings(pty);
+    ::tcsetattr(Tty.master, TCSANOW, &t);
+    Port.SetBaudRate(19200);
+    t = Line();
     EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
 }
 
-TEST(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
+TEST_F(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
-    pty.closeMaster();
-    ASSERT_TRUE(RunUntil([&] { return ev.Hangups > 0; }));
-
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(HangUp());
     const double cpu = CpuSeconds();
-    RunUntil([] { return false; }, 300);
+    Turn(300);
     EXPECT_LT(CpuSeconds() - cpu, 0.1);
-    EXPECT_LE(ev.Hangups, 2);   // reader, and the writer if it noticed too
-    port.ClosePort();
+    EXPECT_LE(Ev.Hangups, 2);   // reader, and the writer if it noticed too
+}
+
+TEST_F(SerialPort, WriterStopsAfterAHangUp)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(HangUp());
+    // The writer meets the dead line with this block and ends; later
+    // blocks are refused instead of queued for nobody.
+    EXPECT_TRUE(Send(Port, "x"));
+    ASSERT_TRUE(RunUntil([&] { return !Send(Port, "y"); }));
+    EXPECT_EQ(Ev.Drains.size(), 1);
 }
 
 // A real UART counts line errors, carrier changes and rings; here the test
 // moves the counters as a driver would.
-TEST(SerialPort, LineErrorsAndModemChangesComeFromTheDriversCounters)
+TEST_F(SerialPort, LineErrorsAndModemChangesComeFromTheDriversCounters)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
     QList<uint32_t> errors, modem;
-    port.OnReceiveError = [&](uint32_t m) { errors << m; };
-    port.OnModemStateChange = [&](uint32_t m) { modem << m; };
+    Port.OnReceiveError = [&](uint32_t m) { errors << m; };
+    Port.OnModemStateChange = [&](uint32_t m) { modem << m; };
     std::mutex mutex;
     LineCounters driver;
     driver.frame = 7;   // counts from before the open are not events
     driver.dcd = 3;
-    port.LineCounterSource = [&](int, LineCounters& out) {
+    Port.LineCounterSource = [&](int, LineCounters& out) {
         std::lock_guard lock(mutex);
         out = driver;
         return true;
     };
-    auto move = [&](const std::function<void(LineCounters&)>& change) {
-        std::lock_guard lock(mutex);
-        change(driver);
+    struct Step {
+        const char* name;
+        std::function<void(LineCounters&)> move;
+        uint32_t error, modem;   // 0: nothing raised
     };
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
-    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
-    EXPECT_TRUE(errors.isEmpty());
-    EXPECT_TRUE(modem.isEmpty());
-
-    move([](LineCounters& c) { c.frame += 1; c.parity += 2; });
-    ASSERT_TRUE(RunUntil([&] { return !errors.isEmpty(); }));
-    EXPECT_EQ(errors, QList<uint32_t>{LineErrFrame | LineErrParity});
-    EXPECT_TRUE(modem.isEmpty());
-
-    move([](LineCounters& c) { ++c.dcd; });
-    ASSERT_TRUE(RunUntil([&] { return !modem.isEmpty(); }));
-    EXPECT_EQ(modem, QList<uint32_t>{ModemCarrierChanged});
-
-    move([](LineCounters& c) { ++c.rng; ++c.dcd; ++c.brk; ++c.overrun; ++c.bufOverrun; });
-    ASSERT_TRUE(RunUntil([&] { return errors.size() == 2 && modem.size() == 2; }));
-    EXPECT_EQ(errors[1], uint32_t(LineErrRxOver | LineErrOverrun | LineErrBreak));
-    EXPECT_EQ(modem[1], uint32_t(ModemCarrierChanged | ModemRing));
-
-    // Data still flows, and counters that stand still raise nothing.
-    pty.write("ok");
-    ASSERT_TRUE(RunUntil([&] { return ev.All() == "ok"; }));
-    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
-    EXPECT_EQ(errors.size(), 2);
-    EXPECT_EQ(modem.size(), 2);
-
-    port.ClosePort();
-    move([](LineCounters& c) { ++c.frame; });
-    RunUntil([] { return false; }, 3 * TComm::LineWatchMs);
-    EXPECT_EQ(errors.size(), 2) << "nothing is raised after the close";
-    EXPECT_EQ(ev.Hangups, 0);
+    const Step steps[] = {
+        {"opened", [](LineCounters&) {}, 0, 0},
+        {"frame and parity", [](LineCounters& c) { c.frame += 1; c.parity += 2; }, LineErrFrame | LineErrParity, 0},
+        {"carrier", [](LineCounters& c) { ++c.dcd; }, 0, ModemCarrierChanged},
+        {"all at once", [](LineCounters& c) { ++c.rng; ++c.dcd; ++c.brk; ++c.overrun; ++c.bufOverrun; },
+         LineErrRxOver | LineErrOverrun | LineErrBreak, ModemCarrierChanged | ModemRing},
+        {"standing still", [](LineCounters&) {}, 0, 0},
+        {"after the close", [&](LineCounters& c) { Port.ClosePort(); ++c.frame; }, 0, 0},
+    };
+    ASSERT_TRUE(Open());
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        errors.clear();
+        modem.clear();
+        {
+            std::lock_guard lock(mutex);
+            step.move(driver);
+        }
+        if (step.error || step.modem)
+            ASSERT_TRUE(RunUntil([&] { return errors.size() == !!step.error && modem.size() == !!step.modem; }));
+        else
+            Turn(3 * TComm::LineWatchMs);
+        EXPECT_EQ(errors, step.error ? QList<uint32_t>{step.error} : QList<uint32_t>{});
+        EXPECT_EQ(modem, step.modem ? QList<uint32_t>{step.modem} : QList<uint32_t>{});
+        if (Port.isOpen()) {   // data still flows
+            Tty.write("ok");
+            ASSERT_TRUE(RunUntil([&] { return Ev.Data.endsWith("ok"); }));
+        }
+    }
+    EXPECT_EQ(Ev.Hangups, 0);
 }
 
-TEST(SerialPort, APseudoTerminalKeepsNoLineCountersAndIsNotWatched)
+TEST_F(SerialPort, APseudoTerminalKeepsNoLineCountersAndIsNotWatched)
 {
-    Pty pty;
-    const int fd = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(Tty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     LineCounters c;
     EXPECT_FALSE(ReadTtyLineCounters(fd, c));
     ::close(fd);
 
     // With no counters the idle reader sleeps until a byte comes.
-    TComm port;
-    Events ev(port);
     std::atomic<int> looks{0};
-    port.LineCounterSource = [&](int fd, LineCounters& out) {
+    Port.LineCounterSource = [&](int fd, LineCounters& out) {
         ++looks;
         return ReadTtyLineCounters(fd, out);
     };
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
-    RunUntil([] { return false; }, 4 * TComm::LineWatchMs);
+    ASSERT_TRUE(Open());
+    Turn(4 * TComm::LineWatchMs);
     EXPECT_EQ(looks.load(), 1) << "asked once at the open, never again";
-    port.ClosePort();
 }
 
 // Nice values of this process's threads, from /proc.
@@ -361,10 +323,7 @@ QList<int> ThreadNiceValues()
     QList<int> values;
     const QDir tasks("/proc/self/task");
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(tasks.filePath(tid + "/stat"));
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray stat = f.readAll();
+        const QByteArray stat = ReadFile(tasks.filePath(tid + "/stat"));
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 16)
             values << fields[16].toInt();   // field 19 of the line: nice
@@ -372,84 +331,54 @@ QList<int> ThreadNiceValues()
     return values;
 }
 
-TEST(SerialPort, ReaderAndWriterRunAboveTheProgram)
+TEST_F(SerialPort, ReaderAndWriterRunAboveTheProgram)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "only a privileged user may raise a thread's priority";
     errno = 0;
     const int base = ::getpriority(PRIO_PROCESS, 0);
     ASSERT_EQ(errno, 0);
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();   // returns once both threads run at their priority
+    Open(false);   // returns once both threads run at their priority
     const QList<int> open = ThreadNiceValues();
     EXPECT_TRUE(open.contains(base - 2)) << "reader";
     EXPECT_TRUE(open.contains(base - 1)) << "writer";
-    port.ClosePort();
+    Port.ClosePort();
     const QList<int> closed = ThreadNiceValues();
     EXPECT_FALSE(closed.contains(base - 2));
     EXPECT_FALSE(closed.contains(base - 1));
 }
 
-TEST(SerialPort, WriterStopsAfterAHangUp)
+TEST_F(SerialPort, IgnoreNullCharDropsZeroBytes)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    ASSERT_TRUE(RunUntil([&] { return ev.Drains.size() == 1; }));
-    pty.closeMaster();
-    ASSERT_TRUE(RunUntil([&] { return ev.Hangups > 0; }));
-    // The writer meets the dead line with this block and ends; later
-    // blocks are refused instead of queued for nobody.
-    EXPECT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>("x"), 1));
-    ASSERT_TRUE(RunUntil([&] { return !port.WriteData(reinterpret_cast<const uint8_t*>("y"), 1); }));
-    EXPECT_EQ(ev.Drains.size(), 1);
-}
-
-TEST(SerialPort, IgnoreNullCharDropsZeroBytes)
-{
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.SetIgnoreNullChar(true);
-    port.OpenPort();
-    pty.write(QByteArray("\0a\0\0b\0", 6));
-    ASSERT_TRUE(RunUntil([&] { return ev.All().size() >= 2; }));
-    EXPECT_EQ(ev.All(), "ab");
+    Port.SetIgnoreNullChar(true);
+    Open(false);
+    Tty.write(QByteArray("\0a\0\0b\0", 6));
+    ASSERT_TRUE(RunUntil([&] { return Ev.Data.size() >= 2; }));
+    EXPECT_EQ(Ev.Data, "ab");
 }
 
 // Bytes the reader handed on just before the close must not reach the owner
 // afterwards, nor the drain notice of the closed session.
-TEST(SerialPort, NothingIsRaisedAfterClose)
+TEST_F(SerialPort, NothingIsRaisedAfterClose)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    pty.write("abc");
+    Open(false);
+    Tty.write("abc");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));   // posted, not yet handled
-    port.ClosePort();
-    RunUntil([] { return false; }, 200);
-    EXPECT_TRUE(ev.Chunks.isEmpty());
-    EXPECT_TRUE(ev.Drains.isEmpty());
+    Port.ClosePort();
+    Turn(200);
+    EXPECT_TRUE(Ev.Chunks.isEmpty());
+    EXPECT_TRUE(Ev.Drains.isEmpty());
 }
 
-TEST(SerialPort, OpenCloseCyclesLeaveNoDescriptors)
+TEST_F(SerialPort, OpenCloseCyclesLeaveNoDescriptors)
 {
     auto descriptors = [] {
         return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
     };
-    Pty pty;
     const auto before = descriptors();
     {
         TComm port;
-        port.SetCommName(pty.slave);
+        port.SetCommName(Tty.slave);
         for (int i = 0; i < 20; ++i) {
             port.OpenPort();
             port.ClosePort();
@@ -466,20 +395,15 @@ TEST(SerialPort, OpenCloseCyclesLeaveNoDescriptors)
 
 // Nobody reads the other end: the writer is stuck on a full line. Closing
 // must still end it (a hang here runs into the CTest time-out).
-TEST(SerialPort, CloseEndsAWriterStuckOnAFullLine)
+TEST_F(SerialPort, CloseEndsAWriterStuckOnAFullLine)
 {
-    Pty pty;
-    TComm port;
-    Events ev(port);
-    port.SetCommName(pty.slave);
-    port.OpenPort();
-    const QByteArray block(60000, 'x');
+    Open(false);
     for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(port.WriteData(reinterpret_cast<const uint8_t*>(block.constData()), uint16_t(block.size())));
-    RunUntil([] { return false; }, 100);
-    port.ClosePort();
-    EXPECT_FALSE(port.isOpen());
-    EXPECT_LE(ev.Drains.size(), 1);
+        ASSERT_TRUE(Send(Port, QByteArray(60000, 'x')));
+    Turn(100);
+    Port.ClosePort();
+    EXPECT_FALSE(Port.isOpen());
+    EXPECT_LE(Ev.Drains.size(), 1);
 }
 
 // ------------------------------------------------------------ unprivileged
@@ -488,92 +412,75 @@ TEST(SerialPort, CloseEndsAWriterStuckOnAFullLine)
 // the parent names.
 TEST(PortChild, DISABLED_OpenFromEnvironment)
 {
-    const QByteArray device = qgetenv("VARLO_LINK_CHILD_DEVICE");
-    ASSERT_FALSE(device.isEmpty());
     TComm port;
-    port.SetCommName(QString::fromLocal8Bit(device));
+    port.SetCommName(QString::fromLocal8Bit(qgetenv("VARLO_LINK_CHILD_DEVICE")));
     try {
         port.OpenPort();
         std::printf("MESSAGE:opened\n");
     } catch (const ECommsError& e) {
-        std::printf("MESSAGE:%s\nDETAIL:%s\n", e.Message.toLocal8Bit().constData(),
-                    e.Detail.toLocal8Bit().constData());
+        std::printf("MESSAGE:%s\nDETAIL:%s\n", qPrintable(e.Message), qPrintable(e.Detail));
     }
     std::fflush(stdout);
 }
 
-struct ChildOutcome {
-    QString message, detail, output;
-};
-
 // Root bypasses both the permission bits and TIOCEXCL, so the child runs
-// as nobody when the suite runs as root.
-ChildOutcome OpenInUnprivilegedChild(const QString& device)
+// as nobody when the suite runs as root. Gives its "MESSAGE:" and "DETAIL:"
+// lines, and all it wrote.
+std::tuple<QString, QString, std::string> OpenInUnprivilegedChild(const QString& device)
 {
     const QString self = QFileInfo("/proc/self/exe").canonicalFilePath();
     QStringList args{"--gtest_also_run_disabled_tests", "--gtest_filter=PortChild.*"};
-    QString program = self;
-    if (::geteuid() == 0) {
-        program = "setpriv";
+    if (::geteuid() == 0)
         args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", self} + args;
-    }
-    QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VARLO_LINK_CHILD_DEVICE", device);
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(program, args);
-    ChildOutcome out;
-    if (!child.waitForFinished(30000)) {
-        child.kill();
-        child.waitForFinished();
-    }
-    out.output = QString::fromLocal8Bit(child.readAll());
-    for (const QString& line : out.output.split('\n')) {
+    const Result r = RunProgram(::geteuid() == 0 ? "setpriv" : self, args, env, {}, 30000);
+    QString message, detail;
+    for (const QString& line : QString::fromLocal8Bit(r.out).split('\n')) {
         if (line.startsWith("MESSAGE:"))
-            out.message = line.mid(8);
+            message = line.mid(8);
         else if (line.startsWith("DETAIL:"))
-            out.detail = line.mid(7);
+            detail = line.mid(7);
     }
-    return out;
+    return {message, detail, (r.out + r.err).toStdString()};
 }
 
-TEST(SerialPortUnprivileged, PermissionDenied)
+TEST(SerialPortUnprivileged, PermissionDeniedAndBusyPort)
 {
     Pty pty;
-    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), ::geteuid() == 0 ? 0600 : 0000), 0);
-    const ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
-    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
-    EXPECT_TRUE(out.detail.startsWith(pty.slave + ": ")) << out.detail.toStdString();
-    EXPECT_TRUE(out.detail.contains("dialout")) << out.detail.toStdString();
-}
-
-TEST(SerialPortUnprivileged, BusyPort)
-{
-    Pty pty;
-    ASSERT_EQ(::chmod(QFile::encodeName(pty.slave).constData(), 0666), 0);
-
-    // Another program holding the lock only ...
-    const int holder = ::open(QFile::encodeName(pty.slave).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    ChildOutcome out = OpenInUnprivilegedChild(pty.slave);
-    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
-    EXPECT_TRUE(out.detail.contains("the port is in use by another program")) << out.detail.toStdString();
-    ::close(holder);
-
-    // ... and another port of ours, which also sets TIOCEXCL.
+    const QByteArray device = QFile::encodeName(pty.slave);
+    int holder = -1;
     TComm other;
     other.SetCommName(pty.slave);
-    other.OpenPort();
-    out = OpenInUnprivilegedChild(pty.slave);
-    EXPECT_EQ(out.message, "Error opening serial port") << out.output.toStdString();
-    EXPECT_TRUE(out.detail.contains("the port is in use by another program")) << out.detail.toStdString();
-
-    // Once it is closed, the device is free again.
-    other.ClosePort();
-    out = OpenInUnprivilegedChild(pty.slave);
-    EXPECT_EQ(out.message, "opened") << out.output.toStdString();
+    const QString busy = "the port is in use by another program";
+    struct Case {
+        const char* name;
+        std::function<void()> setUp;
+        const char* message;
+        QString detail;   // a pattern
+    };
+    const QList<Case> cases{
+        {"no permission", [&] { ASSERT_EQ(::chmod(device, ::geteuid() == 0 ? 0600 : 0000), 0); },
+         "Error opening serial port", "^" + QRegularExpression::escape(pty.slave) + ": .*dialout"},
+        {"another program holds the lock",
+         [&] {
+             ASSERT_EQ(::chmod(device, 0666), 0);
+             holder = ::open(device.constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+             ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+         },
+         "Error opening serial port", busy},
+        // ... which also sets TIOCEXCL.
+        {"another port of ours", [&] { ::close(holder); other.OpenPort(); }, "Error opening serial port", busy},
+        {"free again", [&] { other.ClosePort(); }, "opened", "^$"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NO_FATAL_FAILURE(c.setUp());
+        const auto [message, detail, output] = OpenInUnprivilegedChild(pty.slave);
+        EXPECT_EQ(message, c.message) << output;
+        EXPECT_TRUE(QRegularExpression(c.detail, QRegularExpression::DotMatchesEverythingOption).match(detail).hasMatch())
+            << detail.toStdString();
+    }
 }
 
 // ------------------------------------------------------------ engine on a pty
@@ -582,15 +489,23 @@ TEST(SerialPortUnprivileged, BusyPort)
 
 using varlo::sim::ScaleSim;
 
+QByteArray Bytes(const std::vector<uint8_t>& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); }
+
+// Retries every 2 s: a loaded machine must not cause retries.
+void Connect(TKYRBusComm& bus, const std::string& device)
+{
+    bus.CommName = QString::fromStdString(device);
+    bus.SetBaudRate(9600);
+    bus.RetryInterval = 2000;
+    bus.TraceEnabled = -1;
+    bus.SetActive(true);
+}
+
 class EngineOnPty : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Bus.CommName = QString::fromStdString(Sim.start());
-        Bus.SetBaudRate(9600);
-        Bus.RetryInterval = 2000;   // generous: a loaded machine must not cause retries
-        Bus.TraceEnabled = -1;
-        Bus.SetActive(true);
+        Connect(Bus, Sim.start());
         Watchdog.setSingleShot(true);
         QObject::connect(&Watchdog, &QTimer::timeout, [this] {
             ADD_FAILURE() << "watchdog fired";
@@ -605,16 +520,7 @@ protected:
             Bus.SetActive(false);
         Sim.stop();
     }
-    QStringList WireFrames() const
-    {
-        QStringList out;
-        for (const auto& r : Sim.requests())
-            out << QString::fromLatin1(
-                QByteArray(reinterpret_cast<const char*>(r.frame.data()), qsizetype(r.frame.size()))
-                    .toHex(' ')
-                    .toUpper());
-        return out;
-    }
+    bool Traced(const char* line) const { return Bus.OwnTrace()->Lines().contains(line); }
 
     ScopedHome Home;
     ScaleSim Sim;
@@ -627,7 +533,6 @@ TEST_F(EngineOnPty, EveryRequestKind)
     Sim.setPriceMode(0x5B);
     const varlo::sim::Indication ind{varlo::sim::Indication::State::Values, 1234, 150, 185};
     Sim.setIndication(ind);
-    const auto frame = varlo::sim::allValuesFrame(ind);
 
     EXPECT_TRUE(Bus.SendCommand(0x44, 0, 0, 0));
     EXPECT_TRUE(Bus.SendCommand(0x11, 0, 0, 0));
@@ -636,12 +541,14 @@ TEST_F(EngineOnPty, EveryRequestKind)
     Bus.Buffer[0] = 0x12;
     EXPECT_TRUE(Bus.SendCommand(0x77, 0x83, 3, 1));
     EXPECT_EQ(Sim.priceMode(), 0x12);
-    EXPECT_EQ(Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame).bytes,
-              QByteArray(reinterpret_cast<const char*>(frame.data()), qsizetype(frame.size())));
+    EXPECT_EQ(Bus.SendCommand(0x05, 0, 0, 0, ReplyForm::WholeFrame).bytes, Bytes(varlo::sim::allValuesFrame(ind)));
     EXPECT_TRUE(Bus.SendCommand(0x33, 0, 0, 0));
-    EXPECT_EQ(WireFrames(), QStringList({"44", "11 00 00 00 00 EF", "55 83 00 03 01 24", "77 83 00 03 01 12 F0",
-                                         "05", "33 00 00 00 00 CD"}));
-    EXPECT_FALSE(Bus.OwnTrace()->Lines().contains("Retry:1"));
+    QStringList wire;
+    for (const auto& r : Sim.requests())
+        wire << Spaced(Bytes(r.frame));
+    EXPECT_EQ(wire, QStringList({"44", "11 00 00 00 00 EF", "55 83 00 03 01 24", "77 83 00 03 01 12 F0", "05",
+                                 "33 00 00 00 00 CD"}));
+    EXPECT_FALSE(Traced("Retry:1"));
 
     Bus.SetActive(false);
     EXPECT_TRUE(Home.read("DEBUG.LOG").startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n\r\n"));
@@ -655,8 +562,8 @@ TEST_F(EngineOnPty, SilenceGivesRetryCountPlusOneFrames)
     ASSERT_TRUE(Sim.waitForRequests(7, std::chrono::milliseconds(2000)));
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(Sim.requests().size(), 7u);
-    EXPECT_TRUE(Bus.OwnTrace()->Lines().contains("Retry:6"));
-    EXPECT_FALSE(Bus.OwnTrace()->Lines().contains("Retry:7"));
+    EXPECT_TRUE(Traced("Retry:6"));
+    EXPECT_FALSE(Traced("Retry:7"));
 }
 
 TEST_F(EngineOnPty, HangUpFailsTheRequestWithoutSpinning)
@@ -668,9 +575,8 @@ TEST_F(EngineOnPty, HangUpFailsTheRequestWithoutSpinning)
     EXPECT_FALSE(Bus.SendCommand(0x11, 0, 0, 0));
     EXPECT_TRUE(Bus.isHungUp());
     EXPECT_FALSE(Bus.ReadBlock(0x55, 0x83, 3, 1));   // fails at once, nothing to wait for
-    RunUntil([] { return false; }, 300);
+    Turn(300);
     EXPECT_LT(CpuSeconds() - cpu, 0.25);
-    Bus.SetActive(false);
 }
 
 // The command line turns SIGINT into Cancel through a self-pipe and a socket
@@ -682,56 +588,33 @@ void OnSigint(int)
     [[maybe_unused]] ssize_t n = ::write(SignalPipe[1], &c, 1);
 }
 
-class SigintCancel {
-public:
-    explicit SigintCancel(TKYRBusComm& bus)
-    {
-        EXPECT_EQ(::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK), 0);
-        Notifier = std::make_unique<QSocketNotifier>(SignalPipe[0], QSocketNotifier::Read);
-        QObject::connect(Notifier.get(), &QSocketNotifier::activated, [&bus] {
-            char c;
-            while (::read(SignalPipe[0], &c, 1) > 0) {}
-            bus.Cancel();
-        });
-        struct sigaction sa = {};
-        sa.sa_handler = OnSigint;
-        sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGINT, &sa, &Old);
-    }
-    ~SigintCancel()
-    {
-        if (Raiser.joinable())
-            Raiser.join();
-        ::sigaction(SIGINT, &Old, nullptr);
-        Notifier.reset();
-        ::close(SignalPipe[0]);
-        ::close(SignalPipe[1]);
-    }
-    void RaiseSoon()
-    {
-        Raiser = std::thread([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            ::kill(::getpid(), SIGINT);
-        });
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> Notifier;
-    struct sigaction Old = {};
-    std::thread Raiser;
-};
-
 TEST_F(EngineOnPty, SigintCancelsTheWait)
 {
     Sim.addFault("silence@count=always");
     Bus.RetryInterval = 60000;
+    ASSERT_EQ(::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK), 0);
     {
-        SigintCancel cancel(Bus);
-        cancel.RaiseSoon();
+        QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [this] {
+            char c;
+            while (::read(SignalPipe[0], &c, 1) > 0) {}
+            Bus.Cancel();
+        });
+        struct sigaction sa = {}, old = {};
+        sa.sa_handler = OnSigint;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGINT, &sa, &old);
+        std::thread raiser([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            ::kill(::getpid(), SIGINT);
+        });
         EXPECT_EQ(Bus.SendCommand(0x11, 0, 0, 0).failure, BusFailure::Cancelled);
+        raiser.join();
+        ::sigaction(SIGINT, &old, nullptr);
     }
+    ::close(SignalPipe[0]);
+    ::close(SignalPipe[1]);
     EXPECT_EQ(Sim.requests().size(), 1u);
-
 }
 
 // A reply of known length goes on as soon as it is whole; a frame of
@@ -740,11 +623,7 @@ TEST_F(EngineOnPty, AKnownReplyLengthEndsTheWaitBeforeTheQuietGap)
 {
     Sim.setIndication({varlo::sim::Indication::State::Values, 1234, 150, 185});
     Bus.Port()->SetReadIntervalTimeout(300);
-    struct Case {
-        const char* name;
-        std::function<BusResult()> request;
-        bool early;
-    };
+    struct Case { const char* name; std::function<BusResult()> request; bool early; };
     const QList<Case> cases{
         {"command", [this] { return Bus.SendCommand(0x44, 0, 0, 0); }, true},
         {"read", [this] { return Bus.ReadBlock(0x55, 0xF4, 0, 11); }, true},
@@ -768,20 +647,14 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
         TComm port;
         TQtWaitClock clock;
         TKYRBusComm bus(&port, &clock, &log);
-        bus.CommName = QString::fromStdString(sim->slavePath());
-        bus.SetBaudRate(9600);
-        bus.RetryInterval = 2000;
-        bus.TraceEnabled = -1;
-        bus.SetActive(true);
+        Connect(bus, sim->slavePath());
         for (int i = 1; i <= kyr::PluRecords && problem->isEmpty(); ++i) {
-            bus.Buffer[0] = 0;
-            bus.Buffer[1] = 0;
-            bus.Buffer[2] = 0;
-            bus.Buffer[3] = uint8_t(i + priceOffset);
+            const uint8_t price[4] = {0, 0, 0, uint8_t(i + priceOffset)};
+            std::memcpy(bus.Buffer, price, 4);
             if (const BusResult r = bus.SendCommand(kyr::CmdWrite, kyr::BankPlu, kyr::pluAddress(i), 4); !r)
                 *problem = r.cause;
             else if (const BusResult back = bus.ReadBlock(kyr::CmdRead, kyr::BankPlu, kyr::pluAddress(i), 4);
-                     back.bytes != QByteArray(reinterpret_cast<const char*>(bus.Buffer), 4) || !back)
+                     back.bytes != QByteArray(reinterpret_cast<const char*>(price), 4) || !back)
                 *problem = "read back " + back.bytes.toHex() + " " + back.cause;
         }
         bus.SetActive(false);
@@ -790,9 +663,8 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
     a.start();
     b.start();
     QString problemA, problemB;
-    const QString logA = home.file("A.LOG"), logB = home.file("B.LOG");
-    std::unique_ptr<QThread> ta(QThread::create(run, &a, logA, 0, &problemA));
-    std::unique_ptr<QThread> tb(QThread::create(run, &b, logB, 100, &problemB));
+    std::unique_ptr<QThread> ta(QThread::create(run, &a, home.file("A.LOG"), 0, &problemA));
+    std::unique_ptr<QThread> tb(QThread::create(run, &b, home.file("B.LOG"), 100, &problemB));
     ta->start();
     tb->start();
     ASSERT_TRUE(ta->wait(60000));
