@@ -1,5 +1,4 @@
 #include "comm.h"
-#include "ownerpost.h"
 #include "iosession.h"
 #include "receivequeue.h"
 #include "portinfo.h"
@@ -9,14 +8,12 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <fcntl.h>
 #include <latch>
 #include <linux/serial.h>
 #include <mutex>
 #include <poll.h>
 #include <algorithm>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -25,7 +22,6 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -136,7 +132,7 @@ struct TComm::PortSession : IoSession {
     }
 };
 
-TComm::TComm(QObject* parent) : QObject(parent) {}
+TComm::TComm(QObject* parent) : TSessionPort(parent) {}
 
 TComm::~TComm() { ClosePort(); }
 
@@ -174,80 +170,62 @@ void TComm::OpenPort()
 
     auto s = std::make_unique<PortSession>();
     s->fd = fd;
-    s->generation = ++Generation;
-    s->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (s->wake < 0) {
-        const int e = errno;
-        ReleaseDevice(fd);
-        throw ECommsError(NoEvent, Reason(path, e));
-    }
     s->lineCounters = LineCounterSource;
-    Session = std::move(s);
+    if (!Install(std::move(s)))
+        throw ECommsError(NoEvent, Reason(path, errno));
     OpenPath = path;
     ApplyTimeouts();
     ApplyLineSettings();
     WritesStarted.store(WriteSeq);
+    StartThreads(SessionAs<PortSession>());
+}
 
-    PortSession* ses = Session.get();
-    ses->running = 2;
+void TComm::StartThreads(PortSession* s)
+{
+    using namespace comm_messages;
+    s->running = 2;
     try {
-        ses->reader = std::thread(&TComm::ReadLoop, this, ses);
+        s->reader = std::thread(&TComm::ReadLoop, this, s);
     } catch (const std::system_error& e) {
-        ::close(ses->wake);
-        ReleaseDevice(ses->fd);
-        Session.reset();
-        OpenPath.clear();
+        const QString path = OpenPath;
+        DropSession();
         throw ECommsError(NoReadThread, path + ": " + QString::fromLocal8Bit(e.what()));
     }
     try {
-        ses->writer = std::thread(&TComm::WriteLoop, this, ses, WriteSeq);
+        s->writer = std::thread(&TComm::WriteLoop, this, s, WriteSeq);
     } catch (const std::system_error& e) {
-        ses->finished();   // the writer never ran; the reader may have ended already
+        const QString path = OpenPath;
+        s->finished();   // the writer never ran; the reader may have ended already
         StopSession();
         throw ECommsError(NoWriteThread, path + ": " + QString::fromLocal8Bit(e.what()));
     }
-    ses->started.wait();
+    s->started.wait();
 }
 
-void TComm::ClosePort()
+void TComm::AwaitThreads(IoSession& io)
 {
-    if (Session)
-        StopSession();
-}
-
-void TComm::StopSession()
-{
-    PortSession* s = Session.get();
-    s->signalStop();
+    auto& s = static_cast<PortSession&>(io);
     // Discard what is pending; this also frees a writer waiting in tcdrain
     // behind a stopped flow control.
-    ::tcflush(s->fd, TCIOFLUSH);
+    ::tcflush(s.fd, TCIOFLUSH);
     {
-        std::unique_lock lock(s->doneMutex);
-        if (!s->doneCv.wait_for(lock, std::chrono::seconds(10), [s] { return s->running == 0; })) {
+        std::unique_lock lock(s.doneMutex);
+        if (!s.doneCv.wait_for(lock, std::chrono::seconds(10), [&s] { return s.running == 0; })) {
             qWarning("serial port %s: I/O threads did not stop within 10 s; still waiting",
                      qPrintable(OpenPath));
-            s->doneCv.wait(lock, [s] { return s->running == 0; });
+            s.doneCv.wait(lock, [&s] { return s.running == 0; });
         }
     }
-    s->joinThreads();
+    s.joinThreads();
     // A block the writer put out after the first flush must not hold up the
     // close behind a stopped line.
-    ::tcflush(s->fd, TCOFLUSH);
-    ::close(s->wake);
-    ReleaseDevice(s->fd);
-    Session.reset();
-    OpenPath.clear();
+    ::tcflush(s.fd, TCOFLUSH);
 }
 
-bool TComm::WriteData(const uint8_t* data, uint16_t count)
+void TComm::CloseDevice(int fd)
 {
-    if (!Session || count == 0 || !data || Session->writerEnded)
-        return false;
-    if (!Session->enqueue(WriteSeq + 1, QByteArray(reinterpret_cast<const char*>(data), count)))
-        return false;
-    ++WriteSeq;
-    return true;
+    ReleaseDevice(fd);
+    OpenPath.clear();
 }
 
 void TComm::ApplyLineSettings()
@@ -299,21 +277,15 @@ void TComm::ApplyLineSettings()
     ::ioctl(fd, FDtrControl == DtrDisable ? TIOCMBIC : TIOCMBIS, &dtr);
     int rts = TIOCM_RTS;
     ::ioctl(fd, FRtsControl == RtsDisable ? TIOCMBIC : TIOCMBIS, &rts);
-    Session->dropNulls = FIgnoreNullChar;
+    SessionAs<PortSession>()->dropNulls = FIgnoreNullChar;
 }
 
 void TComm::ApplyTimeouts()
 {
     // Only the inter-byte time-out has a meaning for the poll reader; the
     // totals bound single reads and writes, which never block here.
-    Session->quietMs = static_cast<int>(qMin<uint32_t>(FReadIntervalTimeout, 60000));
+    SetQuietTime(FReadIntervalTimeout);
 }
-
-uint64_t TComm::sessionGeneration() const { return Session ? Session->generation : 0; }
-
-void TComm::Post(PortSession* s, std::function<void()> fn) { postToOwner(this, s->generation, std::move(fn)); }
-
-void TComm::PostHangup(PortSession* s) { postHangupToOwner(this, s->generation, s->stopping); }
 
 void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now)
 {
@@ -345,24 +317,6 @@ void TComm::PostLineEvents(PortSession* s, const LineCounters& before, const Lin
         });
 }
 
-// Queues a chunk for the owner; true when the owner must be told.
-bool TComm::QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp)
-{
-    uint64_t dropped = 0;
-    const bool tell = s->received.push(reinterpret_cast<const char*>(chunk.data()), chunk.size(), stamp, &dropped);
-    Dropped.fetch_add(dropped);
-    return tell;
-}
-
-void TComm::DeliverReceived()
-{
-    const uint64_t gen = Session->generation;
-    ReceiveQueue::deliver(
-        Session->received.take(), [this, gen] { return Session && Session->generation == gen; }, OnReceiveData);
-}
-
-void TComm::ExpectReply(int bytes) { Awaited.expect(WriteSeq + 1, bytes); }
-
 // Line errors and modem changes come as counters, not as poll events: the
 // reader looks at them every LineWatchMs, and only on devices that keep them.
 struct TComm::LineWatch {
@@ -390,33 +344,23 @@ void TComm::ReadLoop(PortSession* s)
 {
     RaiseThisThread(2);
     s->started.count_down();
-    std::vector<uint8_t> chunk;
-    chunk.reserve(MaxChunk);
-    uint64_t stamp = 0;
+    Burst burst;
     uint8_t buf[MaxChunk];
 
     LineWatch watch;
     watch.counting = s->lineCounters && s->lineCounters(s->fd, watch.counters);
     watch.nextLook = LineWatch::Clock::now() + std::chrono::milliseconds(LineWatchMs);
 
-    auto flush = [&] {
-        if (chunk.empty())
-            return;
-        if (QueueReceived(s, chunk, stamp))
-            Post(s, [this] { DeliverReceived(); });
-        chunk.clear();
-    };
-
     for (;;) {
         pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
         // Idle: sleep until a byte comes. Inside a burst: until the line
         // has been quiet for the inter-byte time-out.
         const int idle = watch.counting ? LineWatchMs : -1;
-        const int r = ::poll(p, 2, chunk.empty() ? idle : s->quietMs.load());
+        const int r = ::poll(p, 2, burst.bytes.isEmpty() ? idle : s->quietMs.load());
         if (r < 0 && errno == EINTR)
             continue;
         if (r < 0) {
-            flush();
+            HandOn(s, burst);
             PostHangup(s);
             break;
         }
@@ -424,23 +368,17 @@ void TComm::ReadLoop(PortSession* s)
             break;
         LookAtLine(s, watch);
         if (r == 0) {
-            flush();
+            HandOn(s, burst);
             continue;
         }
         if (p[0].revents & POLLIN) {
-            const ssize_t n = ::read(s->fd, buf, MaxChunk - chunk.size());
+            const ssize_t n = ::read(s->fd, buf, MaxChunk - size_t(burst.bytes.size()));
             if (n > 0) {
-                // Read after the bytes arrived: a block not yet started now
-                // was not on the line when they came.
-                const uint64_t seen = WritesStarted.load();
-                if (!chunk.empty() && seen != stamp)
-                    flush();
-                stamp = seen;
+                Restamp(s, burst);
                 for (ssize_t i = 0; i < n; ++i)
                     if (buf[i] != 0 || !s->dropNulls)
-                        chunk.push_back(buf[i]);
-                if (chunk.size() >= MaxChunk || Awaited.heldIn(chunk.size(), stamp))
-                    flush();
+                        burst.bytes.append(char(buf[i]));
+                HandOnWhenDone(s, burst);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -449,7 +387,7 @@ void TComm::ReadLoop(PortSession* s)
         } else if (!(p[0].revents & (POLLHUP | POLLERR | POLLNVAL))) {
             continue;
         }
-        flush();
+        HandOn(s, burst);
         PostHangup(s);
         break;
     }
@@ -460,42 +398,17 @@ void TComm::WriteLoop(PortSession* s, uint64_t drainedUpTo)
 {
     RaiseThisThread(1);
     s->started.count_down();
-    bool notice = true;   // the queue starts empty: one drain notice after opening
-    uint64_t last = drainedUpTo;
-    for (;;) {
-        std::unique_lock lock(s->mutex);
-        if (s->closing)
-            break;
-        if (s->queue.empty() && notice) {
-            lock.unlock();
-            if (::tcdrain(s->fd) != 0) {
-                if (errno == EINTR)
-                    continue;
-                PostHangup(s);
-                break;
-            }
-            notice = false;
-            postDrainToOwner(this, s->generation, last);
-            continue;
-        }
-        std::optional<std::pair<uint64_t, QByteArray>> next = s->nextBlock(lock);
-        if (!next)
-            break;
-        auto& [seq, block] = *next;
-        WritesStarted.store(seq);
-        if (!WriteAll(s, block))
-            break;
-        last = seq;
-        notice = true;
-    }
-    s->writerEnded = true;
+    WriteBlocks(s, drainedUpTo);
     s->finished();
 }
 
-bool TComm::WriteAll(PortSession* s, const QByteArray& block)
+bool TComm::WaitDrained(IoSession* s)
 {
-    const IoSession::Written w = s->writeAll(block, false);
-    if (w == IoSession::Written::Broken)
-        PostHangup(s);
-    return w == IoSession::Written::All;
+    while (::tcdrain(s->fd) != 0) {
+        if (errno != EINTR) {
+            PostHangup(s);
+            return false;
+        }
+    }
+    return true;
 }

@@ -1,7 +1,6 @@
 #pragma once
 #include "errors.h"
-#include "awaitedreply.h"
-#include "port.h"
+#include "sessionport.h"
 #include <QObject>
 #include <atomic>
 #include <memory>
@@ -49,83 +48,59 @@ enum : uint32_t {
 // Values of OnModemStateChange, combined by OR.
 enum : uint32_t { ModemRing = 4, ModemCarrierChanged = 8 };
 
+// The published properties of TComm besides CommName: type, name, default,
+// what a change applies at once while the port is open, and whether the
+// setter belongs to IPort.
+#define VARLO_TCOMM_PROPERTIES(P) \
+    P(uint32_t, BaudRate, 9600, ApplyLineSettings, override) \
+    P(bool, ParityCheck, false, ApplyLineSettings, ) \
+    P(bool, Outx_CtsFlow, false, ApplyLineSettings, ) \
+    P(bool, Outx_DsrFlow, false, ApplyLineSettings, ) \
+    P(TDtrControl, DtrControl, DtrEnable, ApplyLineSettings, override) \
+    P(bool, DsrSensitivity, false, ApplyLineSettings, ) \
+    P(bool, TxContinueOnXoff, true, ApplyLineSettings, override) \
+    P(bool, Outx_XonXoffFlow, true, ApplyLineSettings, override) \
+    P(bool, Inx_XonXoffFlow, true, ApplyLineSettings, ) \
+    P(bool, ReplaceWhenParityError, false, ApplyLineSettings, ) \
+    P(bool, IgnoreNullChar, false, ApplyLineSettings, override) \
+    P(TRtsControl, RtsControl, RtsEnable, ApplyLineSettings, override) \
+    P(uint16_t, XonLimit, 500, ApplyLineSettings, ) \
+    P(uint16_t, XoffLimit, 500, ApplyLineSettings, ) \
+    P(TByteSize, ByteSize, TByteSize::_8, ApplyLineSettings, override) \
+    P(TParity, Parity, TParity::None, ApplyLineSettings, override) \
+    P(TStopBits, StopBits, TStopBits::_1, ApplyLineSettings, override) \
+    P(char, XonChar, 0x11, ApplyLineSettings, ) \
+    P(char, XoffChar, 0x13, ApplyLineSettings, ) \
+    P(char, ReplacedChar, 0x00, ApplyLineSettings, ) \
+    P(uint32_t, ReadIntervalTimeout, 100, ApplyTimeouts, override) \
+    P(uint32_t, ReadTotalTimeoutMultiplier, 0, ApplyTimeouts, ) \
+    P(uint32_t, ReadTotalTimeoutConstant, 0, ApplyTimeouts, ) \
+    P(uint32_t, WriteTotalTimeoutMultiplier, 0, ApplyTimeouts, ) \
+    P(uint32_t, WriteTotalTimeoutConstant, 0, ApplyTimeouts, )
+
+#define VARLO_TCOMM_ACCESSORS(Type, Name, Default, Apply, Virtual) \
+    Type Name() const { return F##Name; } \
+    void Set##Name(Type v) Virtual { Store(F##Name, v, &TComm::Apply); }
+#define VARLO_TCOMM_FIELD(Type, Name, Default, Apply, Virtual) Type F##Name = Default;
+
 // A serial port on a tty: exclusive open, raw mode with the line settings of
 // the properties, a reader and a writer thread. Every event runs on the
 // thread that created the object, in the order the threads posted them.
-class TComm : public QObject, public IPort {
+class TComm : public TSessionPort {
     Q_OBJECT
 public:
     explicit TComm(QObject* parent = nullptr);
     ~TComm() override;
 
     void OpenPort() override;
-    void ClosePort() override;
-    bool isOpen() const override { return Session != nullptr; }
-    bool WriteData(const uint8_t* data, uint16_t count) override;
-    uint64_t WriteSequence() const override { return WriteSeq; }
-    // Numbers the opens from 1; 0 while closed. Notices of an earlier open are dropped.
-    uint64_t sessionGeneration() const;
-    void ExpectReply(int bytes) override;
     // The device path in use while open.
     QString DevicePath() const { return OpenPath; }
-    // Received bytes dropped because the owner had not taken the bytes
-    // before them (a device that talks faster than they are handled).
-    uint64_t DroppedBytes() const { return Dropped.load(); }
 
     // Properties. A setter stores a changed value and, while the port is
     // open, applies it at once (CommName takes effect at the next open).
     QString CommName() const { return FCommName; }
     void SetCommName(const QString& v) override { FCommName = v; }
-    uint32_t BaudRate() const { return FBaudRate; }
-    void SetBaudRate(uint32_t v) override { SetLine(FBaudRate, v); }
-    bool ParityCheck() const { return FParityCheck; }
-    void SetParityCheck(bool v) { SetLine(FParityCheck, v); }
-    bool Outx_CtsFlow() const { return FOutx_CtsFlow; }
-    void SetOutx_CtsFlow(bool v) { SetLine(FOutx_CtsFlow, v); }
-    bool Outx_DsrFlow() const { return FOutx_DsrFlow; }
-    void SetOutx_DsrFlow(bool v) { SetLine(FOutx_DsrFlow, v); }
-    TDtrControl DtrControl() const { return FDtrControl; }
-    void SetDtrControl(TDtrControl v) override { SetLine(FDtrControl, v); }
-    bool DsrSensitivity() const { return FDsrSensitivity; }
-    void SetDsrSensitivity(bool v) { SetLine(FDsrSensitivity, v); }
-    bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
-    void SetTxContinueOnXoff(bool v) override { SetLine(FTxContinueOnXoff, v); }
-    bool Outx_XonXoffFlow() const { return FOutx_XonXoffFlow; }
-    void SetOutx_XonXoffFlow(bool v) override { SetLine(FOutx_XonXoffFlow, v); }
-    bool Inx_XonXoffFlow() const { return FInx_XonXoffFlow; }
-    void SetInx_XonXoffFlow(bool v) { SetLine(FInx_XonXoffFlow, v); }
-    bool ReplaceWhenParityError() const { return FReplaceWhenParityError; }
-    void SetReplaceWhenParityError(bool v) { SetLine(FReplaceWhenParityError, v); }
-    bool IgnoreNullChar() const { return FIgnoreNullChar; }
-    void SetIgnoreNullChar(bool v) override { SetLine(FIgnoreNullChar, v); }
-    TRtsControl RtsControl() const { return FRtsControl; }
-    void SetRtsControl(TRtsControl v) override { SetLine(FRtsControl, v); }
-    uint16_t XonLimit() const { return FXonLimit; }
-    void SetXonLimit(uint16_t v) { SetLine(FXonLimit, v); }
-    uint16_t XoffLimit() const { return FXoffLimit; }
-    void SetXoffLimit(uint16_t v) { SetLine(FXoffLimit, v); }
-    TByteSize ByteSize() const { return FByteSize; }
-    void SetByteSize(TByteSize v) override { SetLine(FByteSize, v); }
-    TParity Parity() const { return FParity; }
-    void SetParity(TParity v) override { SetLine(FParity, v); }
-    TStopBits StopBits() const { return FStopBits; }
-    void SetStopBits(TStopBits v) override { SetLine(FStopBits, v); }
-    char XonChar() const { return FXonChar; }
-    void SetXonChar(char v) { SetLine(FXonChar, v); }
-    char XoffChar() const { return FXoffChar; }
-    void SetXoffChar(char v) { SetLine(FXoffChar, v); }
-    char ReplacedChar() const { return FReplacedChar; }
-    void SetReplacedChar(char v) { SetLine(FReplacedChar, v); }
-    uint32_t ReadIntervalTimeout() const { return FReadIntervalTimeout; }
-    void SetReadIntervalTimeout(uint32_t v) override { SetTimeout(FReadIntervalTimeout, v); }
-    uint32_t ReadTotalTimeoutMultiplier() const { return FReadTotalTimeoutMultiplier; }
-    void SetReadTotalTimeoutMultiplier(uint32_t v) { SetTimeout(FReadTotalTimeoutMultiplier, v); }
-    uint32_t ReadTotalTimeoutConstant() const { return FReadTotalTimeoutConstant; }
-    void SetReadTotalTimeoutConstant(uint32_t v) { SetTimeout(FReadTotalTimeoutConstant, v); }
-    uint32_t WriteTotalTimeoutMultiplier() const { return FWriteTotalTimeoutMultiplier; }
-    void SetWriteTotalTimeoutMultiplier(uint32_t v) { SetTimeout(FWriteTotalTimeoutMultiplier, v); }
-    uint32_t WriteTotalTimeoutConstant() const { return FWriteTotalTimeoutConstant; }
-    void SetWriteTotalTimeoutConstant(uint32_t v) { SetTimeout(FWriteTotalTimeoutConstant, v); }
+    VARLO_TCOMM_PROPERTIES(VARLO_TCOMM_ACCESSORS)
 
     // Raised when the driver's counters of line errors, carrier changes or
     // rings move. Devices without such counters (pseudo-terminals) raise
@@ -137,72 +112,33 @@ public:
     // How often the reader looks at the counters.
     static constexpr int LineWatchMs = 50;
 
+protected:
+    bool WaitDrained(IoSession* s) override;
+    void AwaitThreads(IoSession& s) override;
+    void CloseDevice(int fd) override;
+
 private:
     struct PortSession;
     struct LineWatch;
 
-    template <class T> void SetLine(T& field, T value)
+    template <class T> void Store(T& field, T value, void (TComm::*apply)())
     {
-        if (field == value)
-            return;
-        field = value;
-        if (isOpen())
-            ApplyLineSettings();
+        if (Changed(field, value) && isOpen())
+            (this->*apply)();
     }
-    template <class T> void SetTimeout(T& field, T value)
-    {
-        if (field == value)
-            return;
-        field = value;
-        if (isOpen())
-            ApplyTimeouts();
-    }
+    void StartThreads(PortSession* s);
     void ApplyLineSettings();
     void ApplyTimeouts();
-    void StopSession();
     void ReadLoop(PortSession* s);
     void LookAtLine(PortSession* s, LineWatch& w);
     void WriteLoop(PortSession* s, uint64_t drainedUpTo);
-    bool WriteAll(PortSession* s, const QByteArray& block);
-    // Hand a notification to the owner's thread; dropped if the session ends first.
-    void Post(PortSession* s, std::function<void()> fn);
-    void PostHangup(PortSession* s);
-    bool QueueReceived(PortSession* s, const std::vector<uint8_t>& chunk, uint64_t stamp);
-    void DeliverReceived();
     void PostLineEvents(PortSession* s, const LineCounters& before, const LineCounters& now);
 
-    std::unique_ptr<PortSession> Session;
     QString OpenPath;
-    uint64_t Generation = 0;   // numbers the sessions; stale notifications are dropped
-    uint64_t WriteSeq = 0;     // last block number WriteData handed out
-    std::atomic<uint64_t> WritesStarted{0};
-    std::atomic<uint64_t> Dropped{0};
-    AwaitedReply Awaited;
-
     QString FCommName = QStringLiteral("COM2");
-    uint32_t FBaudRate = 9600;
-    bool FParityCheck = false;
-    bool FOutx_CtsFlow = false;
-    bool FOutx_DsrFlow = false;
-    TDtrControl FDtrControl = DtrEnable;
-    bool FDsrSensitivity = false;
-    bool FTxContinueOnXoff = true;
-    bool FOutx_XonXoffFlow = true;
-    bool FInx_XonXoffFlow = true;
-    bool FReplaceWhenParityError = false;
-    bool FIgnoreNullChar = false;
-    TRtsControl FRtsControl = RtsEnable;
-    uint16_t FXonLimit = 500;
-    uint16_t FXoffLimit = 500;
-    TByteSize FByteSize = TByteSize::_8;
-    TParity FParity = TParity::None;
-    TStopBits FStopBits = TStopBits::_1;
-    char FXonChar = 0x11;
-    char FXoffChar = 0x13;
-    char FReplacedChar = 0x00;
-    uint32_t FReadIntervalTimeout = 100;
-    uint32_t FReadTotalTimeoutMultiplier = 0;
-    uint32_t FReadTotalTimeoutConstant = 0;
-    uint32_t FWriteTotalTimeoutMultiplier = 0;
-    uint32_t FWriteTotalTimeoutConstant = 0;
+    VARLO_TCOMM_PROPERTIES(VARLO_TCOMM_FIELD)
 };
+
+#undef VARLO_TCOMM_FIELD
+#undef VARLO_TCOMM_ACCESSORS
+#undef VARLO_TCOMM_PROPERTIES

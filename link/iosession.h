@@ -16,7 +16,10 @@
 
 // What the reader and the writer of one open port share with its owner.
 struct IoSession {
+    virtual ~IoSession() = default;
+
     int fd = -1;
+    bool socket = false;            // fd is a connected socket, not a tty
     int wake = -1;                  // eventfd: both threads finish once it is signalled
     uint64_t generation = 0;
     std::atomic<bool> stopping{false};
@@ -60,7 +63,7 @@ struct IoSession {
     enum class Written { All, Stopped, Broken };
     // Writes all of `bytes`, waiting while the device or the peer is full;
     // Stopped when the session closes meanwhile, Broken when the line fails.
-    Written writeAll(const QByteArray& bytes, bool socket)
+    Written writeAll(const QByteArray& bytes)
     {
         const char* p = bytes.constData();
         size_t left = size_t(bytes.size());

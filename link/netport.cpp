@@ -1,5 +1,4 @@
 #include "netport.h"
-#include "ownerpost.h"
 #include "iosession.h"
 #include "receivequeue.h"
 #include "comm.h"
@@ -8,8 +7,6 @@
 #include <QtGlobal>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <mutex>
@@ -17,7 +14,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -99,7 +95,7 @@ struct TNetPort::NetSession : IoSession {
     Rfc2217Codec codec;
 };
 
-TNetPort::TNetPort(QObject* parent) : QObject(parent) {}
+TNetPort::TNetPort(QObject* parent) : TSessionPort(parent) {}
 
 TNetPort::~TNetPort() { ClosePort(); }
 
@@ -116,22 +112,16 @@ void TNetPort::OpenPort()
     SettingsAccepted = true;
     auto s = std::make_unique<NetSession>();
     s->fd = fd;
+    s->socket = true;
     s->telnet = a->kind == NetAddress::Rfc2217;
-    s->generation = ++Generation;
-    s->quietMs = int(qMin<uint32_t>(FReadIntervalTimeout, 60000));
-    s->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (s->wake < 0) {
-        ::close(fd);
+    if (!Install(std::move(s)))
         throw ECommsError(comm_messages::NoEvent, a->text() + ": " + qt_error_string(errno));
-    }
-    Session = std::move(s);
-    if (Session->telnet) {
+    SetQuietTime(FReadIntervalTimeout);
+    if (SessionAs<NetSession>()->telnet) {
         try {
             Negotiate(fd, *a, &early);
         } catch (...) {
-            ::close(Session->wake);
-            ::close(fd);
-            Session.reset();
+            DropSession();
             throw;
         }
     }
@@ -196,8 +186,9 @@ int TNetPort::Connect(const NetAddress& a)
 void TNetPort::Negotiate(int fd, const NetAddress& a, QByteArray* early)
 {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(NetConnectTimeoutMs);
-    QByteArray out = Session->codec.Start(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
-    while (!Session->codec.Settled()) {
+    NetSession* s = SessionAs<NetSession>();   // its threads do not run yet
+    QByteArray out = s->codec.Start(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
+    while (!s->codec.Settled()) {
         while (!out.isEmpty()) {
             const ssize_t n = ::send(fd, out.constData(), size_t(out.size()), MSG_NOSIGNAL);
             if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -226,11 +217,11 @@ void TNetPort::Negotiate(int fd, const NetAddress& a, QByteArray* early)
         if (n < 0 && errno != EAGAIN && errno != EINTR)
             Fail(a.text() + ": " + qt_error_string(errno));
         if (n > 0)
-            Session->codec.Feed(buf, size_t(n), *early, out);
+            s->codec.Feed(buf, size_t(n), *early, out);
     }
     if (!out.isEmpty())
-        QueueControl(Session.get(), out);
-    SettingsAccepted = Session->codec.State() == Rfc2217Codec::ComPortState::Accepted;
+        QueueControl(s, out);
+    SettingsAccepted = s->codec.State() == Rfc2217Codec::ComPortState::Accepted;
     if (!SettingsAccepted)
         qWarning("%s: the device server refused the COM port option; its serial line keeps "
                  "its own settings", qPrintable(a.text()));
@@ -238,13 +229,13 @@ void TNetPort::Negotiate(int fd, const NetAddress& a, QByteArray* early)
 
 void TNetPort::StartThreads(const QByteArray& early)
 {
-    NetSession* s = Session.get();
+    NetSession* s = SessionAs<NetSession>();
     WritesStarted.store(WriteSeq);
-    if (!early.isEmpty() && QueueReceived(s, early, WriteSeq))
-        Post(s, [this] { DeliverReceived(); });
+    Burst first{early, WriteSeq};
+    HandOn(s, first);
     try {
         s->reader = std::thread(&TNetPort::ReadLoop, this, s);
-        s->writer = std::thread(&TNetPort::WriteLoop, this, s, WriteSeq);
+        s->writer = std::thread(&TNetPort::WriteBlocks, this, s, WriteSeq);
     } catch (const std::system_error& e) {
         const QString detail = FCommName + ": " + QString::fromLocal8Bit(e.what());
         const bool readerRuns = s->reader.joinable();
@@ -253,32 +244,9 @@ void TNetPort::StartThreads(const QByteArray& early)
     }
 }
 
-void TNetPort::ClosePort()
+QByteArray TNetPort::Wire(const uint8_t* data, uint16_t count) const
 {
-    if (Session)
-        StopSession();
-}
-
-void TNetPort::StopSession()
-{
-    NetSession* s = Session.get();
-    s->signalStop();
-    s->joinThreads();
-    ::close(s->wake);
-    ::close(s->fd);
-    Session.reset();
-}
-
-bool TNetPort::WriteData(const uint8_t* data, uint16_t count)
-{
-    if (!Session || count == 0 || !data || Session->writerEnded)
-        return false;
-    const QByteArray wire = Session->telnet ? Rfc2217Codec::Escape(data, count)
-                                            : QByteArray(reinterpret_cast<const char*>(data), count);
-    if (!Session->enqueue(WriteSeq + 1, wire))
-        return false;
-    ++WriteSeq;
-    return true;
+    return SessionAs<NetSession>()->telnet ? Rfc2217Codec::Escape(data, count) : TSessionPort::Wire(data, count);
 }
 
 void TNetPort::QueueControl(NetSession* s, const QByteArray& bytes)
@@ -288,65 +256,22 @@ void TNetPort::QueueControl(NetSession* s, const QByteArray& bytes)
 
 void TNetPort::SendLineSettings()
 {
-    if (!Session || !Session->telnet)
+    NetSession* s = SessionAs<NetSession>();
+    if (!s || !s->telnet)
         return;
     QByteArray out;
     {
-        std::lock_guard lock(Session->codecMutex);
-        out = Session->codec.Change(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
+        std::lock_guard lock(s->codecMutex);
+        out = s->codec.Change(SettingsOf(FBaudRate, FByteSize, FParity, FStopBits));
     }
     if (!out.isEmpty())
-        QueueControl(Session.get(), out);
-}
-
-void TNetPort::SetBaudRate(uint32_t rate)
-{
-    if (std::exchange(FBaudRate, rate) != rate)
-        SendLineSettings();
-}
-
-void TNetPort::SetByteSize(TByteSize value)
-{
-    if (std::exchange(FByteSize, value) != value)
-        SendLineSettings();
-}
-
-void TNetPort::SetParity(TParity value)
-{
-    if (std::exchange(FParity, value) != value)
-        SendLineSettings();
-}
-
-void TNetPort::SetStopBits(TStopBits value)
-{
-    if (std::exchange(FStopBits, value) != value)
-        SendLineSettings();
+        QueueControl(s, out);
 }
 
 void TNetPort::SetReadIntervalTimeout(uint32_t ms)
 {
     FReadIntervalTimeout = ms;
-    if (Session)
-        Session->quietMs = int(qMin<uint32_t>(ms, 60000));
-}
-
-uint64_t TNetPort::sessionGeneration() const { return Session ? Session->generation : 0; }
-
-void TNetPort::Post(NetSession* s, std::function<void()> fn) { postToOwner(this, s->generation, std::move(fn)); }
-
-void TNetPort::PostHangup(NetSession* s) { postHangupToOwner(this, s->generation, s->stopping); }
-
-bool TNetPort::QueueReceived(NetSession* s, const QByteArray& chunk, uint64_t stamp)
-{
-    uint64_t dropped = 0;
-    return s->received.push(chunk.constData(), size_t(chunk.size()), stamp, &dropped);
-}
-
-void TNetPort::DeliverReceived()
-{
-    const uint64_t gen = Session->generation;
-    ReceiveQueue::deliver(
-        Session->received.take(), [this, gen] { return Session && Session->generation == gen; }, OnReceiveData);
+    SetQuietTime(ms);
 }
 
 // Like the serial reader: a burst is handed on once the line has been quiet
@@ -355,90 +280,44 @@ void TNetPort::DeliverReceived()
 // stamped with the last block whose writing had begun.
 void TNetPort::ReadLoop(NetSession* s)
 {
-    QByteArray chunk;
-    uint64_t stamp = 0;
-    auto flush = [&] {
-        if (chunk.isEmpty())
-            return;
-        if (QueueReceived(s, chunk, stamp))
-            Post(s, [this] { DeliverReceived(); });
-        chunk.clear();
-    };
+    Burst burst;
     uint8_t buf[MaxChunk];
     for (;;) {
         pollfd p[2] = {{s->fd, POLLIN, 0}, {s->wake, POLLIN, 0}};
-        const int r = ::poll(p, 2, chunk.isEmpty() ? -1 : s->quietMs.load());
+        const int r = ::poll(p, 2, burst.bytes.isEmpty() ? -1 : s->quietMs.load());
         if (r < 0 && errno == EINTR)
             continue;
         if (r > 0 && p[1].revents)
             break;
         if (r == 0) {
-            flush();
+            HandOn(s, burst);
             continue;
         }
-        const ssize_t n = r > 0 ? ::recv(s->fd, buf, MaxChunk - size_t(chunk.size()), 0) : -1;
+        const ssize_t n = r > 0 ? ::recv(s->fd, buf, MaxChunk - size_t(burst.bytes.size()), 0) : -1;
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0) {   // 0: the server closed the connection; else it broke
-            flush();
+            HandOn(s, burst);
             PostHangup(s);
             break;
         }
-        const uint64_t seen = WritesStarted.load();
-        if (!chunk.isEmpty() && seen != stamp)
-            flush();
-        stamp = seen;
+        Restamp(s, burst);
         if (!s->telnet) {
-            chunk.append(reinterpret_cast<const char*>(buf), qsizetype(n));
+            burst.bytes.append(reinterpret_cast<const char*>(buf), qsizetype(n));
         } else {
             QByteArray answer;
             {
                 std::lock_guard lock(s->codecMutex);
-                s->codec.Feed(buf, size_t(n), chunk, answer);
+                s->codec.Feed(buf, size_t(n), burst.bytes, answer);
             }
             if (!answer.isEmpty())
                 QueueControl(s, answer);
         }
-        if (size_t(chunk.size()) >= MaxChunk || Awaited.heldIn(size_t(chunk.size()), stamp))
-            flush();
+        HandOnWhenDone(s, burst);
     }
 }
 
-void TNetPort::WriteLoop(NetSession* s, uint64_t drainedUpTo)
-{
-    bool notice = true;   // one drain notice after opening
-    uint64_t last = drainedUpTo;
-    for (;;) {
-        std::unique_lock lock(s->mutex);
-        if (s->closing)
-            break;
-        if (s->queue.empty() && notice) {
-            lock.unlock();
-            if (!WaitUntilAcknowledged(s))
-                break;
-            notice = false;
-            postDrainToOwner(this, s->generation, last);
-            continue;
-        }
-        std::optional<std::pair<uint64_t, QByteArray>> next = s->nextBlock(lock);
-        if (!next)
-            break;
-        auto& [seq, bytes] = *next;
-        if (seq != 0)
-            WritesStarted.store(seq);
-        if (!SendAll(s, bytes))
-            break;
-        if (seq != 0) {
-            last = seq;
-            notice = true;
-        }
-    }
-    s->writerEnded = true;
-}
-
-// The drain of a socket: the peer has acknowledged every byte sent. False
-// when the port is closing.
-bool TNetPort::WaitUntilAcknowledged(NetSession* s)
+bool TNetPort::WaitDrained(IoSession* s)
 {
     const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(AckGiveUpMs);
     for (;;) {
@@ -449,12 +328,4 @@ bool TNetPort::WaitUntilAcknowledged(NetSession* s)
         if (::poll(&w, 1, AckPollMs) > 0)
             return false;
     }
-}
-
-bool TNetPort::SendAll(NetSession* s, const QByteArray& bytes)
-{
-    const IoSession::Written w = s->writeAll(bytes, true);
-    if (w == IoSession::Written::Broken)
-        PostHangup(s);
-    return w == IoSession::Written::All;
 }

@@ -1,6 +1,5 @@
 #pragma once
-#include "awaitedreply.h"
-#include "port.h"
+#include "sessionport.h"
 #include <QObject>
 #include <atomic>
 #include <memory>
@@ -30,26 +29,19 @@ constexpr int NetConnectTimeoutMs = 3000;
 // after opening and one per drained burst, a hang-up notice when the
 // connection drops). Open failures raise ECommsError "Error opening serial
 // port" with the cause under it.
-class TNetPort : public QObject, public IPort {
+class TNetPort : public TSessionPort {
     Q_OBJECT
 public:
     explicit TNetPort(QObject* parent = nullptr);
     ~TNetPort() override;
 
     void OpenPort() override;
-    void ClosePort() override;
-    bool isOpen() const override { return Session != nullptr; }
-    bool WriteData(const uint8_t* data, uint16_t count) override;
-    uint64_t WriteSequence() const override { return WriteSeq; }
-    // Numbers the opens from 1; 0 while closed. Notices of an earlier open are dropped.
-    uint64_t sessionGeneration() const;
-    void ExpectReply(int bytes) override { Awaited.expect(WriteSeq + 1, bytes); }
 
     void SetCommName(const QString& name) override { FCommName = name; }
-    void SetBaudRate(uint32_t rate) override;
-    void SetByteSize(TByteSize value) override;
-    void SetParity(TParity value) override;
-    void SetStopBits(TStopBits value) override;
+    void SetBaudRate(uint32_t rate) override { SetLine(FBaudRate, rate); }
+    void SetByteSize(TByteSize value) override { SetLine(FByteSize, value); }
+    void SetParity(TParity value) override { SetLine(FParity, value); }
+    void SetStopBits(TStopBits value) override { SetLine(FStopBits, value); }
     void SetReadIntervalTimeout(uint32_t ms) override;
     // Flow control and the modem lines are the device server's own settings.
     void SetDtrControl(TDtrControl) override {}
@@ -63,29 +55,27 @@ public:
     // False when the server refused the COM port option: its line keeps its own settings.
     bool LineSettingsAccepted() const { return SettingsAccepted; }
 
+protected:
+    QByteArray Wire(const uint8_t* data, uint16_t count) const override;
+    // The drain of a socket: the peer has acknowledged every byte sent.
+    bool WaitDrained(IoSession* s) override;
+
 private:
     struct NetSession;
 
+    // A changed setting goes to the server at once.
+    template <class T> void SetLine(T& field, T value)
+    {
+        if (Changed(field, value))
+            SendLineSettings();
+    }
     int Connect(const NetAddress& a);
     void Negotiate(int fd, const NetAddress& a, QByteArray* early);
     void StartThreads(const QByteArray& early);
     void SendLineSettings();
-    void StopSession();
     void ReadLoop(NetSession* s);
-    void WriteLoop(NetSession* s, uint64_t drainedUpTo);
-    bool SendAll(NetSession* s, const QByteArray& bytes);
-    bool WaitUntilAcknowledged(NetSession* s);
     void QueueControl(NetSession* s, const QByteArray& bytes);
-    void Post(NetSession* s, std::function<void()> fn);
-    void PostHangup(NetSession* s);
-    bool QueueReceived(NetSession* s, const QByteArray& chunk, uint64_t stamp);
-    void DeliverReceived();
 
-    std::unique_ptr<NetSession> Session;
-    uint64_t Generation = 0;
-    uint64_t WriteSeq = 0;
-    std::atomic<uint64_t> WritesStarted{0};
-    AwaitedReply Awaited;
     bool SettingsAccepted = true;
 
     QString FCommName;

@@ -153,37 +153,38 @@ void Rfc2217Codec::Feed(const uint8_t* bytes, size_t count, QByteArray& data, QB
 // Answers only what changes a state, so that two sides never loop.
 void Rfc2217Codec::Command(uint8_t verb, uint8_t option, QByteArray& reply)
 {
-    if (verb == DO || verb == DONT) {
-        Side& s = Us[option];
-        const bool wanted = verb == DO && WeMay(option);
-        if (verb == DO && !wanted) {
-            reply += Verb3(WONT, option);
-        } else if (s.enabled != wanted || s.asked) {
-            if (!s.asked)
-                reply += Verb3(wanted ? WILL : WONT, option);
-            s.enabled = wanted;
-            s.asked = false;
-        }
-        if (option == OptComPort) {
-            const ComPortState before = Com;
-            Com = wanted ? ComPortState::Accepted : ComPortState::Refused;
-            if (wanted && before != ComPortState::Accepted)
-                reply += SettingsCommands();
-            if (!wanted)
-                Unconfirmed = 0;
-        }
+    if (verb == WILL || verb == WONT) {
+        Agree(Him[option], verb == WILL, HeMay(option), DO, DONT, option, reply);
         return;
     }
-    Side& s = Him[option];
-    const bool wanted = verb == WILL && HeMay(option);
-    if (verb == WILL && !wanted) {
-        reply += Verb3(DONT, option);
+    const bool wanted = Agree(Us[option], verb == DO, WeMay(option), WILL, WONT, option, reply);
+    if (option == OptComPort) {
+        const ComPortState before = Com;
+        Com = wanted ? ComPortState::Accepted : ComPortState::Refused;
+        if (wanted && before != ComPortState::Accepted)
+            reply += SettingsCommands();
+        if (!wanted)
+            Unconfirmed = 0;
+    }
+}
+
+// One side of an option, asked to turn it on (`on`) or off: `yes` and `no`
+// are this side's answers. An answer goes out only when a request is
+// refused or the state changes at the peer's request; a reply to our own
+// request is only taken note of. True when the option is now on.
+bool Rfc2217Codec::Agree(Side& s, bool on, bool may, uint8_t yes, uint8_t no, uint8_t option,
+                         QByteArray& reply)
+{
+    const bool wanted = on && may;
+    if (on && !wanted) {
+        reply += Verb3(no, option);
     } else if (s.enabled != wanted || s.asked) {
         if (!s.asked)
-            reply += Verb3(wanted ? DO : DONT, option);
+            reply += Verb3(wanted ? yes : no, option);
         s.enabled = wanted;
         s.asked = false;
     }
+    return wanted;
 }
 
 void Rfc2217Codec::Subnegotiation()

@@ -64,6 +64,7 @@ private:
     static bool HeMay(uint8_t option);
     QByteArray SettingsCommands();
     void Command(uint8_t verb, uint8_t option, QByteArray& reply);
+    static bool Agree(Side& s, bool on, bool may, uint8_t yes, uint8_t no, uint8_t option, QByteArray& reply);
     void Subnegotiation();
 
     Parse P = Parse::Data;
