@@ -34,7 +34,6 @@ TEST(AboutBox, NamesTheFilesDirectoryAndOpensIt)
     EXPECT_GE(about.height(), 160);
     auto* open = about.findChild<QPushButton*>("OpenFolderButton");
     ASSERT_NE(open, nullptr);
-
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("file", &catcher, "open");
     open->click();

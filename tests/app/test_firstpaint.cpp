@@ -47,7 +47,6 @@ TEST(FirstPaint, LoadsNoImagePluginAndStartsNoPaintingThread)
     AppEnvironment env;
     ASSERT_FALSE(imagePluginLoaded());
     const int threadsBefore = threadCount();
-
     QApplication::setStyle(new VarloStyle);
     {
         TMainForm form;

@@ -29,6 +29,7 @@ struct Window : ::testing::Test, AppEnvironment {
     std::unique_ptr<varlo::sim::ScaleSim> scale;
     std::unique_ptr<TMainForm> form;
     std::unique_ptr<TProgressForm> progress;
+    QTimer watcher;
 
     void open(char separator = '.')
     {
@@ -56,6 +57,8 @@ struct Window : ::testing::Test, AppEnvironment {
     }
     void TearDown() override
     {
+        watcher.disconnect();   // its steps see the test's own variables
+        watcher.stop();
         if (form && form->KYRBusComm1->isActive())
             form->ToolbarButton973Click();
         if (form)
@@ -117,6 +120,12 @@ struct Window : ::testing::Test, AppEnvironment {
         go(col, row);
         play(keys);
     }
+    // Runs `step` every 10 ms while a command runs, as the operator watching it.
+    void watch(const std::function<void()>& step)
+    {
+        QObject::connect(&watcher, &QTimer::timeout, step);
+        watcher.start(10);
+    }
     // The one message box shown so far.
     void expectBox(const QString& text, std::optional<MsgIcon> icon = {})
     {
@@ -150,7 +159,6 @@ TEST_F(Window, StartsWithLabelledTableTitlesAndTheLinkClosed)
     EXPECT_FALSE(form->DownBtn->isEnabled());
     EXPECT_EQ(form->CommBtn->text(), "COM2");
     EXPECT_EQ(form->BaudRateBtn->text(), "9600bps");
-
     EXPECT_FALSE(form->ReportItem->isVisible());
     EXPECT_FALSE(form->Printkeysheet1->isVisible());
     EXPECT_EQ(form->Pricedecimal[3]->text(), "Price decimal (2)");
@@ -348,7 +356,6 @@ TEST_F(Window, AModeChangeThatAPriceDoesNotFitNamesTheKeyAndChangesNothing)
     edit(colPrice, 19, "999999{Down}");
     ASSERT_EQ(cell(colPrice, 19), "999999");
     const QByteArray iniBefore = home.read("config.ini");
-
     form->Pricedecimal[3]->trigger();   // "Price decimal (2)"
     expectBox(Range + "\nU12: 999999", MsgIcon::Error);
     EXPECT_EQ(options.PriceDecimal, 0);
@@ -396,16 +403,13 @@ TEST_F(WindowWithScale, FailedWriteShowsTheErrorFormAtItsPackageAndSendsNothingM
 {
     openWithScale({"aa@cmd=77,bank=F9,addr=00D0,count=always"});
     QString errorShown, packageShown;
-    QTimer poll;   // the operator confirms the error form
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (progress->ProgressState() == 1) {
+    watch([&] {   // the operator confirms the error form
+        if (progress->ProgressState() == 1 && errorShown.isEmpty()) {
             errorShown = progress->StatusLabel->text();
             packageShown = progress->CurLabel->text();
             progress->OKBtn->click();
-            poll.stop();
         }
     });
-    poll.start(10);
     form->DownloadItem->trigger();
     EXPECT_EQ(errorShown, "Download PLU...Error!");
     EXPECT_EQ(packageShown, "4");
@@ -422,13 +426,11 @@ TEST_F(WindowWithScale, CancelDuringAWaitEndsWithoutErrorFormOrMessage)
     openWithScale({"silence@cmd=55,bank=F4,count=always"});
     form->KYRBusComm1->RetryInterval = 5000;
     bool errorFormSeen = false;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    watch([&] {
         errorFormSeen |= progress->ProgressState() == 1;
         if (scale->requests().size() >= 5 && progress->CancelBtn->isVisible())
             progress->CancelBtn->click();
     });
-    poll.start(10);
     QElapsedTimer clock;
     clock.start();
     form->DownloadItem->trigger();
@@ -452,7 +454,6 @@ TEST_F(WindowWithScale, F7RunsTheHiddenSaleReportAndF8RunsUpload)
     ASSERT_NE(form->StringGrid2->item(0, 3), nullptr);
     EXPECT_EQ(form->StringGrid2->item(0, 0)->text(), "1");
     EXPECT_EQ(form->StringGrid2->item(0, 3)->text(), "1.85");
-
     scale->setPlu(5, {0, 999});
     QApplication::processEvents();   // the event loop runs between two commands
     QTest::keyClick(form.get(), Qt::Key_F8);
@@ -464,11 +465,7 @@ TEST_F(WindowWithScale, F7RunsTheHiddenSaleReportAndF8RunsUpload)
 TEST_F(WindowWithScale, GetAllValueAddsALineToTheRightPane)
 {
     openWithScale();
-    varlo::sim::Indication reading;
-    reading.weightGrams = -1234;
-    reading.unitPrice = 150;
-    reading.totalPrice = 185;
-    scale->setIndication(reading);
+    scale->setIndication({.weightGrams = -1234, .unitPrice = 150, .totalPrice = 185});
     form->Salereport1->trigger();
     form->Salereport1->trigger();
     EXPECT_EQ(form->Memo2->toPlainText(), "-1.234kg;1.50;1.85\n-1.234kg;1.50;1.85");
@@ -495,24 +492,19 @@ TEST_F(WindowWithScale, CompareShowsTheDifferencesAndChangesNothing)
     dialogs.Boxes.clear();
     form->CompareItem->trigger();
     expectBox("The scale holds the table.");
-
     form->Wb.Table.setCell(colPrice, 3, "9.99");   // as an accepted edit leaves it
     const QByteArray iniBefore = home.read("config.ini");
     QStringList rowShown;
-    QTimer poll;   // the dialog comes after the transfer's own waits
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    watch([&] {   // the dialog comes after the transfer's own waits
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<CompareDialog*>(w); box && box->isVisible()) {
-                poll.stop();
                 for (int c = 0; c < box->DifferenceGrid->columnCount(); ++c)
                     rowShown << box->DifferenceGrid->item(0, c)->text();
                 EXPECT_EQ(box->DifferenceGrid->rowCount(), 1);
                 box->accept();
             }
     });
-    poll.start(20);
     form->CompareItem->trigger();
-    poll.stop();
     EXPECT_EQ(rowShown, QStringList({"M3", "9.99", "kg", "12.34", "kg"}));
     EXPECT_EQ(cell(colPrice, 3), "9.99");
     EXPECT_EQ(home.read("config.ini"), iniBefore);
@@ -780,30 +772,27 @@ struct UndoWindow : Window {
 
 TEST_F(UndoWindow, EveryKindOfChangeIsUndoneAndRedoneWithTheModifiedFlag)
 {
-    const std::pair<const char*, std::function<void(UndoWindow&)>> changes[] = {
-        {"a typed price", [](UndoWindow& w) { w.edit(colPrice, 1, "7{Down}"); }},
-        {"a typed name", [](UndoWindow& w) { w.edit(colName, 4, "Brie{Up}"); }},
-        {"an import", [](UndoWindow& w) {
-             w.home.write("in.csv", "Key,Unit Price,Name\nM2,3.5,Plum\nU1,1,Fig\n");
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"a typed price", [this] { edit(colPrice, 1, "7{Down}"); }},
+        {"a typed name", [this] { edit(colName, 4, "Brie{Up}"); }},
+        {"an import", [this] {
+             home.write("in.csv", "Key,Unit Price,Name\nM2,3.5,Plum\nU1,1,Fig\n");
              int changed = 0;
-             EXPECT_TRUE(w.form->ImportCsvFile(w.home.file("in.csv"), &changed).ok());
+             EXPECT_TRUE(form->ImportCsvFile(home.file("in.csv"), &changed).ok());
              EXPECT_EQ(changed, 2);
          }},
-        {"a bulk change", [](UndoWindow& w) {
-             RepriceRequest r;
-             r.Value = "10";
-             r.Rows = {1, 2, 3};
-             w.form->ApplyPriceChange(PlanReprice(w.form->Wb, r));
+        {"a bulk change", [this] {
+             form->ApplyPriceChange(PlanReprice(form->Wb, {.Value = "10", .Rows = {1, 2, 3}, .Ending = {}}));
          }},
-        {"a pasted price", [](UndoWindow& w) { w.edit(colPrice, 2, "{Return}{Paste:7.50}{Down}"); }},
-        {"Delete in a price", [](UndoWindow& w) { w.edit(colPrice, 1, "{Return}{Home}{Del}{Down}"); }},
-        {"New", [](UndoWindow& w) { w.form->NewItemClick(); }},
-        {"a price decimal mode", [](UndoWindow& w) { w.form->PriceDecimalClick(0); }},
-        {"an upload", [](UndoWindow& w) {
-             w.scale->setPlu(5, {0, 999});
-             w.form->ToolbarButton972Click();
-             w.form->UploadItemClick();
-             w.form->ToolbarButton973Click();
+        {"a pasted price", [this] { edit(colPrice, 2, "{Return}{Paste:7.50}{Down}"); }},
+        {"Delete in a price", [this] { edit(colPrice, 1, "{Return}{Home}{Del}{Down}"); }},
+        {"New", [this] { form->NewItemClick(); }},
+        {"a price decimal mode", [this] { form->PriceDecimalClick(0); }},
+        {"an upload", [this] {
+             scale->setPlu(5, {0, 999});
+             form->ToolbarButton972Click();
+             form->UploadItemClick();
+             form->ToolbarButton973Click();
          }},
     };
     for (const auto& [what, change] : changes) {
@@ -813,7 +802,7 @@ TEST_F(UndoWindow, EveryKindOfChangeIsUndoneAndRedoneWithTheModifiedFlag)
         form->ToolbarButton973Click();
         openFile();
         const TableSnapshot before = now();
-        change(*this);
+        change();
         const TableSnapshot after = now();
         ASSERT_FALSE(after == before);
         ASSERT_TRUE(form->UndoItem->isEnabled());

@@ -42,11 +42,9 @@ TEST(PrintModule, MissingModuleIsAClearErrorInTheWindowAndLeavesPrintSupportUnlo
         form.Wb.Modified = false;
     }
     EXPECT_FALSE(printSupportMapped());
-
     const QStringList searched = PrintModuleDirs();
     ASSERT_EQ(searched.size(), 2);
     EXPECT_EQ(searched[0], QCoreApplication::applicationDirPath());
-
     QTemporaryDir empty;
     const AppError missing = loadError({empty.path()});
     EXPECT_EQ(missing.Message, "Unable to print");
