@@ -1,16 +1,12 @@
 // The first paint of the main window under the program's own style: no
 // image-format plug-in or print support loaded, no painting thread started,
 // every picture drawn. A process of its own: plug-ins and threads, once there, stay.
-#include "inioptions.h"
+#include "appenvironment.h"
 #include "mainform.h"
-#include "messagetexts.h"
 #include "progressform.h"
-#include "scripteddialogs.h"
-#include "testdirs.h"
 #include "varlostyle.h"
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -23,13 +19,7 @@ namespace {
 
 int threadCount() { return int(QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()); }
 
-bool mapped(const char* path)
-{
-    QFile maps("/proc/self/maps");
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(path);
-}
-
-bool imagePluginLoaded() { return mapped("/imageformats/"); }
+bool imagePluginLoaded() { return Mapped("/imageformats/"); }
 
 // Shows the window and lets it paint, through the platform's exposure and
 // once more into a pixmap.
@@ -54,14 +44,9 @@ bool blank(const QImage& image)
 
 TEST(FirstPaint, LoadsNoImagePluginAndStartsNoPaintingThread)
 {
-    ScopedHome home;
-    ScriptedDialogs dialogs;
-    TIniOptions options;
-    IniOptions = &options;
-    MessageTexts.resetToBuiltIn();
+    AppEnvironment env;
     ASSERT_FALSE(imagePluginLoaded());
     const int threadsBefore = threadCount();
-
     QApplication::setStyle(new VarloStyle);
     {
         TMainForm form;
@@ -70,7 +55,7 @@ TEST(FirstPaint, LoadsNoImagePluginAndStartsNoPaintingThread)
         paintOnce(form);
         EXPECT_FALSE(imagePluginLoaded());
         EXPECT_EQ(threadCount(), threadsBefore);
-        EXPECT_FALSE(mapped("libQt6PrintSupport")) << "print support comes with the first print";
+        EXPECT_FALSE(Mapped("libQt6PrintSupport")) << "print support comes with the first print";
         form.Wb.Modified = false;
     }
 

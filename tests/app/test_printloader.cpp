@@ -1,12 +1,9 @@
 // The print module: found beside the program, loaded on the first print,
 // and a clear "Unable to print" when it is missing or broken.
+#include "appenvironment.h"
 #include "errors.h"
-#include "inioptions.h"
 #include "mainform.h"
-#include "messagetexts.h"
 #include "printloader.h"
-#include "scripteddialogs.h"
-#include "testdirs.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,11 +11,7 @@
 
 namespace {
 
-bool printSupportMapped()
-{
-    QFile maps("/proc/self/maps");
-    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6PrintSupport");
-}
+bool printSupportMapped() { return Mapped("libQt6PrintSupport"); }
 
 AppError loadError(const QStringList& dirs)
 {
@@ -37,38 +30,29 @@ AppError loadError(const QStringList& dirs)
 // the module into this process.
 TEST(PrintModule, MissingModuleIsAClearErrorInTheWindowAndLeavesPrintSupportUnloaded)
 {
-    ScopedHome home;
-    ScriptedDialogs dialogs;
-    TIniOptions options;
-    IniOptions = &options;
-    MessageTexts.resetToBuiltIn();
+    AppEnvironment env;
     ASSERT_FALSE(printSupportMapped()) << "the program itself must not need Qt's print support";
     {
         // The test program's directory holds no module: the window says so.
         TMainForm form;
         form.Print1Click();
-        ASSERT_EQ(dialogs.Errors.size(), 1);
-        EXPECT_TRUE(dialogs.Errors[0].startsWith("Unable to print")) << dialogs.Errors[0].toStdString();
-        EXPECT_TRUE(dialogs.Errors[0].contains(PrintModuleFile));
+        ASSERT_EQ(env.dialogs.Errors.size(), 1);
+        EXPECT_TRUE(env.dialogs.Errors[0].startsWith("Unable to print")) << env.dialogs.Errors[0].toStdString();
+        EXPECT_TRUE(env.dialogs.Errors[0].contains(PrintModuleFile));
         form.Wb.Modified = false;
     }
     EXPECT_FALSE(printSupportMapped());
-
     const QStringList searched = PrintModuleDirs();
     ASSERT_EQ(searched.size(), 2);
     EXPECT_EQ(searched[0], QCoreApplication::applicationDirPath());
-
     QTemporaryDir empty;
     const AppError missing = loadError({empty.path()});
     EXPECT_EQ(missing.Message, "Unable to print");
     EXPECT_TRUE(missing.Detail.contains(empty.path()));
 
     // Something that is not a loadable module in its place.
-    QFile junk(empty.filePath(PrintModuleFile));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("not an ELF object");
-    junk.close();
-    const AppError broken = loadError({empty.path()});
+    env.home.write(PrintModuleFile, "not an ELF object");
+    const AppError broken = loadError({env.home.path()});
     EXPECT_EQ(broken.Message, "Unable to print");
     EXPECT_FALSE(broken.Detail.isEmpty());
 }
