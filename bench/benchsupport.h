@@ -12,9 +12,12 @@
 #include "scalecommands.h"
 #include "vemraencode.h"
 #include "workbook.h"
+#include "silentdialogs.h"
+#include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <QTemporaryDir>
 
 // Counts what each request puts on the wire, both ways, so that a bench can
@@ -105,17 +108,30 @@ struct BenchDownload {
     ScaleCommands Commands{Bus, Progress, Wb, Codec};
 };
 
-// Takes --sim PATH, which every transfer bench knows, and hands each other
-// word to `other` (which may consume a value by moving `i`); false when a
-// word is not understood.
-inline bool ParseBenchArgs(const QStringList& args, QString* simPath,
-                           const std::function<bool(const QStringList&, qsizetype&)>& other)
-{
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args[i] == "--sim" && i + 1 < args.size())
-            *simPath = args[++i];
-        else if (!other(args, i))
-            return false;
+
+// The process of a transfer bench: no dialog ever waits for a click, and the
+// simulator is the one built beside it unless --sim names another.
+struct BenchProcess {
+    BenchProcess(int& argc, char** argv) : App(argc, argv) { setDialogs(&Dialogs); }
+    QCoreApplication App;
+    SilentDialogs Dialogs;
+    QString SimPath = QStringLiteral(VARLO_SCALE_SIM);
+
+    // Reads the arguments: --sim PATH, the options that take a value and
+    // the flags of the bench; false when a word is not understood.
+    bool Parse(std::map<QString, std::function<void(const QString&)>> valued,
+               const std::map<QString, bool*>& flags)
+    {
+        valued["--sim"] = [this](const QString& v) { SimPath = v; };
+        const QStringList args = App.arguments();
+        for (qsizetype i = 1; i < args.size(); ++i) {
+            if (const auto f = flags.find(args[i]); f != flags.end())
+                *f->second = true;
+            else if (const auto v = valued.find(args[i]); v != valued.end() && i + 1 < args.size())
+                v->second(args[++i]);
+            else
+                return false;
+        }
+        return true;
     }
-    return true;
-}
+};

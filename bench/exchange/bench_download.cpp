@@ -3,7 +3,6 @@
 //   bench_download [--sim PATH] [--baud N]... [--verify]   (default: 9600 and 2400)
 // --verify: the download reads the table back before it disconnects.
 #include "../benchsupport.h"
-#include "silentdialogs.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -59,21 +58,12 @@ int Run(const QString& simPath, unsigned baud, bool verify)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    SilentDialogs dialogs;
-    setDialogs(&dialogs);
-    QString simPath = QStringLiteral(VARLO_SCALE_SIM);
+    BenchProcess bench(argc, argv);
+    QString& simPath = bench.SimPath;
     QList<unsigned> bauds;
     bool verify = false;
-    const bool understood = ParseBenchArgs(app.arguments(), &simPath, [&](const QStringList& a, qsizetype& i) {
-        if (a[i] == "--baud" && i + 1 < a.size())
-            bauds << a[++i].toUInt();
-        else if (a[i] == "--verify")
-            verify = true;
-        else
-            return false;
-        return true;
-    });
+    const bool understood = bench.Parse({{"--baud", [&](const QString& v) { bauds << v.toUInt(); }}},
+                                        {{"--verify", &verify}});
     if (!understood) {
         std::fprintf(stderr, "usage: bench_download [--sim PATH] [--baud N]... [--verify]\n");
         return 2;

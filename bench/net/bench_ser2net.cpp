@@ -4,7 +4,6 @@
 //   bench_ser2net [--sim PATH] [--rounds N] [--chardelay: keep the server's default batching]
 #include "loopback.h"
 #include "../benchsupport.h"
-#include "silentdialogs.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -49,21 +48,12 @@ double Download(const QString& port)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    SilentDialogs dialogs;
-    setDialogs(&dialogs);
-    QString simPath = QStringLiteral(VARLO_SCALE_SIM);
+    BenchProcess bench(argc, argv);
+    QString& simPath = bench.SimPath;
     int rounds = 3;
     bool chardelay = false;
-    const bool understood = ParseBenchArgs(app.arguments(), &simPath, [&](const QStringList& a, qsizetype& i) {
-        if (a[i] == "--chardelay")
-            chardelay = true;
-        else if (a[i] == "--rounds" && i + 1 < a.size())
-            rounds = qMax(1, a[++i].toInt());
-        else
-            return false;
-        return true;
-    });
+    const bool understood = bench.Parse({{"--rounds", [&](const QString& v) { rounds = qMax(1, v.toInt()); }}},
+                                        {{"--chardelay", &chardelay}});
     if (!understood) {
         std::fprintf(stderr, "usage: bench_ser2net [--sim PATH] [--rounds N] [--chardelay]\n");
         return 2;
