@@ -11,6 +11,8 @@
 namespace {
 
 using kyr::pluAddress;
+using Click = CommandOutcome (ScaleCommands::*)();
+const Click Download = &ScaleCommands::DownloadItemClick, Compare = &ScaleCommands::CompareItemClick;
 
 QByteArray Record(uint8_t flag, uint32_t count)
 {
@@ -76,36 +78,54 @@ TEST_F(Nets, VerifyReadsTheTableBackBeforeTheDisconnect)
     EXPECT_TRUE(Progress.Calls.contains("Status:Verify..."));
 }
 
-TEST_F(Nets, VerifyCatchesAWriteTheScaleDidNotKeep)
+// A net that fails ends the command there: no disconnect, no success box,
+// and a backup that fails writes nothing to the scale.
+TEST_F(Nets, ANetThatFailsEndsTheCommand)
 {
-    Commands.VerifyAfterDownload = true;
+    Wb.Table.setCell(colPrice, 19, "3.99");   // the scale holds 4.99 and keeps it
     Bus.SetMem(0xF9, pluAddress(19), Record(0, 499));
-    Wb.Table.setCell(colPrice, 19, "3.99");
     Bus.IgnoredPluWrites = {pluAddress(19)};
-
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Differs);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
-    EXPECT_EQ(out.cause, "U12: sent 3.99, the scale holds 4.99");
-    EXPECT_EQ(Lines(), QStringList{"U12\t3.99 kg\t4.99 kg"});
-    EXPECT_NE(RequestLines().last(), "S 33 00 0000 0") << "no disconnect after a failed verify";
-    EXPECT_EQ(RequestLines().size(), 83 + 78);
-    EXPECT_TRUE(Progress.Calls.contains("Error:Download PLU...Error!"));
-    EXPECT_TRUE(Progress.Calls.contains("Cause:U12: sent 3.99, the scale holds 4.99"));
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty()) << "no success box";
-}
-
-TEST_F(Nets, AReadBackThatFailsFailsTheDownload)
-{
-    Commands.VerifyAfterDownload = true;
-    Bus.FailAt = 83 + 1 + 4;   // the read-back of PLU 4
-
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
-    EXPECT_EQ(out.cause, "reading back: no reply at PLU M4");
+    const struct {
+        const char* name;
+        Click click;
+        bool verify, backup;
+        int failAt;   // -1: a file is in the backup folder's way
+        int requests;
+        const char* ended;
+        const char* differences;
+    } cases[] = {
+        {"verify finds a write the scale did not keep", Download, true, false, 0, 83 + 78,
+         "Differs|Download PLU...Error!|U12: sent 3.99, the scale holds 4.99", "U12\t3.99 kg\t4.99 kg"},
+        {"a read-back fails", Download, true, false, 83 + 1 + 4, 83 + 1 + 4,
+         "Failed|Download PLU...Error!|reading back: no reply at PLU M4", ""},
+        {"a compare fails", Compare, false, false, 3 + 1 + 10, 14, "Failed|Compare with scale...Error!|no reply at PLU U3", ""},
+        {"a backup cannot be read", Download, false, true, 3 + 1, 4,
+         "Failed|Download PLU...Error!|the backup could not be read: no reply at PLU M1; nothing was written to the scale",
+         ""},
+        {"a backup cannot be saved", Download, false, true, -1, 2 + 78,
+         "Failed|Download PLU...Error!|the backup could not be saved: Cannot make the backup folder %1 (a file of that "
+         "name is in the way); nothing was written to the scale",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus.Requests.clear();
+        Progress.Calls.clear();
+        Commands.VerifyAfterDownload = c.verify;
+        Commands.BackupBeforeDownload = c.backup;
+        Bus.FailAt = qMax(c.failAt, 0);
+        if (c.failAt < 0)
+            Home.write("backups", "not a folder");
+        const CommandOutcome out = (Commands.*c.click)();
+        EXPECT_EQ(Ended(out), QString(c.ended).arg(BackupsDir()).toStdString());
+        EXPECT_EQ(Lines().join('\n'), c.differences);
+        EXPECT_EQ(Bus.Requests.size(), c.requests);
+        EXPECT_NE(RequestLines().last(), "S 33 00 0000 0") << "no disconnect";
+        EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
+                  (QStringList{"Error:" + out.text, "Cause:" + out.cause, "Wait"}));
+        EXPECT_TRUE(Dialogs.Boxes.isEmpty()) << "no success box";
+        EXPECT_TRUE(!c.backup || !SentAnyWrite());
+    }
 }
 
 TEST_F(Nets, WithTheNetsOffTheDownloadIsUnchanged)
@@ -245,16 +265,6 @@ TEST_F(Nets, CompareOfAScaleThatHoldsTheTable)
     EXPECT_EQ(Dialogs.Boxes.value(0).icon, MsgIcon::Information);
 }
 
-TEST_F(Nets, CompareThatFailsSaysWhere)
-{
-    Bus.FailAt = 3 + 1 + 10;   // PLU 10
-    const CommandOutcome out = Commands.CompareItemClick();
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Compare with scale...Error!");
-    EXPECT_EQ(out.cause, "no reply at PLU U3");
-    EXPECT_EQ(Bus.Requests.size(), 14) << "nothing after the failure";
-}
-
 // ------------------------------------------------------------ backup
 
 TEST_F(Nets, BackupIsSavedBeforeAnythingIsWritten)
@@ -279,34 +289,6 @@ TEST_F(Nets, BackupIsSavedBeforeAnythingIsWritten)
     EXPECT_EQ(lines[0] + "\r\n", PluFileLine("1.234", "Apple", "kg"));
     EXPECT_EQ(lines[1] + "\r\n", PluFileLine("0.005", "", "g"));
     EXPECT_EQ(lines[76] + "\r\n", PluFileLine("7.777", "", "kg"));
-}
-
-TEST_F(Nets, ABackupThatCannotBeMadeStopsTheDownload)
-{
-    struct {
-        const char* name;
-        int failAt;   // 0: the folder cannot be made
-        const char* cause;
-    } const cases[] = {
-        {"read", 3 + 1, "the backup could not be read: no reply at PLU M1; nothing was written to the scale"},
-        {"saved", 0, "the backup could not be saved: Cannot make the backup folder %1 (a file of that name is "
-                     "in the way); nothing was written to the scale"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bus.Requests.clear();
-        Progress.Calls.clear();
-        Commands.BackupBeforeDownload = true;
-        Bus.FailAt = c.failAt;
-        if (c.failAt == 0)
-            Home.write("backups", "not a folder");
-        const CommandOutcome out = Commands.DownloadItemClick();
-        EXPECT_EQ(out.kind, CommandOutcome::Failed);
-        EXPECT_EQ(out.text, "Download PLU...Error!");
-        EXPECT_EQ(out.cause, QString::fromLatin1(c.cause).arg(BackupsDir()));
-        EXPECT_FALSE(SentAnyWrite());
-        EXPECT_TRUE(Progress.Calls.contains("Error:Download PLU...Error!"));
-    }
 }
 
 TEST(Backups, NamesCarryThePriceMode)
