@@ -238,10 +238,7 @@ TEST_F(Codec, DecodeFieldReadsNothingBeyondSize)
 
 TEST_F(Codec, TrimDigits)
 {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
+    const struct { const char* in; const char* out; } cases[] = {
         {"00FF12", "0012"}, {"FF00", "0000"}, {"0F5", "05"}, {"0000", ""}, {"", ""},
         {"123", "123"},     {"F", "0"},       {"0F0F", "00F"}, {"F1F", "01F"},
     };

@@ -43,13 +43,7 @@ protected:
 // its key), the operator confirms it, nothing more is sent.
 TEST_F(AnyCommand, EachStepFailsWithItsOwnText)
 {
-    const struct {
-        Click click;
-        int request;
-        const char* text;
-        const char* cause;
-        bool modeTaken;
-    } cases[] = {
+    const struct { Click click; int request; const char* text; const char* cause; bool modeTaken; } cases[] = {
         {Download, 1, "Connect...Error!", "no reply", false},
         {Download, 2, "Connect...Error!", "no reply", false},
         {Download, 3, "Download PLU...Error!", "no reply", false},
@@ -94,12 +88,7 @@ TEST_F(AnyCommand, EachStepFailsWithItsOwnText)
 // Cancel while a request waits: no error form, no box, nothing waited on.
 TEST_F(AnyCommand, CancelDuringAWaitShowsNothing)
 {
-    const struct {
-        Click click;
-        int request;
-        const char* ended;
-        bool modeTaken, modified;
-    } cases[] = {
+    const struct { Click click; int request; const char* ended; bool modeTaken, modified; } cases[] = {
         {Download, 1, "Connect...Error!|cancelled", false, false},
         {Download, 4, "Download PLU...Error!|cancelled", false, false},
         {Download, 20, "Download PLU...Error!|cancelled at PLU U8", false, false},
@@ -176,12 +165,7 @@ TEST_F(Values, LogsWeightUnitPriceAndTotal)
 // Each readout adds its own line.
 TEST_F(Values, Frames)
 {
-    struct {
-        const char* name;
-        QByteArray frame;
-        char sep;
-        const char* line;
-    } const cases[] = {
+    struct { const char* name; QByteArray frame; char sep; const char* line; } const cases[] = {
         {"positive", ValuesFrame('+', "01234", "000150", "000185"), '.', "1.234kg;1.50;1.85"},
         {"any other sign byte", ValuesFrame(' ', "99999", "999999", "999999"), '.', "99.999kg;9999.99;9999.99"},
         {"blank weight", ValuesFrame(' ', "     ", "000150", "000185"), '.', "0.000kg;1.50;1.85"},

@@ -47,12 +47,7 @@ TEST_F(Download, SendsTheFixedRequestSequence)
 
 TEST_F(Download, PriceTextsBecomeCounts)
 {
-    struct {
-        char sep;
-        int decimals;
-        const char* text;
-        const char* bytes;
-    } const cases[] = {
+    struct { char sep; int decimals; const char* text; const char* bytes; } const cases[] = {
         {'.', 2, "12.34", "00 04 D2"},
         {'.', 0, "5", "00 00 05"},
         {'.', 1, "0.25", "00 00 02"},   // 2.5 -> 2
@@ -127,13 +122,10 @@ TEST_F(Download, OutOfRangePriceIsRefusedBeforeTheFirstFrame)
 
 TEST_F(Download, PriceModeByteKeepsTheScalesHighNibble)
 {
-    struct {
-        const char* read;
-        uint8_t priceDot;
-        const char* written;
-    } const cases[] = {{"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"},
-                       // a hand-edited "Price Dot" above 15 keeps off the scale's nibble
-                       {"A2", 0x1B, "AB"}, {"50", 0xF3, "53"}};
+    struct { const char* read; uint8_t priceDot; const char* written; } const cases[] = {
+        {"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"},
+        {"A2", 0x1B, "AB"}, {"50", 0xF3, "53"},   // a hand-edited "Price Dot" above 15 keeps off the scale's nibble
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.read);
         Bus.Requests.clear();

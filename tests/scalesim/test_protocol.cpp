@@ -39,10 +39,7 @@ TEST_F(SimTest, AnswersRequestsFromItsMemory)
     sim->setPlu(77, {0x01, 0xFFFFFF});
     sim->setSaleFigures({1234567, 150, 1234});
     sim->setIndication({Indication::State::Values, -1234, 150, 185});
-    const struct {
-        const char* request;
-        const char* reply;
-    } talk[] = {
+    const struct { const char* request; const char* reply; } talk[] = {
         {"44", "02"},
         {"11 00 00 00 00 EF", "02"},
         {"77 F9 00 C4 04 00 00 04 D2 F2", "02"},
