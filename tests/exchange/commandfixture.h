@@ -70,6 +70,13 @@ protected:
         Commands.Today = [this] { return Date; };
     }
 
+    // The scale's price mode byte (bank 83, address 3) and sale figures (bank F4).
+    void SetScale(const char* modeByte, const char* saleFigures)
+    {
+        Bus.SetMem(0x83, 3, Hex(modeByte));
+        Bus.SetMem(0xF4, 0, Hex(saleFigures));
+    }
+
     // Requests as "S 77 F9 00C4 4 [00 00 04 D2]" / "R 55 83 0003 1".
     QStringList RequestLines() const
     {

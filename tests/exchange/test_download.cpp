@@ -5,11 +5,7 @@ namespace {
 
 class Download : public CommandTest {
 protected:
-    Download()
-    {
-        Bus.SetMem(0x83, 3, Hex("A2"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 01 E2 40 00 00 30 39 04 D2"));   // unit price 0x3039
-    }
+    Download() { SetScale("A2", "00 00 01 E2 40 00 00 30 39 04 D2"); }   // unit price 0x3039
     QByteArray Plu(int i) { return Bus.MemBlock(0xF9, kyr::pluAddress(i), 4); }
 };
 

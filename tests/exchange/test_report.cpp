@@ -10,9 +10,7 @@ class Report : public CommandTest {
 protected:
     Report()
     {
-        Bus.SetMem(0x83, 3, Hex("03"));
-        // T = 1234567, U = 150, W = 1234
-        Bus.SetMem(0xF4, 0, Hex("00 00 12 D6 87 00 00 00 96 04 D2"));
+        SetScale("03", "00 00 12 D6 87 00 00 00 96 04 D2");   // T = 1234567, U = 150, W = 1234
         Bus.SetMem(0xF0, 0, Hex("00"));
     }
     QByteArray File(const QDate& d) const { return Home.read(d.toString("yyyyMMdd") + ".TXT"); }
@@ -64,8 +62,7 @@ TEST_F(Report, FiguresPriceModesAndUnits)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bus.SetMem(0x83, 3, Hex(c.mode));
-        Bus.SetMem(0xF4, 0, Hex(c.sale));
+        SetScale(c.mode, c.sale);
         Bus.SetMem(0xF0, 0, Hex(c.unit));
         const int row = Commands.ReportGrid.RowCount() - 1;
         const CommandOutcome out = Commands.ReportItemClick();

@@ -29,8 +29,7 @@ class Nets : public CommandTest {
 protected:
     Nets()
     {
-        Bus.SetMem(0x83, 3, Hex("A3"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 01 E2 40 00 00 30 39 04 D2"));
+        SetScale("A3", "00 00 01 E2 40 00 00 30 39 04 D2");
         for (int i = 1; i <= PluCount; ++i) {
             Bus.SetMem(0xF9, pluAddress(i), Record(0, uint32_t(101 * i)));
             Wb.Table.setCell(colPrice, i, QByteArray::number(1.01 * i, 'f', 2));

@@ -7,11 +7,7 @@ namespace {
 
 class Upload : public CommandTest {
 protected:
-    Upload()
-    {
-        Bus.SetMem(0x83, 3, Hex("03"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 00 00 00 12 34 56 78 00 00"));
-    }
+    Upload() { SetScale("03", "00 00 00 00 00 12 34 56 78 00 00"); }
     void SetPlu(int i, const char* bytes) { Bus.SetMem(0xF9, uint16_t(0xC0 + 4 * i), Hex(bytes)); }
     QByteArray Price(int r) const { return Wb.Table.cell(colPrice, r); }
     QByteArray Unit(int r) const { return Wb.Table.cell(colUnit, r); }
