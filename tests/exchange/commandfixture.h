@@ -10,6 +10,24 @@
 #include "workbook.h"
 #include <gtest/gtest.h>
 
+// The boxes shown, one a line: "Information|Ok|Varlo Manager|Download PLU OK!".
+inline std::string Shown(const ScriptedDialogs& dialogs)
+{
+    static const char* const icons[] = {"None", "Information", "Warning", "Error"};
+    static const char* const buttons[] = {"Ok", "OkCancel", "YesNoCancel"};
+    QStringList out;
+    for (const ScriptedDialogs::Box& b : dialogs.Boxes)
+        out << QStringLiteral("%1|%2|%3|%4").arg(icons[int(b.icon)], buttons[int(b.buttons)], b.caption, b.text);
+    return out.join('\n').toStdString();
+}
+
+// How a command ended, in one line: "Failed|Download PLU...Error!|no reply at PLU M4".
+inline std::string Ended(const CommandOutcome& o)
+{
+    static const char* const kinds[] = {"Succeeded", "Failed", "Cancelled", "NotStarted", "Refused", "Differs"};
+    return QStringLiteral("%1|%2|%3").arg(kinds[o.kind], o.text, o.cause).toStdString();
+}
+
 // A workbook in a fresh program directory (no config.ini: mode 2, PriceDot
 // 3), a scale behind `BusT` (a fake here, the real engine end to end), a
 // recording progress dialog.
@@ -47,10 +65,16 @@ class CommandTest : public CommandFixture<FakeScaleBus> {
 protected:
     CommandTest()
     {
-        Bus.OnCancelPressed = [this] {
-            Progress.PressCancel();
-            Bus.Cancel();
-        };
+        Bus.OnCancelPressed = [this] { Progress.PressCancel(); };
+        Commands.AppendMemoLine = [this](const QString& line) { Memo << line; };
+        Commands.Today = [this] { return Date; };
+    }
+
+    // The scale's price mode byte (bank 83, address 3) and sale figures (bank F4).
+    void SetScale(const char* modeByte, const char* saleFigures)
+    {
+        Bus.SetMem(0x83, 3, Hex(modeByte));
+        Bus.SetMem(0xF4, 0, Hex(saleFigures));
     }
 
     // Requests as "S 77 F9 00C4 4 [00 00 04 D2]" / "R 55 83 0003 1".
@@ -66,4 +90,7 @@ protected:
         }
         return out;
     }
+
+    QStringList Memo;           // the all-values readout's lines
+    QDate Date{2024, 3, 9};     // the sale report's day
 };

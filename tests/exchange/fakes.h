@@ -31,7 +31,7 @@ public:
     BusResult SendCommand(uint8_t command, uint8_t bank, uint16_t address, uint8_t length,
                           ReplyForm reply = ReplyForm::Acknowledgement) override;
     BusResult ReadBlock(uint8_t command, uint8_t bank, uint16_t address, uint8_t length) override;
-    void Cancel() override { ++Cancels; }
+    void Cancel() override {}
 
     // Scale memory, 64 KiB per bank.
     uint8_t& Mem(uint8_t bank, uint16_t address);
@@ -44,7 +44,6 @@ public:
     int CancelAt = 0;                   // the operator presses Cancel during this one
     std::function<void()> OnCancelPressed;   // what the dialog's Cancel does
     QByteArray AllValuesFrame;          // STX ... ETX; fewer than 20 bytes is a protocol error
-    int Cancels = 0;
     // Writes to these bank 0xF9 addresses are acknowledged but not stored.
     QList<uint16_t> IgnoredPluWrites;
 
@@ -57,26 +56,37 @@ private:
 // Records what a command tells its progress dialog and acts as the dialog
 // would: SetStatus does nothing once the operator has closed it, and the
 // operator presses OK as soon as the command waits.
-class RecordingProgress : public IProgress {
-public:
-    void Show() override;
-    void Close() override;
-    void SetStatus(const QString& text, bool error) override;
-    void ShowCause(const QString& cause) override;
-    void SetTotal(int count) override;
-    void SetCurrent(int number) override;
+struct RecordingProgress : IProgress {
+    void Show() override
+    {
+        Calls << "Show";
+        Visible = true;
+        State = Current = 0;
+    }
+    void Close() override { Calls << "Close"; Visible = false; }
+    void SetStatus(const QString& text, bool error) override
+    {
+        Calls << (error ? "Error:" : "Status:") + text;
+        if (State != 2)
+            State = error ? 1 : 0;
+    }
+    void ShowCause(const QString& cause) override { Calls << "Cause:" + cause; }
+    void SetTotal(int count) override
+    {
+        Calls << QStringLiteral("Total:%1").arg(count);
+        Current = 0;
+    }
+    void SetCurrent(int number) override { Calls << QStringLiteral("Current:%1").arg(number); Current = number; }
     int ProgressState() const override { return State; }
-    void WaitUntilClosed() override;
-
+    // The operator reads the error and presses OK (unless already closed).
+    void WaitUntilClosed() override { Calls << "Wait"; PressCancel(); }
     // The Cancel button: state 2, dialog closed.
-    void PressCancel();
+    void PressCancel() { State = 2; Visible = false; }
 
     QStringList Calls;       // "Show", "Status:<t>", "Error:<t>", "Cause:<t>", "Total:n", "Current:n", "Wait", "Close"
     int State = 0;
     bool Visible = false;
-    int Current = 0, Total = 0;
-    QString StatusText;
-    bool ErrorForm = false;
+    int Current = 0;
 };
 
 QByteArray Hex(const char* spaced);   // "00 04 D2" -> bytes

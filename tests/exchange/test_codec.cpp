@@ -1,54 +1,29 @@
-#include "regional.h"
-#include "scripteddialogs.h"
-#include "vemraencode.h"
-#include <QDate>
-#include <gtest/gtest.h>
-#include <cmath>
+#include "commandfixture.h"
 #include <cstring>
 
 namespace {
-
-QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
 
 class Codec : public ::testing::Test {
 protected:
     void SetUp() override { regional::setDecimalSeparator('.'); }
     void TearDown() override { regional::useLocaleSeparator(); }
 
-    // Encodes into a 64-byte buffer prefilled with 0xEE at `start`; returns
-    // the bytes from `start` to the new position plus the two around it.
-    struct Encoded {
-        QByteArray field;
-        bool ok;
-        int advanced;
-        uint8_t before, after;
-    };
-    Encoded Encode(uint8_t code, const QVariant& v, int width, int decimals = 0, int start = 4)
-    {
-        uint8_t buf[64];
-        std::memset(buf, 0xEE, sizeof buf);
-        int pos = start;
-        const bool ok = C.EncodeField(code, v, buf, 64, pos, width, decimals);
-        return {QByteArray(reinterpret_cast<char*>(buf + start), width), ok, pos - start,
-                buf[start - 1], buf[start + width]};
-    }
-
     TVemraencode C;
     ScriptedDialogs Dialogs;
 };
 
-struct EncodeCase {
-    const char* name;
-    uint8_t code;
-    QVariant value;
-    int width, decimals;
-    const char* bytes;
-    bool ok;
-};
-
+// Exactly `width` bytes from the position on, which moves past them.
 TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
 {
-    const EncodeCase cases[] = {
+    struct {
+        const char* name;
+        uint8_t code;
+        QVariant value;
+        int width, decimals;
+        const char* bytes;
+        bool ok;
+        char separator = '.';
+    } const cases[] = {
         {"binary 1234", fcBinary, 1234, 3, 0, "00 04 D2", true},
         {"binary 1000", fcBinary, 1000, 3, 0, "00 03 E8", true},
         {"binary from text", fcBinary, QByteArray("12.34"), 3, 2, "00 04 D2", true},
@@ -90,23 +65,21 @@ TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
         {"blank", fcBlank, 1234, 3, 0, "00 00 00", true},
         {"unknown code 3", 3, 1234, 2, 0, "00 00", false},
         {"decode-only code", fcDate, 1234, 2, 0, "00 00", false},
+        {"text number after a comma", fcBinary, QByteArray("12,34"), 3, 2, "00 04 D2", true, ','},
+        {"a point is no separator then", fcBinary, QByteArray("12.34"), 3, 2, "00 00 00", false, ','},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const Encoded e = Encode(c.code, c.value, c.width, c.decimals);
-        EXPECT_EQ(e.field.toHex(' '), Hex(c.bytes).toHex(' '));
-        EXPECT_EQ(e.ok, c.ok);
-        EXPECT_EQ(e.advanced, c.width);
-        EXPECT_EQ(e.before, 0xEE);
-        EXPECT_EQ(e.after, 0xEE);
+        regional::setDecimalSeparator(c.separator);
+        uint8_t buf[64];
+        std::memset(buf, 0xEE, sizeof buf);
+        int pos = 4;
+        EXPECT_EQ(C.EncodeField(c.code, c.value, buf, 64, pos, c.width, c.decimals), c.ok);
+        EXPECT_EQ(pos, 4 + c.width);
+        // The field and the untouched byte on either side of it.
+        EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf + 3), c.width + 2).toHex(' '),
+                  (Hex("EE") + Hex(c.bytes) + Hex("EE")).toHex(' '));
     }
-}
-
-TEST_F(Codec, NumbersAsTextFollowTheRegionalSeparator)
-{
-    regional::setDecimalSeparator(',');
-    EXPECT_EQ(Encode(fcBinary, QByteArray("12,34"), 3, 2).field, Hex("00 04 D2"));
-    EXPECT_EQ(Encode(fcBinary, QByteArray("12.34"), 3, 2).field, Hex("00 00 00"));
 }
 
 TEST_F(Codec, RecordIsFilledFieldByFieldWithOnePositionCounter)
@@ -172,131 +145,80 @@ QVariant Decode(uint8_t code, const QByteArray& bytes, int position, int count, 
     return DecodeField(code, buf, 64, position, count, decimals);
 }
 
-TEST_F(Codec, DecodeFieldBinary)
+QVariant At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
 {
-    struct {
-        const char* bytes;
-        int position, count, decimals;
-        double expected;
-    } const cases[] = {
-        {"00 04 D2", 0, 3, 2, 12.34},
-        {"00 04 D2", 0, 3, 0, 1234},
-        {"FF FF FF", 0, 3, 0, 16777215},
-        {"FF FF FF FE", 0, 4, 0, -2},
-        {"FF FF FF FF", 0, 4, 0, -1},
-        {"80 00 00 00", 0, 4, 0, -2147483648.0},
-        {"01 00 04 D2", 1, 3, 0, 1234},
-        {"FF", 0, 1, 0, 255},
-        {"12 34", 0, 0, 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        const QVariant v = Decode(fcBinary, Hex(c.bytes), c.position, c.count, c.decimals);
-        EXPECT_EQ(v.typeId(), QMetaType::Double);
-        EXPECT_EQ(v.toDouble(), c.expected);
-    }
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
 }
 
-TEST_F(Codec, DecodeFieldBinaryDividesOnceForEachDecimal)
+// Binary decodes to a double, texts to bytes, dates and times to a
+// QDateTime; a conversion failure shows its message and gives no value.
+TEST_F(Codec, DecodeField)
 {
-    const double repeated = ((7.0 / 10) / 10) / 10;
-    ASSERT_NE(repeated, 7.0 / 1000);   // the two ways differ for 7
-    EXPECT_EQ(Decode(fcBinary, Hex("00 00 07"), 0, 3, 3).toDouble(), repeated);
-}
-
-TEST_F(Codec, DecodeFieldTexts)
-{
+    static_assert(((7.0 / 10) / 10) / 10 != 7.0 / 1000, "the two ways of dividing differ for 7");
+    const char* const badDate = "Invalid argument to date encode";
+    const char* const badTime = "Invalid argument to time encode";
     struct {
         uint8_t code;
         QByteArray bytes;
-        int count;
-        QByteArray expected;
+        int position, count, decimals;
+        QVariant expected;
+        const char* message = nullptr;
     } const cases[] = {
-        {fcText, QByteArray("AB\0CD", 5), 5, "AB"},
-        {fcText, "ABCDE", 3, "ABC"},
-        {fcText, "", 4, ""},
-        {fcHexText, Hex("01 AB FF"), 3, "01ABFF"},
-        {fcHexText, Hex("01"), 0, ""},
-        {fcDecimalText, "00012", 5, "0.12"},
-        {fcDecimalText, "0000", 4, "0.00"},
-        {fcDecimalText, "1205", 4, "12.05"},
-        {fcDecimalText, "007", 3, "0.07"},
-        {fcDecimalText, "05", 2, "0.05"},
-        {fcDecimalText, "100", 3, "1.00"},
-        {fcDecimalText, "0102030", 7, "1020.30"},
+        {fcBinary, Hex("00 04 D2"), 0, 3, 2, 12.34},
+        {fcBinary, Hex("00 04 D2"), 0, 3, 0, 1234.0},
+        {fcBinary, Hex("FF FF FF"), 0, 3, 0, 16777215.0},
+        {fcBinary, Hex("FF FF FF FE"), 0, 4, 0, -2.0},
+        {fcBinary, Hex("FF FF FF FF"), 0, 4, 0, -1.0},
+        {fcBinary, Hex("80 00 00 00"), 0, 4, 0, -2147483648.0},
+        {fcBinary, Hex("01 00 04 D2"), 1, 3, 0, 1234.0},
+        {fcBinary, Hex("FF"), 0, 1, 0, 255.0},
+        {fcBinary, Hex("12 34"), 0, 0, 0, 0.0},
+        {fcBinary, Hex("00 00 07"), 0, 3, 3, ((7.0 / 10) / 10) / 10},   // once for each decimal
+        {fcText, QByteArray("AB\0CD", 5), 0, 5, 0, QByteArray("AB")},
+        {fcText, "ABCDE", 0, 3, 0, QByteArray("ABC")},
+        {fcText, "", 0, 4, 0, QByteArray("")},
+        {fcHexText, Hex("01 AB FF"), 0, 3, 0, QByteArray("01ABFF")},
+        {fcHexText, Hex("01"), 0, 0, 0, QByteArray("")},
+        {fcDecimalText, "00012", 0, 5, 0, QByteArray("0.12")},
+        {fcDecimalText, "0000", 0, 4, 0, QByteArray("0.00")},
+        {fcDecimalText, "1205", 0, 4, 0, QByteArray("12.05")},
+        {fcDecimalText, "007", 0, 3, 0, QByteArray("0.07")},
+        {fcDecimalText, "05", 0, 2, 0, QByteArray("0.05")},
+        {fcDecimalText, "100", 0, 3, 0, QByteArray("1.00")},
+        {fcDecimalText, "0102030", 0, 7, 0, QByteArray("1020.30")},
+        {fcDate, Hex("07 12 31"), 0, 3, 0, At(2007, 12, 31)},
+        {fcDate, Hex("99 01 01"), 0, 3, 0, At(2099, 1, 1)},
+        {fcDate, Hex("08 02 29"), 0, 3, 0, At(2008, 2, 29)},
+        {fcDateDMY, Hex("31 12 07"), 0, 3, 0, At(2007, 12, 31)},
+        {fcTime, Hex("23 59 58"), 0, 3, 0, At(1899, 12, 30, 23, 59, 58)},
+        {fcTime, Hex("23 59 58"), 0, 2, 0, At(1899, 12, 30, 23, 59)},
+        {fcTime, Hex("00 00 00"), 0, 3, 0, At(1899, 12, 30)},
+        {fcTime, Hex("12 30 0B"), 0, 2, 0, At(1899, 12, 30, 12, 30)},   // the bad byte is not reached
+        {fcDate, Hex("07 13 01"), 0, 3, 0, {}, badDate},
+        {fcDate, Hex("07 02 29"), 0, 3, 0, {}, badDate},
+        {fcDate, Hex("07 00 01"), 0, 3, 0, {}, badDate},
+        {fcDate, Hex("0A 01 01"), 0, 3, 0, {}, "'0A' is not a valid integer value"},
+        {fcDate, Hex("07 1A 01"), 0, 3, 0, {}, "'1A' is not a valid integer value"},
+        {fcDateDMY, Hex("32 01 07"), 0, 3, 0, {}, badDate},
+        {fcDateDMY, Hex("01 01 F0"), 0, 3, 0, {}, "'F0' is not a valid integer value"},
+        {fcTime, Hex("24 00 00"), 0, 3, 0, {}, badTime},
+        {fcTime, Hex("12 60"), 0, 2, 0, {}, badTime},
+        {fcTime, Hex("12 30 0B"), 0, 3, 0, {}, "'0B' is not a valid integer value"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes.constData());
-        const QVariant v = Decode(c.code, c.bytes, 0, c.count);
-        EXPECT_EQ(v.typeId(), QMetaType::QByteArray);
-        EXPECT_EQ(v.toByteArray(), c.expected);
-    }
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Codec, DecodeFieldDatesAndTimes)
-{
-    const QDate zero(1899, 12, 30);
-    struct {
-        uint8_t code;
-        const char* bytes;
-        int count;
-        QDateTime expected;
-    } const cases[] = {
-        {fcDate, "07 12 31", 3, QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC)},
-        {fcDate, "99 01 01", 3, QDateTime(QDate(2099, 1, 1), QTime(0, 0), Qt::UTC)},
-        {fcDate, "08 02 29", 3, QDateTime(QDate(2008, 2, 29), QTime(0, 0), Qt::UTC)},
-        {fcDateDMY, "31 12 07", 3, QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC)},
-        {fcTime, "23 59 58", 3, QDateTime(zero, QTime(23, 59, 58), Qt::UTC)},
-        {fcTime, "23 59 58", 2, QDateTime(zero, QTime(23, 59, 0), Qt::UTC)},
-        {fcTime, "00 00 00", 3, QDateTime(zero, QTime(0, 0), Qt::UTC)},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        EXPECT_EQ(Decode(c.code, Hex(c.bytes), 0, c.count).toDateTime(), c.expected);
-    }
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Codec, DecodeFieldShowsConversionFailuresAndGivesNoValue)
-{
-    struct {
-        uint8_t code;
-        const char* bytes;
-        int count;
-        const char* message;
-    } const cases[] = {
-        {fcDate, "07 13 01", 3, "Invalid argument to date encode"},
-        {fcDate, "07 02 29", 3, "Invalid argument to date encode"},
-        {fcDate, "07 00 01", 3, "Invalid argument to date encode"},
-        {fcDate, "0A 01 01", 3, "'0A' is not a valid integer value"},
-        {fcDate, "07 1A 01", 3, "'1A' is not a valid integer value"},
-        {fcDateDMY, "32 01 07", 3, "Invalid argument to date encode"},
-        {fcDateDMY, "01 01 F0", 3, "'F0' is not a valid integer value"},
-        {fcTime, "24 00 00", 3, "Invalid argument to time encode"},
-        {fcTime, "12 60", 2, "Invalid argument to time encode"},
-        {fcTime, "12 30 0B", 3, "'0B' is not a valid integer value"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
+        SCOPED_TRACE(testing::Message() << int(c.code) << ": " << c.bytes.toHex(' ').constData() << " count "
+                                        << c.count);
         Dialogs.Boxes.clear();
-        const QVariant v = Decode(c.code, Hex(c.bytes), 0, c.count);
-        EXPECT_FALSE(v.isValid());
-        ASSERT_EQ(Dialogs.Boxes.size(), 1);
-        EXPECT_EQ(Dialogs.Boxes[0].text, c.message);
-        EXPECT_EQ(Dialogs.Boxes[0].caption, "Varlo Manager");
-        EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::None);
-        EXPECT_EQ(Dialogs.Boxes[0].buttons, MsgButtons::Ok);
+        const QVariant v = Decode(c.code, c.bytes, c.position, c.count, c.decimals);
+        EXPECT_EQ(v.typeId(), c.expected.typeId());
+        if (c.expected.typeId() == QMetaType::Double)
+            EXPECT_EQ(v.toDouble(), c.expected.toDouble());   // exactly
+        else
+            EXPECT_EQ(v, c.expected) << v.toString().toStdString();
+        EXPECT_EQ(Shown(Dialogs), c.message ? std::string("None|Ok|Varlo Manager|") + c.message : "");
     }
-    // A bad second byte is not reached when count is 2.
     Dialogs.Boxes.clear();
-    EXPECT_TRUE(Decode(fcTime, Hex("12 30 0B"), 0, 2).isValid());
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Codec, DecodeFieldUnknownCodesGiveNoValue)
-{
-    for (int code : {0, 1, 3, 5, 8, 11, 13, 255}) {
+    for (int code : {0, 1, 3, 5, 8, 11, 13, 255}) {   // unknown codes give no value
         SCOPED_TRACE(code);
         EXPECT_FALSE(Decode(uint8_t(code), Hex("07 12 31"), 0, 3).isValid());
     }
@@ -316,10 +238,7 @@ TEST_F(Codec, DecodeFieldReadsNothingBeyondSize)
 
 TEST_F(Codec, TrimDigits)
 {
-    const struct {
-        const char* in;
-        const char* out;
-    } cases[] = {
+    const struct { const char* in; const char* out; } cases[] = {
         {"00FF12", "0012"}, {"FF00", "0000"}, {"0F5", "05"}, {"0000", ""}, {"", ""},
         {"123", "123"},     {"F", "0"},       {"0F0F", "00F"}, {"F1F", "01F"},
     };
@@ -331,29 +250,36 @@ TEST_F(Codec, NumberSlots)
 {
     struct {
         const char* name;
-        bool inverted;
+        char slot;   // Inverted, Signed, Double
         const char* bytes;
         int decimals;
         double expected;
+        int position = 0, count = 0;   // 0: all the bytes
     } const cases[] = {
-        {"inverted FF FE", true, "FF FE", 0, 1},
-        {"inverted 00", true, "00", 0, 255},
-        {"inverted with decimals", true, "FF 85", 2, 1.22},
-        {"inverted 8 bytes of 00 read negative", true, "00 00 00 00 00 00 00 00", 0, -1},
-        {"inverted 8 bytes", true, "FF FF FF FF FF FF FF FE", 0, 1},
-        {"signed positive", false, "7F", 0, 127},
-        {"signed FF", false, "FF", 0, -1},
-        {"signed FF FE", false, "FF FE", 0, -2},
-        {"signed 80 00", false, "80 00", 0, -32768},
-        {"signed with decimals", false, "00 64", 2, 1},
-        {"signed 8 bytes", false, "FF FF FF FF FF FF FF FD", 0, -3},
+        {"inverted FF FE", 'I', "FF FE", 0, 1},
+        {"inverted 00", 'I', "00", 0, 255},
+        {"inverted with decimals", 'I', "FF 85", 2, 1.22},
+        {"inverted 8 bytes of 00 read negative", 'I', "00 00 00 00 00 00 00 00", 0, -1},
+        {"inverted 8 bytes", 'I', "FF FF FF FF FF FF FF FE", 0, 1},
+        {"signed positive", 'S', "7F", 0, 127},
+        {"signed FF", 'S', "FF", 0, -1},
+        {"signed FF FE", 'S', "FF FE", 0, -2},
+        {"signed 80 00", 'S', "80 00", 0, -32768},
+        {"signed with decimals", 'S', "00 64", 2, 1},
+        {"signed 8 bytes", 'S', "FF FF FF FF FF FF FF FD", 0, -3},
+        {"double", 'D', "40 93 4A 00 00 00 00 00", 1, 123.45},
+        {"double at 1", 'D', "AA 40 93 4A 00 00 00 00 00", 0, 1234.5, 1, 3},
+        {"NaN", 'D', "7F F8 00 00 00 00 00 00", 0, 0},
+        {"infinity", 'D', "7F F0 00 00 00 00 00 00", 2, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QByteArray b = Hex(c.bytes);
-        const QVariant v = c.inverted ? C.DecodeInverted(b, 0, int(b.size()), c.decimals)
-                                      : C.DecodeSigned(b, 0, int(b.size()), c.decimals);
-        EXPECT_DOUBLE_EQ(v.toDouble(), c.expected);
+        const int count = c.count ? c.count : int(b.size());
+        const double v = c.slot == 'I'   ? C.DecodeInverted(b, c.position, count, c.decimals).toDouble()
+                         : c.slot == 'S' ? C.DecodeSigned(b, c.position, count, c.decimals).toDouble()
+                                         : C.DecodeDouble(b, c.position, count, c.decimals);
+        EXPECT_DOUBLE_EQ(v, c.expected);
     }
 }
 
@@ -386,14 +312,6 @@ TEST_F(Codec, DateSlots)
     EXPECT_EQ(C.DecodeDate(Hex("0A 01 01"), 0), 0);
     EXPECT_EQ(C.DecodeTime(Hex("12 60 00"), 0, 3), 0);
     EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Codec, DoubleSlot)
-{
-    EXPECT_DOUBLE_EQ(C.DecodeDouble(Hex("40 93 4A 00 00 00 00 00"), 0, 8, 1), 123.45);
-    EXPECT_DOUBLE_EQ(C.DecodeDouble(Hex("AA 40 93 4A 00 00 00 00 00"), 1, 3, 0), 1234.5);
-    EXPECT_EQ(C.DecodeDouble(Hex("7F F8 00 00 00 00 00 00"), 0, 8, 0), 0);   // NaN
-    EXPECT_EQ(C.DecodeDouble(Hex("7F F0 00 00 00 00 00 00"), 0, 8, 2), 0);   // infinity
 }
 
 } // namespace

@@ -1,15 +1,12 @@
 #include "commandfixture.h"
+#include "protocol.h"
 
 namespace {
 
 class Download : public CommandTest {
 protected:
-    Download()
-    {
-        Bus.SetMem(0x83, 3, Hex("A2"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 01 E2 40 00 00 30 39 04 D2"));   // unit price 0x3039
-    }
-    QByteArray Plu(int i) { return Bus.MemBlock(0xF9, uint16_t(0xC0 + 4 * i), 4); }
+    Download() { SetScale("A2", "00 00 01 E2 40 00 00 30 39 04 D2"); }   // unit price 0x3039
+    QByteArray Plu(int i) { return Bus.MemBlock(0xF9, kyr::pluAddress(i), 4); }
 };
 
 TEST_F(Download, SendsTheFixedRequestSequence)
@@ -29,18 +26,12 @@ TEST_F(Download, SendsTheFixedRequestSequence)
     EXPECT_EQ(RequestLines(), expected);
 
     EXPECT_EQ(Plu(1), Hex("00 00 04 D2"));
-    EXPECT_EQ(Bus.MemBlock(0xF9, 0xC4, 4), Hex("00 00 04 D2"));
-    EXPECT_EQ(Bus.MemBlock(0xF9, 0x1F4, 4), Hex("00 98 96 7F"));
+    EXPECT_EQ(Plu(77), Hex("00 98 96 7F"));
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("00 00 30 39"));
     EXPECT_EQ(Bus.Mem(0x83, 3), 0xA3);
 
-    EXPECT_EQ(out.kind, CommandOutcome::Succeeded);
-    EXPECT_EQ(out.text, "Download PLU OK!");
-    ASSERT_EQ(Dialogs.Boxes.size(), 1);
-    EXPECT_EQ(Dialogs.Boxes[0].text, "Download PLU OK!");
-    EXPECT_EQ(Dialogs.Boxes[0].caption, "Varlo Manager");
-    EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::Information);
-    EXPECT_EQ(Dialogs.Boxes[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(Ended(out), "Succeeded|Download PLU OK!|");
+    EXPECT_EQ(Shown(Dialogs), "Information|Ok|Varlo Manager|Download PLU OK!");
 
     QStringList calls{"Show", "Status:Connect...", "Total:77", "Status:Download PLU..."};
     for (int i = 1; i <= 77; ++i)
@@ -52,12 +43,7 @@ TEST_F(Download, SendsTheFixedRequestSequence)
 
 TEST_F(Download, PriceTextsBecomeCounts)
 {
-    struct {
-        char sep;
-        int decimals;
-        const char* text;
-        const char* bytes;
-    } const cases[] = {
+    struct { char sep; int decimals; const char* text; const char* bytes; } const cases[] = {
         {'.', 2, "12.34", "00 04 D2"},
         {'.', 0, "5", "00 00 05"},
         {'.', 1, "0.25", "00 00 02"},   // 2.5 -> 2
@@ -114,16 +100,12 @@ TEST_F(Download, OutOfRangePriceIsRefusedBeforeTheFirstFrame)
         Wb.Table.setCell(colPrice, c.row, c.text);
         if (c.row < 50)
             Wb.Table.setCell(colPrice, 50, "-1");   // only the first is named
-        const CommandOutcome out = Commands.DownloadItemClick();
-        EXPECT_EQ(out.kind, CommandOutcome::Refused);
+        const std::string text = "Download PLU not started: " + std::string(c.message)
+                                 + "\nNothing was sent to the scale; correct the price and download again.";
+        EXPECT_EQ(Ended(Commands.DownloadItemClick()), "Refused|" + text + "|");
         EXPECT_TRUE(Bus.Requests.isEmpty());
         EXPECT_TRUE(Progress.Calls.isEmpty()) << Progress.Calls.join(',').toStdString();
-        ASSERT_EQ(Dialogs.Boxes.size(), 1);
-        EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::Error);
-        EXPECT_EQ(Dialogs.Boxes[0].text, out.text);
-        EXPECT_EQ(out.text.toStdString(),
-                  "Download PLU not started: " + std::string(c.message)
-                      + "\nNothing was sent to the scale; correct the price and download again.");
+        EXPECT_EQ(Shown(Dialogs), "Error|Ok|Varlo Manager|" + text);
         Wb.Table.setCell(colPrice, c.row, "0");
         Wb.Table.setCell(colPrice, 50, "0");
     }
@@ -136,13 +118,10 @@ TEST_F(Download, OutOfRangePriceIsRefusedBeforeTheFirstFrame)
 
 TEST_F(Download, PriceModeByteKeepsTheScalesHighNibble)
 {
-    struct {
-        const char* read;
-        uint8_t priceDot;
-        const char* written;
-    } const cases[] = {{"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"},
-                       // a hand-edited "Price Dot" above 15 keeps off the scale's nibble
-                       {"A2", 0x1B, "AB"}, {"50", 0xF3, "53"}};
+    struct { const char* read; uint8_t priceDot; const char* written; } const cases[] = {
+        {"A2", 11, "AB"}, {"FF", 0, "F0"}, {"00", 15, "0F"}, {"5B", 3, "53"},
+        {"A2", 0x1B, "AB"}, {"50", 0xF3, "53"},   // a hand-edited "Price Dot" above 15 keeps off the scale's nibble
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.read);
         Bus.Requests.clear();
@@ -174,66 +153,13 @@ TEST_F(Download, FailureAtTheFourthPluWrite)
     Bus.SetMem(0xF9, 0, Hex("11 22 33 44"));
     Bus.FailAt = 5 + 4;
 
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
+    EXPECT_EQ(Ended(Commands.DownloadItemClick()), "Failed|Download PLU...Error!|no reply at PLU M4");
     EXPECT_EQ(Bus.Requests.size(), 9);                  // nothing sent afterwards
     EXPECT_EQ(Plu(1), Hex("00 00 00 64"));
     EXPECT_EQ(Plu(4), Hex("00 00 00 00"));
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("11 22 33 44"));   // saved price not written back
     EXPECT_EQ(Progress.Current, 4);
-    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Error:Download PLU...Error!", "Cause:no reply at PLU M4", "Wait"}));
     EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Download, EachStepFailsWithItsOwnText)
-{
-    const struct {
-        int request;
-        const char* text;
-        const char* cause;   // a PLU step names its key
-    } cases[] = {
-        {1, "Connect...Error!", "no reply"},         {2, "Connect...Error!", "no reply"},
-        {3, "Download PLU...Error!", "no reply"},    {4, "Download PLU...Error!", "no reply"},
-        {5, "Download PLU...Error!", "no reply"},    {6, "Download PLU...Error!", "no reply at PLU M1"},
-        {18, "Download PLU...Error!", "no reply at PLU U6"},
-        {82, "Download PLU...Error!", "no reply at PLU U70"},
-        {83, "Download PLU...Error!", "no reply"},   {84, "Disconnect...Error!", "no reply"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
-        Bus.Requests.clear();
-        Progress.Calls.clear();
-        Dialogs.Boxes.clear();
-        Bus.FailAt = c.request;
-        const CommandOutcome out = Commands.DownloadItemClick();
-        EXPECT_EQ(out.kind, CommandOutcome::Failed);
-        EXPECT_EQ(out.text, c.text);
-        EXPECT_EQ(out.cause, c.cause);
-        EXPECT_EQ(Bus.Requests.size(), c.request);
-        EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-                  (QStringList{QString("Error:") + c.text, QString("Cause:") + c.cause, "Wait"}));
-        EXPECT_EQ(Count("Close"), 0);
-        EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-    }
-}
-
-TEST_F(Download, CancelDuringAWaitShowsNothing)
-{
-    for (int request : {1, 4, 20, 84}) {
-        SCOPED_TRACE(request);
-        Bus.Requests.clear();
-        Progress.Calls.clear();
-        Bus.CancelAt = request;
-        const CommandOutcome out = Commands.DownloadItemClick();
-        EXPECT_EQ(out.kind, CommandOutcome::Cancelled);
-        EXPECT_EQ(Bus.Requests.size(), request);
-        EXPECT_FALSE(HasErrorForm());
-        EXPECT_EQ(Count("Wait"), 0);
-        EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-    }
 }
 
 // A language file's texts are used at the moment they are shown.

@@ -10,15 +10,10 @@ class Report : public CommandTest {
 protected:
     Report()
     {
-        Commands.Today = [this] { return Date; };
-        Bus.SetMem(0x83, 3, Hex("03"));
-        // T = 1234567, U = 150, W = 1234
-        Bus.SetMem(0xF4, 0, Hex("00 00 12 D6 87 00 00 00 96 04 D2"));
+        SetScale("03", "00 00 12 D6 87 00 00 00 96 04 D2");   // T = 1234567, U = 150, W = 1234
         Bus.SetMem(0xF0, 0, Hex("00"));
     }
     QByteArray File(const QDate& d) const { return Home.read(d.toString("yyyyMMdd") + ".TXT"); }
-
-    QDate Date{2024, 3, 9};
 };
 
 TEST_F(Report, AddsARowAndAppendsTheLine)
@@ -34,7 +29,7 @@ TEST_F(Report, AddsARowAndAppendsTheLine)
     EXPECT_TRUE(Commands.ReportGrid.Row(2).isEmpty());
     EXPECT_EQ(File(Date), "1.50\t1.234kg\t12345.67\r\n");
     EXPECT_EQ(Commands.ReportFileName(Date), Home.path() + "20240309.TXT");
-    EXPECT_EQ(out.kind, CommandOutcome::Succeeded);
+    EXPECT_EQ(Ended(out), "Succeeded||");
     EXPECT_EQ(out.line, "1.50\t1.234kg\t12345.67");
     EXPECT_TRUE(Dialogs.Boxes.isEmpty());
     EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=3"));
@@ -67,8 +62,7 @@ TEST_F(Report, FiguresPriceModesAndUnits)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Bus.SetMem(0x83, 3, Hex(c.mode));
-        Bus.SetMem(0xF4, 0, Hex(c.sale));
+        SetScale(c.mode, c.sale);
         Bus.SetMem(0xF0, 0, Hex(c.unit));
         const int row = Commands.ReportGrid.RowCount() - 1;
         const CommandOutcome out = Commands.ReportItemClick();
@@ -112,92 +106,29 @@ TEST_F(Report, LinesAppendPerDay)
     EXPECT_EQ(Commands.ReportGrid.Row(3), (QStringList{"0.10", "0.001kg", "1.00"}));
 }
 
-TEST_F(Report, FailureAtTheSaleFiguresKeepsThePriceMode)
+// A folder or a pipe in the file's place: the row is already in the grid,
+// the error ends the command; a pipe is refused at once, never waited on.
+TEST_F(Report, AFileThatCannotBeAppendedToEndsTheCommand)
 {
-    Bus.SetMem(0x83, 3, Hex("0B"));
-    Bus.FailAt = 4;
-
-    const CommandOutcome out = Commands.ReportItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Sale report...Error!");
-    EXPECT_EQ(Bus.Requests.size(), 4);   // no 0x33
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
-    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
-    EXPECT_EQ(Options.PriceDot, 11);
-    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=11"));
-    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Error:Sale report...Error!", "Cause:no reply", "Wait"}));
-}
-
-TEST_F(Report, EachStepFailsWithItsOwnText)
-{
-    const struct {
-        int request;
-        const char* text;
-    } cases[] = {{1, "Connect...Error!"},     {2, "Connect...Error!"},     {3, "Sale report...Error!"},
-                 {4, "Sale report...Error!"}, {5, "Sale report...Error!"}, {6, "Disconnect...Error!"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
-        Bus.Requests.clear();
-        Bus.FailAt = c.request;
-        const CommandOutcome out = Commands.ReportItemClick();
-        EXPECT_EQ(out.text, c.text);
-        EXPECT_EQ(Bus.Requests.size(), c.request);
-        EXPECT_EQ(Progress.Calls.last(), "Wait");
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "folder");
+        Date = Date.addDays(1);
+        const QByteArray file = QFile::encodeName(Commands.ReportFileName(Date));
+        ASSERT_EQ(fifo ? ::mkfifo(file.constData(), 0600) : ::mkdir(file.constData(), 0700), 0);
+        int changes = 0;
+        Commands.ReportGrid.OnChanged = [&] { ++changes; };
+        const int rows = Commands.ReportGrid.RowCount();
+        try {
+            Commands.ReportItemClick();
+            ADD_FAILURE() << "no error";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.fullText(), "Cannot open file " + QFile::decodeName(file)
+                                        + (fifo ? "\nnot a regular file" : "\nIs a directory"));
+        }
+        EXPECT_EQ(Commands.ReportGrid.RowCount(), rows + 1);
+        EXPECT_EQ(changes, 1);
+        EXPECT_EQ(Progress.Calls.last(), "Close");
     }
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
-    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
-}
-
-TEST_F(Report, CancelAtTheSaleFigures)
-{
-    Bus.SetMem(0x83, 3, Hex("07"));
-    Bus.CancelAt = 4;
-    const CommandOutcome out = Commands.ReportItemClick();
-    EXPECT_EQ(out.kind, CommandOutcome::Cancelled);
-    EXPECT_EQ(Bus.Requests.size(), 4);
-    EXPECT_FALSE(HasErrorForm());
-    EXPECT_EQ(Count("Wait"), 0);
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
-    EXPECT_FALSE(QFileInfo::exists(Commands.ReportFileName(Date)));
-    EXPECT_EQ(Options.PriceDecimal, 3);
-}
-
-// The file cannot be opened: the row is already in the grid, the error ends
-// the command.
-TEST_F(Report, AppendFailureThrowsAfterTheRow)
-{
-    ASSERT_TRUE(QDir(Home.path()).mkdir("20240309.TXT"));
-    int changes = 0;
-    Commands.ReportGrid.OnChanged = [&] { ++changes; };
-    EXPECT_THROW(Commands.ReportItemClick(), EInOutError);
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
-    EXPECT_EQ(changes, 1);
-    EXPECT_EQ(Progress.Calls.last(), "Close");
-}
-
-// A pipe in the file's place: refused at once, never waited on.
-TEST_F(Report, AFifoInTheReportFilesPlaceIsRefused)
-{
-    const QByteArray fifo = QFile::encodeName(Commands.ReportFileName(Date));
-    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
-    try {
-        Commands.ReportItemClick();
-        ADD_FAILURE() << "no error";
-    } catch (const EInOutError& e) {
-        EXPECT_TRUE(e.fullText().contains("not a regular file")) << e.fullText().toStdString();
-    }
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 3);
-}
-
-TEST_F(Report, SettingsWriteFailureClosesTheDialog)
-{
-    ASSERT_TRUE(QDir(Home.path()).mkdir("config.ini"));
-    EXPECT_THROW(Commands.ReportItemClick(), EIniError);
-    EXPECT_EQ(Bus.Requests.size(), 3);
-    EXPECT_EQ(Progress.Calls.last(), "Close");
-    EXPECT_EQ(Commands.ReportGrid.RowCount(), 2);
 }
 
 } // namespace

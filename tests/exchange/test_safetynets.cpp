@@ -7,10 +7,13 @@
 #include "safetynets.h"
 #include "safetyoptions.h"
 #include <QDir>
+#include <cstring>
 
 namespace {
 
 using kyr::pluAddress;
+using Click = CommandOutcome (ScaleCommands::*)();
+const Click Download = &ScaleCommands::DownloadItemClick, Compare = &ScaleCommands::CompareItemClick;
 
 QByteArray Record(uint8_t flag, uint32_t count)
 {
@@ -26,8 +29,7 @@ class Nets : public CommandTest {
 protected:
     Nets()
     {
-        Bus.SetMem(0x83, 3, Hex("A3"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 01 E2 40 00 00 30 39 04 D2"));
+        SetScale("A3", "00 00 01 E2 40 00 00 30 39 04 D2");
         for (int i = 1; i <= PluCount; ++i) {
             Bus.SetMem(0xF9, pluAddress(i), Record(0, uint32_t(101 * i)));
             Wb.Table.setCell(colPrice, i, QByteArray::number(1.01 * i, 'f', 2));
@@ -76,36 +78,54 @@ TEST_F(Nets, VerifyReadsTheTableBackBeforeTheDisconnect)
     EXPECT_TRUE(Progress.Calls.contains("Status:Verify..."));
 }
 
-TEST_F(Nets, VerifyCatchesAWriteTheScaleDidNotKeep)
+// A net that fails ends the command there: no disconnect, no success box,
+// and a backup that fails writes nothing to the scale.
+TEST_F(Nets, ANetThatFailsEndsTheCommand)
 {
-    Commands.VerifyAfterDownload = true;
+    Wb.Table.setCell(colPrice, 19, "3.99");   // the scale holds 4.99 and keeps it
     Bus.SetMem(0xF9, pluAddress(19), Record(0, 499));
-    Wb.Table.setCell(colPrice, 19, "3.99");
     Bus.IgnoredPluWrites = {pluAddress(19)};
-
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Differs);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
-    EXPECT_EQ(out.cause, "U12: sent 3.99, the scale holds 4.99");
-    EXPECT_EQ(Lines(), QStringList{"U12\t3.99 kg\t4.99 kg"});
-    EXPECT_NE(RequestLines().last(), "S 33 00 0000 0") << "no disconnect after a failed verify";
-    EXPECT_EQ(RequestLines().size(), 83 + 78);
-    EXPECT_TRUE(Progress.Calls.contains("Error:Download PLU...Error!"));
-    EXPECT_TRUE(Progress.Calls.contains("Cause:U12: sent 3.99, the scale holds 4.99"));
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty()) << "no success box";
-}
-
-TEST_F(Nets, AReadBackThatFailsFailsTheDownload)
-{
-    Commands.VerifyAfterDownload = true;
-    Bus.FailAt = 83 + 1 + 4;   // the read-back of PLU 4
-
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
-    EXPECT_EQ(out.cause, "reading back: no reply at PLU M4");
+    const struct {
+        const char* name;
+        Click click;
+        bool verify, backup;
+        int failAt;   // -1: a file is in the backup folder's way
+        int requests;
+        const char* ended;
+        const char* differences = "";
+    } cases[] = {
+        {"verify finds a write the scale did not keep", Download, true, false, 0, 83 + 78,
+         "Differs|Download PLU...Error!|U12: sent 3.99, the scale holds 4.99", "U12\t3.99 kg\t4.99 kg"},
+        {"a read-back fails", Download, true, false, 83 + 1 + 4, 83 + 1 + 4,
+         "Failed|Download PLU...Error!|reading back: no reply at PLU M4"},
+        {"a compare fails", Compare, false, false, 3 + 1 + 10, 14,
+         "Failed|Compare with scale...Error!|no reply at PLU U3"},
+        {"a backup cannot be read", Download, false, true, 3 + 1, 4,
+         "Failed|Download PLU...Error!|the backup could not be read: no reply at PLU M1; nothing was written to "
+         "the scale"},
+        {"a backup cannot be saved", Download, false, true, -1, 2 + 78,
+         "Failed|Download PLU...Error!|the backup could not be saved: Cannot make the backup folder %1 (a file of "
+         "that name is in the way); nothing was written to the scale"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus.Requests.clear();
+        Progress.Calls.clear();
+        Commands.VerifyAfterDownload = c.verify;
+        Commands.BackupBeforeDownload = c.backup;
+        Bus.FailAt = qMax(c.failAt, 0);
+        if (c.failAt < 0)
+            Home.write("backups", "not a folder");
+        const CommandOutcome out = (Commands.*c.click)();
+        EXPECT_EQ(Ended(out), QString(c.ended).replace("%1", BackupsDir()).toStdString());
+        EXPECT_EQ(Lines().join('\n'), c.differences);
+        EXPECT_EQ(Bus.Requests.size(), c.requests);
+        EXPECT_NE(RequestLines().last(), "S 33 00 0000 0") << "no disconnect";
+        EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
+                  (QStringList{"Error:" + out.text, "Cause:" + out.cause, "Wait"}));
+        EXPECT_TRUE(Dialogs.Boxes.isEmpty()) << "no success box";
+        EXPECT_TRUE(!c.backup || !SentAnyWrite());
+    }
 }
 
 TEST_F(Nets, WithTheNetsOffTheDownloadIsUnchanged)
@@ -123,10 +143,7 @@ TEST(VerifyCause, NamesTheFirstDifferenceAndBothValues)
     const PluDifference unit{1, "M1", "1.00", "kg", "1.00", "g"};
     const PluDifference mode{0, "mode", "3", {}, "11", {}};
     const PluDifference highNibble{0, "mode", "3", {}, "3", {}};
-    const struct {
-        QList<PluDifference> differences;
-        const char* cause;
-    } cases[] = {
+    const struct { QList<PluDifference> differences; const char* cause; } cases[] = {
         {{price}, "U12: sent 3.99, the scale holds 4.99"},
         {{unit}, "M1: sent 1.00 kg, the scale holds 1.00 g"},
         {{mode, price, unit}, "mode: sent code 3, the scale holds code 11 (and 2 more)"},
@@ -156,66 +173,58 @@ TEST(CompareWithSent, ComparesEveryByte)
 // ------------------------------------------------------------ compare
 
 // The table against a scale that holds it, with one thing changed.
-TEST(CompareWithTable, FindsPricesUnitsAndTheMode)
+struct TableChange {
+    const char* name;
+    std::function<void(Workbook&, ScaleTable&)> change;
+    QStringList lines;
+};
+
+class TableAgainstScale : public Nets, public testing::WithParamInterface<TableChange> {};
+
+TEST_P(TableAgainstScale, FindsPricesUnitsAndTheMode)
 {
-    struct Case {
-        const char* name;
-        std::function<void(Workbook&, ScaleTable&)> change;
-        QStringList lines;
-    };
-    const Case cases[] = {
-        {"the same table", [](Workbook&, ScaleTable&) {}, {}},
-        {"a price", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 1, "12.34"); },
-         {"M1\t12.34 kg\t1.01 kg"}},
-        {"a unit", [](Workbook& wb, ScaleTable&) {
-             wb.Table.PluRecords[8].UnitIndex = -1;
-             wb.Table.setCell(colUnit, 8, "g");
-         }, {"U1\t8.08 g\t8.08 kg"}},
-        // The upload reads any flag but 0 as g, and so does the compare.
-        {"flag 2 against g", [](Workbook& wb, ScaleTable& s) {
-             s.Records[77][0] = 2;
-             wb.Table.PluRecords[77].UnitIndex = -1;
-         }, {}},
-        {"an empty unit goes out as kg", [](Workbook&, ScaleTable& s) { s.Records[2][0] = 1; },
-         {"M2\t2.02 kg\t2.02 g"}},
-        {"the mode", [](Workbook&, ScaleTable& s) { s.ModeByte = 0xAB; }, {"mode\t3\t11"}},
-        {"the scale's half of the mode byte", [](Workbook&, ScaleTable& s) { s.ModeByte = 0x53; }, {}},
-        {"past the last decimal", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 3, "3.034"); }, {}},
-        {"an empty cell is 0", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 70, ""); },
-         {"U63\t0.00 kg\t70.70 kg"}},
-        {"whole numbers", [](Workbook& wb, ScaleTable& s) {
-             wb.Options.PriceDot = 0;
-             wb.Options.PriceDecimal = 0;
-             s.ModeByte = 0xA0;
-             for (int i = 1; i <= PluCount; ++i)
-                 wb.Table.setCell(colPrice, i, QByteArray::number(101 * i));
-             s.Records[77] = {0, 0, 0x1E, 0x62};   // 7778
-         }, {"U70\t7777 kg\t7778 kg"}},
-    };
-    MessageTexts.resetToBuiltIn();
-    regional::setDecimalSeparator('.');
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ScopedHome home;
-        TIniOptions options;
-        Workbook wb(options);
-        wb.Initialise();
-        ScaleTable scale;
-        scale.ModeByte = 0xA3;
-        for (int i = 1; i <= PluCount; ++i) {
-            wb.Table.setCell(colPrice, i, QByteArray::number(1.01 * i, 'f', 2));
-            const uint32_t count = uint32_t(101 * i);
-            scale.Records[size_t(i)] = {0, uint8_t(count >> 16), uint8_t(count >> 8), uint8_t(count)};
-        }
-        c.change(wb, scale);
-        TVemraencode codec;
-        QStringList lines;
-        for (const PluDifference& d : CompareWithTable(wb, codec, scale))
-            lines << d.line();
-        EXPECT_EQ(lines, c.lines);
-    }
-    regional::useLocaleSeparator();
+    SCOPED_TRACE(GetParam().name);
+    ScaleTable scale;
+    scale.ModeByte = Bus.Mem(0x83, 3);
+    for (int i = 1; i <= PluCount; ++i)
+        std::memcpy(scale.Records[size_t(i)].data(), Bus.MemBlock(0xF9, pluAddress(i), 4).constData(), 4);
+    GetParam().change(Wb, scale);
+    QStringList lines;
+    for (const PluDifference& d : CompareWithTable(Wb, Codec, scale))
+        lines << d.line();
+    EXPECT_EQ(lines, GetParam().lines);
 }
+
+INSTANTIATE_TEST_SUITE_P(Changes, TableAgainstScale, testing::Values(
+    TableChange{"the same table", [](Workbook&, ScaleTable&) {}, {}},
+    TableChange{"a price", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 1, "12.34"); },
+                {"M1\t12.34 kg\t1.01 kg"}},
+    TableChange{"a unit",
+                [](Workbook& wb, ScaleTable&) {
+                    wb.Table.PluRecords[8].UnitIndex = -1;
+                    wb.Table.setCell(colUnit, 8, "g");
+                },
+                {"U1\t8.08 g\t8.08 kg"}},
+    // The upload reads any flag but 0 as g, and so does the compare.
+    TableChange{"flag 2 against g",
+                [](Workbook& wb, ScaleTable& s) { s.Records[77][0] = 2; wb.Table.PluRecords[77].UnitIndex = -1; }, {}},
+    TableChange{"an empty unit goes out as kg", [](Workbook&, ScaleTable& s) { s.Records[2][0] = 1; },
+                {"M2\t2.02 kg\t2.02 g"}},
+    TableChange{"the mode", [](Workbook&, ScaleTable& s) { s.ModeByte = 0xAB; }, {"mode\t3\t11"}},
+    TableChange{"the scale's half of the mode byte", [](Workbook&, ScaleTable& s) { s.ModeByte = 0x53; }, {}},
+    TableChange{"past the last decimal", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 3, "3.034"); }, {}},
+    TableChange{"an empty cell is 0", [](Workbook& wb, ScaleTable&) { wb.Table.setCell(colPrice, 70, ""); },
+                {"U63\t0.00 kg\t70.70 kg"}},
+    TableChange{"whole numbers",
+                [](Workbook& wb, ScaleTable& s) {
+                    wb.Options.PriceDot = 0;
+                    wb.Options.PriceDecimal = 0;
+                    s.ModeByte = 0xA0;
+                    for (int i = 1; i <= PluCount; ++i)
+                        wb.Table.setCell(colPrice, i, QByteArray::number(101 * i));
+                    s.Records[77] = {0, 0, 0x1E, 0x62};   // 7778
+                },
+                {"U70\t7777 kg\t7778 kg"}}));
 
 TEST_F(Nets, CompareSendsTheUploadsRequestsAndChangesNothing)
 {
@@ -245,16 +254,6 @@ TEST_F(Nets, CompareOfAScaleThatHoldsTheTable)
     EXPECT_EQ(Dialogs.Boxes.value(0).icon, MsgIcon::Information);
 }
 
-TEST_F(Nets, CompareThatFailsSaysWhere)
-{
-    Bus.FailAt = 3 + 1 + 10;   // PLU 10
-    const CommandOutcome out = Commands.CompareItemClick();
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Compare with scale...Error!");
-    EXPECT_EQ(out.cause, "no reply at PLU U3");
-    EXPECT_EQ(Bus.Requests.size(), 14) << "nothing after the failure";
-}
-
 // ------------------------------------------------------------ backup
 
 TEST_F(Nets, BackupIsSavedBeforeAnythingIsWritten)
@@ -281,40 +280,9 @@ TEST_F(Nets, BackupIsSavedBeforeAnythingIsWritten)
     EXPECT_EQ(lines[76] + "\r\n", PluFileLine("7.777", "", "kg"));
 }
 
-TEST_F(Nets, ABackupThatCannotBeMadeStopsTheDownload)
-{
-    struct {
-        const char* name;
-        int failAt;   // 0: the folder cannot be made
-        const char* cause;
-    } const cases[] = {
-        {"read", 3 + 1, "the backup could not be read: no reply at PLU M1; nothing was written to the scale"},
-        {"saved", 0, "the backup could not be saved: Cannot make the backup folder %1 (a file of that name is "
-                     "in the way); nothing was written to the scale"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bus.Requests.clear();
-        Progress.Calls.clear();
-        Commands.BackupBeforeDownload = true;
-        Bus.FailAt = c.failAt;
-        if (c.failAt == 0)
-            Home.write("backups", "not a folder");
-        const CommandOutcome out = Commands.DownloadItemClick();
-        EXPECT_EQ(out.kind, CommandOutcome::Failed);
-        EXPECT_EQ(out.text, "Download PLU...Error!");
-        EXPECT_EQ(out.cause, QString::fromLatin1(c.cause).arg(BackupsDir()));
-        EXPECT_FALSE(SentAnyWrite());
-        EXPECT_TRUE(Progress.Calls.contains("Error:Download PLU...Error!"));
-    }
-}
-
 TEST(Backups, NamesCarryThePriceMode)
 {
-    const struct {
-        const char* name;
-        int code;
-    } cases[] = {
+    const struct { const char* name; int code; } cases[] = {
         {"20240305-140709-mode7.KYR", 7},
         {"/home/shop/backups/20240305-140709-mode11-2.kyr", 11},
         {"20240305-140709-mode0.KYR", 0},

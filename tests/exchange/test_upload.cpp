@@ -7,11 +7,7 @@ namespace {
 
 class Upload : public CommandTest {
 protected:
-    Upload()
-    {
-        Bus.SetMem(0x83, 3, Hex("03"));
-        Bus.SetMem(0xF4, 0, Hex("00 00 00 00 00 12 34 56 78 00 00"));
-    }
+    Upload() { SetScale("03", "00 00 00 00 00 12 34 56 78 00 00"); }
     void SetPlu(int i, const char* bytes) { Bus.SetMem(0xF9, uint16_t(0xC0 + 4 * i), Hex(bytes)); }
     QByteArray Price(int r) const { return Wb.Table.cell(colPrice, r); }
     QByteArray Unit(int r) const { return Wb.Table.cell(colUnit, r); }
@@ -59,12 +55,8 @@ TEST_F(Upload, ReadsTheTableAndTakesOverThePriceMode)
 
     EXPECT_TRUE(Wb.Modified);
     EXPECT_TRUE(Wb.CurrentFileName.isEmpty());
-    EXPECT_EQ(out.kind, CommandOutcome::Succeeded);
-    EXPECT_EQ(out.text, "Upload PLU OK!");
-    ASSERT_EQ(Dialogs.Boxes.size(), 1);
-    EXPECT_EQ(Dialogs.Boxes[0].text, "Upload PLU OK!");
-    EXPECT_EQ(Dialogs.Boxes[0].caption, "Varlo Manager");
-    EXPECT_EQ(Dialogs.Boxes[0].icon, MsgIcon::Information);
+    EXPECT_EQ(Ended(out), "Succeeded|Upload PLU OK!|");
+    EXPECT_EQ(Shown(Dialogs), "Information|Ok|Varlo Manager|Upload PLU OK!");
     EXPECT_EQ(Progress.Calls.mid(0, 4),
               (QStringList{"Show", "Status:Connect...", "Total:77", "Status:Upload PLU..."}));
     EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
@@ -145,10 +137,7 @@ TEST_F(Upload, ReadFailureAtPluTenKeepsWhatCameIn)
     Bus.SetMem(0xF9, 0, Hex("AA BB CC DD"));
     Bus.FailAt = 4 + 10;
 
-    const CommandOutcome out = Commands.UploadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Upload PLU...Error!");
+    EXPECT_EQ(Ended(Commands.UploadItemClick()), "Failed|Upload PLU...Error!|no reply at PLU U3");
     EXPECT_EQ(Bus.Requests.size(), 14);
     for (int r = 1; r <= 9; ++r) {
         EXPECT_EQ(Price(r), "1.00") << r;
@@ -164,64 +153,6 @@ TEST_F(Upload, ReadFailureAtPluTenKeepsWhatCameIn)
     EXPECT_TRUE(Wb.Modified);
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("AA BB CC DD"));
     EXPECT_EQ(Progress.Current, 10);
-    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Error:Upload PLU...Error!", "Cause:no reply at PLU U3", "Wait"}));
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Upload, EachStepFailsWithItsOwnText)
-{
-    const struct {
-        int request;
-        const char* text;
-    } cases[] = {{1, "Connect...Error!"},     {2, "Connect...Error!"},     {3, "Upload PLU...Error!"},
-                 {4, "Upload PLU...Error!"},  {81, "Upload PLU...Error!"}, {82, "Upload PLU...Error!"},
-                 {83, "Disconnect...Error!"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.request);
-        Bus.Requests.clear();
-        Progress.Calls.clear();
-        Bus.FailAt = c.request;
-        Wb.Modified = false;   // the last run left it set: no save question
-        const CommandOutcome out = Commands.UploadItemClick();
-        EXPECT_EQ(out.text, c.text);
-        EXPECT_EQ(Bus.Requests.size(), c.request);
-        EXPECT_EQ(Progress.Calls.last(), "Wait");
-    }
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-}
-
-TEST_F(Upload, PriceModeOfTheScaleIsTakenOverBeforeAFailure)
-{
-    Bus.SetMem(0x83, 3, Hex("07"));
-    Bus.FailAt = 5;   // PLU 1
-    EXPECT_EQ(Commands.UploadItemClick().kind, CommandOutcome::Failed);
-    EXPECT_EQ(Options.PriceDecimal, 3);
-    EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=7"));
-}
-
-TEST_F(Upload, CancelShowsNothing)
-{
-    Bus.CancelAt = 30;
-    const CommandOutcome out = Commands.UploadItemClick();
-    EXPECT_EQ(out.kind, CommandOutcome::Cancelled);
-    EXPECT_EQ(Bus.Requests.size(), 30);
-    EXPECT_FALSE(HasErrorForm());
-    EXPECT_EQ(Count("Wait"), 0);
-    EXPECT_TRUE(Dialogs.Boxes.isEmpty());
-    EXPECT_TRUE(Wb.Modified);
-}
-
-// A config.ini that cannot be written ends the command with the INI error;
-// the dialog must not stay up (it keeps the main window disabled).
-TEST_F(Upload, SettingsWriteFailureClosesTheDialog)
-{
-    ASSERT_TRUE(QDir(Home.path()).mkdir("config.ini"));
-    Bus.SetMem(0x83, 3, Hex("00"));
-    EXPECT_THROW(Commands.UploadItemClick(), EIniError);
-    EXPECT_EQ(Bus.Requests.size(), 4);
-    EXPECT_EQ(Progress.Calls.last(), "Close");
-    EXPECT_FALSE(Progress.Visible);
 }
 
 // The flag written for a unit and the unit read back agree both ways, so a

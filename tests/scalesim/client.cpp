@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,23 +20,9 @@ namespace varlo::sim::test {
 Bytes bytes(std::string_view text)
 {
     Bytes out;
-    unsigned value = 0;
-    int digits = 0;
-    for (char c : text) {
-        if (c == ' ')
-            continue;
-        int v = (c >= '0' && c <= '9') ? c - '0'
-              : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-              : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-        if (v < 0)
-            throw std::invalid_argument("bad hex text");
-        value = value * 16 + static_cast<unsigned>(v);
-        if (++digits == 2) {
-            out.push_back(static_cast<std::uint8_t>(value));
-            value = 0;
-            digits = 0;
-        }
-    }
+    std::istringstream in{std::string(text)};
+    for (std::string pair; in >> pair;)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(pair, nullptr, 16)));
     return out;
 }
 

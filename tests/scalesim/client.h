@@ -13,6 +13,8 @@ using namespace std::chrono_literals;
 
 Bytes bytes(std::string_view hexText); // "55 F9 01 F4 04 B9"
 std::string hex(std::span<const std::uint8_t> data);
+// How many bytes the hex text "02 55 83" stands for.
+inline std::size_t replyLength(std::string_view hexText) { return (hexText.size() + 1) / 3; }
 
 class Client {
 public:

@@ -19,12 +19,22 @@ struct SimRun {
         sim = std::make_unique<ScaleSim>(std::move(o));
         client = std::make_unique<Client>(sim->start());
     }
+    // The reply to `request`, waiting for as many bytes as `expected` has
+    // (an expected silence waits 200 ms).
+    std::string talk(std::string_view request, std::string_view expected)
+    {
+        return expected.empty() ? client->exchange(request, 1, 200ms)
+                                : client->exchange(request, replyLength(expected));
+    }
     std::unique_ptr<ScaleSim> sim;
     std::unique_ptr<Client> client;
 };
 
 const char kReadMode[] = "55 83 00 03 01 24";
 const char kModeReply[] = "02 55 83 00 03 01 03 21";
+const char kConnect[] = "11 00 00 00 00 EF";
+const char kWritePlu1[] = "77 F9 00 C4 04 00 00 04 D2 F2";   // 1234
+const char kZeroValues[] = "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03";
 
 struct ReplyCase {
     const char* ruleText;
@@ -39,14 +49,9 @@ TEST_P(FaultReply, FiresOnceWithTheExpectedBytes)
 {
     const ReplyCase& c = GetParam();
     SimRun run({c.ruleText});
-    auto length = [](std::string_view h) { return (h.size() + 1) / 3; };
-    const std::string_view faulty = c.faulty;
-    if (faulty.empty())
-        EXPECT_EQ(run.client->exchange(c.request, 1, 200ms), "");
-    else
-        EXPECT_EQ(run.client->exchange(c.request, length(faulty)), faulty);
+    EXPECT_EQ(run.talk(c.request, c.faulty), c.faulty);
     EXPECT_EQ(hex(run.client->receive(1, 30ms)), "") << "nothing after the faulty reply";
-    EXPECT_EQ(run.client->exchange(c.request, length(c.normal)), c.normal);
+    EXPECT_EQ(run.talk(c.request, c.normal), c.normal);
 
     auto log = run.sim->requests();
     ASSERT_EQ(log.size(), 2u);
@@ -70,17 +75,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"flip:9", kReadMode, "02 57 83 00 03 01 03 21", kModeReply},
         ReplyCase{"garble:3", kReadMode, "AA", kModeReply},
         ReplyCase{"split:20", kReadMode, kModeReply, kModeReply},
-        ReplyCase{"short", "05", "02 20 30 30 30 30 30 20 30 30 30 03",
-                  "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"},
-        ReplyCase{"state:I", "05",
-                  "02 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 03",
-                  "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"},
-        ReplyCase{"state:N", "05",
-                  "02 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 03",
-                  "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"},
-        ReplyCase{"state:S", "05",
-                  "02 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 03",
-                  "02 20 30 30 30 30 30 20 30 30 30 30 30 30 20 30 30 30 30 30 30 03"}),
+        ReplyCase{"short", "05", "02 20 30 30 30 30 30 20 30 30 30 03", kZeroValues},
+        ReplyCase{"state:I", "05", "02 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 49 03", kZeroValues},
+        ReplyCase{"state:N", "05", "02 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 03", kZeroValues},
+        ReplyCase{"state:S", "05", "02 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 53 03", kZeroValues}),
     [](const auto& info) {
         std::string name;
         for (char c : std::string_view(info.param.ruleText))
@@ -108,24 +106,6 @@ TEST(Faults, ShortFrameLengthOutOfRange)
     }
 }
 
-TEST(Faults, RefusedWriteStoresNothingButALostReplyDoes)
-{
-    SimRun run({"aa@cmd=77,addr=00C4", "silence@cmd=77,addr=00C8"});
-    EXPECT_EQ(run.client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "AA");
-    EXPECT_EQ(run.sim->plu(1), (PluRecord{}));
-    EXPECT_EQ(run.client->exchange("77 F9 00 C8 04 00 00 00 05 BF", 1, 200ms), "");
-    EXPECT_EQ(run.sim->plu(2), (PluRecord{0, 5}));
-}
-
-TEST(Faults, AcknowledgedWriteThatIsNotStored)
-{
-    SimRun run({"ackonly@addr=00C4"});
-    EXPECT_EQ(run.client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
-    EXPECT_EQ(run.sim->plu(1), (PluRecord{}));
-    EXPECT_EQ(run.client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
-    EXPECT_EQ(run.sim->plu(1), (PluRecord{0, 1234}));
-}
-
 TEST(Faults, SplitReplyComesInTwoHalves)
 {
     SimRun run({"split:150"});
@@ -144,43 +124,46 @@ TEST(Faults, FloodNeverStopsUntilTheScaleDoes)
     run.sim->stop();
 }
 
-TEST(Faults, FilterOnCommandBankAndAddress)
+// Which requests a rule picks, and what a picked write leaves in memory:
+// each request with the reply it gets ("" none).
+TEST(Faults, RulesPickTheirRequests)
 {
-    SimRun run({"silence@cmd=77,bank=F9,addr=00D0"});
-    EXPECT_EQ(run.client->exchange("77 83 00 D0 01 00 35", 1), "02"); // other bank
-    EXPECT_EQ(run.client->exchange("77 F9 00 CC 04 00 00 00 01 BF", 1), "02"); // PLU 3
-    EXPECT_EQ(run.client->exchange("77 F9 00 D0 04 00 00 00 01 BB", 1, 200ms), ""); // PLU 4
-    EXPECT_EQ(run.client->exchange("77 F9 00 D0 04 00 00 00 01 BB", 1), "02");
-}
-
-TEST(Faults, NthMatchAndCount)
-{
-    SimRun run({"aa@cmd=44,n=2,count=2"});
-    std::string replies;
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(run.client->exchange("11 00 00 00 00 EF", 1), "02"); // never matches
-        replies += run.client->exchange("44", 1) + " ";
+    using Talk = std::vector<std::pair<const char*, const char*>>;
+    const struct {
+        const char* name;
+        std::vector<std::string_view> rules;
+        Talk talk;
+        PluRecord plu1, plu2;   // afterwards
+        int fired = -1;         // of the first rule; -1 not checked
+    } cases[] = {
+        {"a refused write stores nothing, a lost reply's write is stored",
+         {"aa@cmd=77,addr=00C4", "silence@cmd=77,addr=00C8"},
+         {{kWritePlu1, "AA"}, {"77 F9 00 C8 04 00 00 00 05 BF", ""}}, {}, {0, 5}},
+        {"an acknowledged write that is not stored", {"ackonly@addr=00C4"},
+         {{kWritePlu1, "02"}}, {}, {}},
+        {"ackonly fires once", {"ackonly@addr=00C4"}, {{kWritePlu1, "02"}, {kWritePlu1, "02"}}, {0, 1234}, {}},
+        {"command, bank and address", {"silence@cmd=77,bank=F9,addr=00D0"},
+         {{"77 83 00 D0 01 00 35", "02"},            // other bank
+          {"77 F9 00 CC 04 00 00 00 01 BF", "02"},   // PLU 3
+          {"77 F9 00 D0 04 00 00 00 01 BB", ""},     // PLU 4
+          {"77 F9 00 D0 04 00 00 00 01 BB", "02"}}, {}, {}},
+        {"the nth match, count times", {"aa@cmd=44,n=2,count=2"},
+         {{kConnect, "02"}, {"44", "02"}, {kConnect, "02"}, {"44", "AA"}, {kConnect, "02"}, {"44", "AA"},
+          {kConnect, "02"}, {"44", "02"}, {kConnect, "02"}, {"44", "02"}}, {}, {}, 2},
+        {"from a sequence number on, always", {"aa@seq=3,count=always"},
+         {{"44", "02"}, {"44", "02"}, {"44", "AA"}, {"44", "AA"}, {"44", "AA"}}, {}, {}, 3},
+        {"bank and address never match single bytes", {"aa@bank=00,count=always", "badsum@count=always"},
+         {{"44", "02"}, {"05", kZeroValues}, {kConnect, "AA"}, {kReadMode, "02 55 83 00 03 01 03 22"}}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRun run(c.rules);
+        for (const auto& [request, reply] : c.talk)
+            EXPECT_EQ(run.talk(request, reply), reply) << request;
+        EXPECT_EQ(run.sim->plu(1), c.plu1);
+        EXPECT_EQ(run.sim->plu(2), c.plu2);
+        EXPECT_TRUE(c.fired < 0 || run.sim->faults()[0].fired == c.fired) << run.sim->faults()[0].fired;
     }
-    EXPECT_EQ(replies, "02 AA AA 02 02 ");
-    EXPECT_EQ(run.sim->faults()[0].fired, 2);
-}
-
-TEST(Faults, SequenceNumberAndAlways)
-{
-    SimRun run({"aa@seq=3,count=always"});
-    std::string replies;
-    for (int i = 0; i < 5; ++i)
-        replies += run.client->exchange("44", 1) + " ";
-    EXPECT_EQ(replies, "02 02 AA AA AA ");
-}
-
-TEST(Faults, AddressedFiltersNeverMatchSingleByteCommands)
-{
-    SimRun run({"aa@bank=00,count=always", "badsum@count=always"});
-    EXPECT_EQ(run.client->exchange("44", 1), "02");
-    EXPECT_EQ(run.client->exchange("05", 22).size(), 22u * 3 - 1);
-    EXPECT_EQ(run.client->exchange("11 00 00 00 00 EF", 1), "AA");
-    EXPECT_EQ(run.client->exchange(kReadMode, 8), "02 55 83 00 03 01 03 22");
 }
 
 TEST(Faults, LateReply)

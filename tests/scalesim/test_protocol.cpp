@@ -33,49 +33,51 @@ protected:
     std::unique_ptr<Client> client;
 };
 
-TEST_F(SimTest, ConnectAndDisconnectAreAcknowledged)
+// Each request and its reply on the wire, then the memory and the log.
+TEST_F(SimTest, AnswersRequestsFromItsMemory)
 {
-    EXPECT_EQ(client->exchange("44", 1), "02");
-    EXPECT_EQ(client->exchange("11 00 00 00 00 EF", 1), "02");
-    EXPECT_EQ(client->exchange("33 00 00 00 00 CD", 1), "02");
+    sim->setPlu(77, {0x01, 0xFFFFFF});
+    sim->setSaleFigures({1234567, 150, 1234});
+    sim->setIndication({Indication::State::Values, -1234, 150, 185});
+    const struct { const char* request; const char* reply; } talk[] = {
+        {"44", "02"},
+        {"11 00 00 00 00 EF", "02"},
+        {"77 F9 00 C4 04 00 00 04 D2 F2", "02"},
+        {"55 F9 00 C4 04 EA", "02 55 F9 00 C4 04 00 00 04 D2 14"},
+        {"55 F9 01 F4 04 B9", "02 55 F9 01 F4 04 01 FF FF FF BB"},
+        {"55 83 00 03 01 24", "02 55 83 00 03 01 03 21"},
+        {"77 83 00 03 01 AB 57", "02"},
+        {"55 F4 00 00 0B AC", "02 55 F4 00 00 0B 00 00 12 D6 87 00 00 00 96 04 D2 D1"},
+        // STX '-' "01234" ' ' "000150" ' ' "000185" ETX
+        {"05", "02 2D 30 31 32 33 34 20 30 30 30 31 35 30 20 30 30 30 31 38 35 03"},
+        {"33 00 00 00 00 CD", "02"},
+    };
+    for (const auto& t : talk)
+        EXPECT_EQ(client->exchange(t.request, replyLength(t.reply)), t.reply) << t.request;
+    sim->setIndication({Indication::State::Lifted, 0, 0, 0});
+    EXPECT_EQ(client->exchange("05", 22), "02 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 03");
+
+    EXPECT_EQ(sim->plu(1), (PluRecord{0, 1234}));
+    EXPECT_EQ(hex(sim->read(kyr::BankPlu, 0x00C4, 4)), "00 00 04 D2");
+    EXPECT_EQ(sim->plu(2), (PluRecord{}));   // neighbours untouched
+    EXPECT_EQ(sim->plu(76), (PluRecord{}));
+    EXPECT_EQ(sim->priceMode(), 0xAB);
+    const std::string dump = sim->dumpText();
+    for (const char* line : {"price-mode AB\n", "plu 01 00 00 04 D2\n", "plu 77 01 FF FF FF\n",
+                             " 77 F9 00 C4 04 00 00 04 D2 F2 -> 02\n"})
+        EXPECT_NE(dump.find(line), std::string::npos) << line << " in\n" << dump;
 
     auto log = sim->requests();
-    ASSERT_EQ(log.size(), 3u);
-    EXPECT_EQ(hex(log[0].frame), "44");
-    EXPECT_EQ(hex(log[1].frame), "11 00 00 00 00 EF");
-    EXPECT_EQ(hex(log[2].reply), "02");
+    ASSERT_EQ(log.size(), std::size(talk) + 1);
     for (std::size_t i = 0; i < log.size(); ++i) {
         EXPECT_EQ(log[i].seq, i + 1);
         EXPECT_TRUE(log[i].checksumOk);
-        if (i) {
-            EXPECT_LE(log[i - 1].received, log[i].received);
+        EXPECT_LE(log[i ? i - 1 : 0].received, log[i].received);
+        if (i < std::size(talk)) {
+            EXPECT_EQ(hex(log[i].frame), talk[i].request);
+            EXPECT_EQ(hex(log[i].reply), talk[i].reply);
         }
     }
-}
-
-TEST_F(SimTest, PluWriteIsStoredAndReadBack)
-{
-    EXPECT_EQ(client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
-    EXPECT_EQ(sim->plu(1), (PluRecord{0, 1234}));
-    EXPECT_EQ(hex(sim->read(kyr::BankPlu, 0x00C4, 4)), "00 00 04 D2");
-    EXPECT_EQ(client->exchange("55 F9 00 C4 04 EA", 11), "02 55 F9 00 C4 04 00 00 04 D2 14");
-
-    sim->setPlu(77, {0x01, 0xFFFFFF});
-    EXPECT_EQ(client->exchange("55 F9 01 F4 04 B9", 11), "02 55 F9 01 F4 04 01 FF FF FF BB");
-    // Neighbours untouched.
-    EXPECT_EQ(sim->plu(2), (PluRecord{}));
-    EXPECT_EQ(sim->plu(76), (PluRecord{}));
-}
-
-TEST_F(SimTest, PriceModeByteAndSaleFigures)
-{
-    EXPECT_EQ(client->exchange("55 83 00 03 01 24", 8), "02 55 83 00 03 01 03 21");
-    EXPECT_EQ(client->exchange("77 83 00 03 01 AB 57", 1), "02");
-    EXPECT_EQ(sim->priceMode(), 0xAB);
-
-    sim->setSaleFigures({1234567, 150, 1234});
-    EXPECT_EQ(client->exchange("55 F4 00 00 0B AC", 18),
-              "02 55 F4 00 00 0B 00 00 12 D6 87 00 00 00 96 04 D2 D1");
 }
 
 TEST(SimMemory, SaleFiguresKeepAllFortyBits)
@@ -184,17 +186,6 @@ TEST_F(SimTest, SilenceDropsAStalePartialFrame)
     EXPECT_EQ(sim->requests().size(), 1u);
 }
 
-TEST_F(SimTest, AllValuesFrameCarriesTheIndication)
-{
-    sim->setIndication({Indication::State::Values, -1234, 150, 185});
-    // STX '-' "01234" ' ' "000150" ' ' "000185" ETX
-    EXPECT_EQ(client->exchange("05", 22),
-              "02 2D 30 31 32 33 34 20 30 30 30 31 35 30 20 30 30 30 31 38 35 03");
-    sim->setIndication({Indication::State::Lifted, 0, 0, 0});
-    EXPECT_EQ(client->exchange("05", 22),
-              "02 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 4E 03");
-}
-
 TEST_F(SimTest, PacedReplyTakesItsWireTime)
 {
     Options o = quiet();
@@ -237,16 +228,6 @@ TEST_F(SimTest, NoBusyLoopWhileNoClientIsOpen)
     EXPECT_LT(used, 0.15);
     Client again(path);
     EXPECT_EQ(again.exchange("44", 1), "02");
-}
-
-TEST_F(SimTest, DumpListsMemoryAndRequests)
-{
-    EXPECT_EQ(client->exchange("77 F9 00 C4 04 00 00 04 D2 F2", 1), "02");
-    const std::string dump = sim->dumpText();
-    EXPECT_NE(dump.find("price-mode 03\n"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("plu 01 00 00 04 D2\n"), std::string::npos);
-    EXPECT_NE(dump.find("plu 77 00 00 00 00\n"), std::string::npos);
-    EXPECT_NE(dump.find(" 77 F9 00 C4 04 00 00 04 D2 F2 -> 02\n"), std::string::npos);
 }
 
 } // namespace
