@@ -15,8 +15,8 @@ struct LanguageCase {
     const char* name;
     QByteArray file;
     QByteArray second;   // the file's bytes at a second load; empty: loaded once
-    QList<std::pair<const char*, const char*>> texts;   // "Object.property", UTF-8; nullptr: no property
-    QList<std::pair<int, const char*>> messages;        // every other entry keeps its built-in text
+    QList<std::pair<const char*, const char*>> texts = {};   // "Object.property", UTF-8; nullptr: no property
+    QList<std::pair<int, QString>> messages = {};   // every other entry keeps its built-in text
     const char* codePage = nullptr;                     // the file's, when not the locale's
 };
 
@@ -47,7 +47,7 @@ inline void RunLanguageCase(const LanguageCase& c, const QList<QObject*>& forms,
         ASSERT_NE(o, nullptr) << key;
         const QVariant v = o->property(std::strchr(key, '.') + 1);
         if (text)
-            EXPECT_EQ(v.toString(), QString::fromUtf8(text)) << key;
+            EXPECT_EQ(v.toString().toStdString(), text) << key;
         else
             EXPECT_FALSE(v.isValid()) << key;
     }
@@ -55,7 +55,7 @@ inline void RunLanguageCase(const LanguageCase& c, const QList<QObject*>& forms,
         QString expected = TMessageTexts::builtIn(i);
         for (const auto& [entry, text] : c.messages)
             if (entry == i)
-                expected = QString::fromUtf8(text);
-        EXPECT_EQ(MessageTexts[i], expected) << "entry " << i;
+                expected = text;
+        EXPECT_EQ(MessageTexts[i].toStdString(), expected.toStdString()) << "entry " << i;
     }
 }

@@ -45,6 +45,16 @@ protected:
 TEST_F(Language, FileTexts)
 {
     const QByteArray twice = "[MainForm]\r\nCaption=Gestor\r\n[String]\r\nConnect=C1\r\n[PLU Grid Titles]\r\n1=Precio\r\n";
+    // Grid titles by number (4 is none), texts by key (entry 8 has none).
+    QByteArray everyKey = "[PLU Grid Titles]\r\n0=P0\r\n1=P1\r\n2=P2\r\n3=P3\r\n4=not an entry\r\n"
+                          "[Dep Grid Titles]\r\n0=D0\r\n1=D1\r\n2=D2\r\n3=D3\r\n[String]\r\n8=no key for entry 8\r\n";
+    QList<std::pair<int, QString>> everyEntry;
+    for (int i = 0; i < 4; ++i)
+        everyEntry << std::pair{i, QString("P%1").arg(i)} << std::pair{4 + i, QString("D%1").arg(i)};
+    for (int i = mtConnect; i < MessageCount; ++i) {
+        everyKey += QByteArray(TMessageTexts::languageKey(i)) + "=S" + QByteArray::number(i) + "\r\n";
+        everyEntry << std::pair{i, QString("S%1").arg(i)};
+    }
     const LanguageCase cases[] = {
         {"values keep quoted blanks and may be empty",
          "[String]\r\nRange=\"Rango entre 0 y \"\r\nSave=Guardar ahora?   \r\nPrintMsg='Imprimir ?'\r\n"
@@ -69,6 +79,7 @@ TEST_F(Language, FileTexts)
          "[String]\r\nRange=\"\xCA\xFD\xC1\xBF \"\r\n",
          {}, {{"MainForm.windowTitle", "重量"}, {"PriceTitleButton.text", "单重"}},
          {{mtPluTitlePrice, "单重"}, {mtRange, "数量 "}}, "GBK"},
+        {"every message key reaches its entry", everyKey, {}, {{"PriceTitleButton.text", "P1"}}, everyEntry},
     };
     for (const LanguageCase& c : cases) {
         Forms f;
@@ -98,23 +109,6 @@ TEST_F(Language, DefaultPathIsTheProgramsLngFile)
     for (int i = 0; i < MessageCount; ++i)
         EXPECT_EQ(MessageTexts[i], i == mtConnect ? "Verbinden" : TMessageTexts::builtIn(i)) << i;
     EXPECT_EQ(f.title(), "Qv8 Manager");
-}
-
-TEST_F(Language, EveryMessageKeyReachesItsEntry)
-{
-    QByteArray file = "[PLU Grid Titles]\r\n0=P0\r\n1=P1\r\n2=P2\r\n3=P3\r\n4=not an entry\r\n"
-                      "[Dep Grid Titles]\r\n0=D0\r\n1=D1\r\n2=D2\r\n3=D3\r\n[String]\r\n8=no key for entry 8\r\n";
-    for (int i = mtConnect; i < MessageCount; ++i)
-        file += QByteArray(TMessageTexts::languageKey(i)) + "=S" + QByteArray::number(i) + "\r\n";
-    Forms f;
-    Home.write("v.LNG", file);
-    LoadLanguage(f.list(), Home.file("v.LNG"));
-    for (int i = 0; i < MessageCount; ++i) {
-        const QString expected = i < 4 ? QString("P%1").arg(i) : i < 8 ? QString("D%1").arg(i - 4)
-                               : i < mtConnect ? TMessageTexts::builtIn(i) : QString("S%1").arg(i);
-        EXPECT_EQ(MessageTexts[i], expected) << i;
-    }
-    EXPECT_EQ(f.priceTitle(), "P1");
 }
 
 TEST_F(Language, PriceTitleButtonOnlyUnderMainForm)

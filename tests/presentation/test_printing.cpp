@@ -290,29 +290,8 @@ TEST_F(KeySheet, ShortListIsSafe)
 
 // ------------------------------------------------------------ commands on a real printer
 
-// A PDF printer whose dialogs answer as the test says.
-struct FakePrintDevice : PrintDevice {
-    explicit FakePrintDevice(QPrinter& printer) : Printer(printer) {}
-    QPrinter& Printer;
-    bool PrintAnswer = true, FontAnswer = true;
-    int PrintAsked = 0;
-    QFont FontSeen, FontChosen{"DejaVu Sans", 10};
-    bool printDialog() override
-    {
-        ++PrintAsked;
-        return PrintAnswer;
-    }
-    bool fontDialog(QFont& f) override
-    {
-        FontSeen = f;
-        if (FontAnswer)
-            f = FontChosen;
-        return FontAnswer;
-    }
-    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<PrinterCanvas>(Printer); }
-};
-
-class Commands : public ::testing::Test {
+// The commands on a PDF printer whose dialogs answer as the test says.
+class Commands : public ::testing::Test, public PrintDevice {
 protected:
     Commands()
     {
@@ -326,12 +305,27 @@ protected:
         Printer.setPageOrientation(QPageLayout::Portrait);
         MessageTexts.resetToBuiltIn();
         cp::setName("GBK");
-        for (int n = 1; n <= 77; ++n)
-            Rows.append({QByteArray::number(n * 1.25, 'f', 2), n % 5 ? "Item " + QByteArray::number(n) : "\xD6\xD8\xC1\xBF"});
+        for (int n = 1; n <= 77; ++n) {
+            const QByteArray name = n % 5 ? "Item " + QByteArray::number(n) : "\xD6\xD8\xC1\xBF";   // 重量
+            Rows.append({QByteArray::number(n * 1.25, 'f', 2), name});
+        }
         for (int n = 1; n <= 70; ++n)
             Names.append(n == 40 ? QByteArray() : Rows[n - 1].Name);
     }
     ~Commands() override { cp::useLocaleCodePage(); }
+    bool printDialog() override
+    {
+        ++PrintAsked;
+        return PrintAnswer;
+    }
+    bool fontDialog(QFont& f) override
+    {
+        FontSeen = f;
+        if (FontAnswer)
+            f = QFont("DejaVu Sans", 10);
+        return FontAnswer;
+    }
+    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<PrinterCanvas>(Printer); }
     QString pdf(const char* name)
     {
         const QString path = Out + "/" + name;
@@ -343,7 +337,9 @@ protected:
     QTemporaryDir Tmp;
     QString Out;
     QPrinter Printer{QPrinter::HighResolution};
-    FakePrintDevice Dlg{Printer};
+    bool PrintAnswer = true, FontAnswer = true;
+    int PrintAsked = 0;
+    QFont FontSeen;
     ScriptedDialogs Boxes;
     QList<PriceListRow> Rows;
     QList<QByteArray> Names{QByteArray()};
@@ -352,14 +348,14 @@ protected:
 TEST_F(Commands, PriceListOnlyAfterThePrintDialog)
 {
     const QString cancelled = pdf("cancelled.pdf");
-    Dlg.PrintAnswer = false;
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
-    EXPECT_EQ(Dlg.PrintAsked, 1);
+    PrintAnswer = false;
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
+    EXPECT_EQ(PrintAsked, 1);
     EXPECT_FALSE(QFile::exists(cancelled));
 
     const QString path = pdf("pricelist.pdf");
-    Dlg.PrintAnswer = true;
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
+    PrintAnswer = true;
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
     EXPECT_EQ(ReadFile(path).left(5), "%PDF-");
 }
 
@@ -368,16 +364,16 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
     QFont font = KeySheetDesignFont();
     const QString path = pdf("keysheet.pdf");
 
-    Dlg.FontAnswer = false;
-    Printkeysheet1Click(Dlg, Names, font);
-    EXPECT_EQ(Dlg.FontSeen.family(), QString::fromUtf8("黑体"));
-    EXPECT_EQ(Dlg.FontSeen.pixelSize(), 11);
+    FontAnswer = false;
+    Printkeysheet1Click(*this, Names, font);
+    EXPECT_EQ(FontSeen.family(), QString::fromUtf8("黑体"));
+    EXPECT_EQ(FontSeen.pixelSize(), 11);
     EXPECT_TRUE(Boxes.Boxes.isEmpty());
     EXPECT_FALSE(QFile::exists(path));
 
-    Dlg.FontAnswer = true;
+    FontAnswer = true;
     Boxes.Answers = {MsgResult::Cancel};
-    Printkeysheet1Click(Dlg, Names, font);
+    Printkeysheet1Click(*this, Names, font);
     ASSERT_EQ(Boxes.Boxes.size(), 1);
     EXPECT_EQ(Boxes.Boxes[0].text, "Print ?");
     EXPECT_EQ(Boxes.Boxes[0].caption, "Information");
@@ -388,14 +384,14 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
 
     MessageTexts.set(mtPrintMsg, "Imprimir ?");
     Boxes.Answers = {MsgResult::Ok};
-    Printkeysheet1Click(Dlg, Names, font);
+    Printkeysheet1Click(*this, Names, font);
     EXPECT_EQ(Boxes.Boxes.value(1).text, "Imprimir ?");
     EXPECT_EQ(ReadFile(path).left(5), "%PDF-");
     EXPECT_EQ(Printer.pageLayout().orientation(), QPageLayout::Landscape);
 
     // The price list that follows prints landscape too.
     const QString list = pdf("pricelist-landscape.pdf");
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
     EXPECT_EQ(ReadFile(list).left(5), "%PDF-");
     PrinterCanvas after(Printer);
     EXPECT_GT(after.pageSize().width(), after.pageSize().height());
@@ -424,7 +420,7 @@ TEST_F(Commands, PrinterThatCannotStartIsAnError)
 {
     Printer.setOutputFileName(Out + "/no such dir/x.pdf");
     try {
-        Print1Click(Dlg, Rows, QFont());
+        Print1Click(*this, Rows, QFont());
         FAIL() << "no error";
     } catch (const AppError& e) {
         EXPECT_EQ(e.Message, "Unable to print");
