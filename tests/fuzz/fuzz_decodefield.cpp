@@ -1,19 +1,15 @@
 // Any code, position, count, decimals and record bytes into DecodeField and
 // the codec's slots; position and count stay inside the 64-byte buffer, as
 // the callers guarantee.
+#include "fuzzing.h"
 #include "silentdialogs.h"
 #include "vemraencode.h"
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
-
-namespace {
-SilentDialogs Silent;
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
 {
-    setDialogs(&Silent);
+    static SilentDialogs silent;
+    setDialogs(&silent);
     if (size < 4)
         return 0;
     const uint8_t code = in[0];
@@ -21,11 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
     const int count = in[2] % (64 - position + 1);
     const int decimals = int8_t(in[3]);
     uint8_t buffer[64] = {};
-    std::memcpy(buffer, in + 4, size - 4 < sizeof buffer ? size - 4 : sizeof buffer);
+    std::memcpy(buffer, in + 4, std::min(size - 4, sizeof buffer));
 
-    const QVariant v = DecodeField(code, buffer, 64, position, count, decimals);
-    (void)v.toString();
-
+    (void)DecodeField(code, buffer, 64, position, count, decimals).toString();
     TVemraencode codec;
     const QByteArrayView view(buffer, 64);
     codec.BytesToDigits(view, position, count);
@@ -38,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* in, size_t size)
 
     // The same bytes as a value to encode, in a field that fits.
     const int width = count % 9;
-    int at = position + width <= 64 ? position : 64 - width;
-    codec.EncodeField(code, QByteArray(reinterpret_cast<const char*>(buffer), count), buffer, 64, at,
-                      width, decimals % 4);
+    int at = std::min(position, 64 - width);
+    codec.EncodeField(code, QByteArray(reinterpret_cast<const char*>(buffer), count), buffer, 64, at, width,
+                      decimals % 4);
     return 0;
 }

@@ -1,14 +1,10 @@
 // The input is a language file; LoadLanguage applies it to a small form.
 #include "codepage.h"
+#include "fuzzing.h"
 #include "language.h"
 #include "messagetexts.h"
 #include <QCoreApplication>
-#include <QFile>
 #include <QObject>
-#include <QTemporaryDir>
-#include <cstddef>
-#include <cstdint>
-#include <memory>
 
 // This target links no widgets. These stand-ins carry the class names the
 // loader looks for, so every kind of component is reached.
@@ -41,28 +37,17 @@ template <class T> T* make(QObject* parent, const char* name)
     return o;
 }
 
-struct Fixture {
-    int argc = 1;
-    char arg0[8] = "fuzz";
-    char* argv[2] = {arg0, nullptr};
-    QCoreApplication app{argc, argv};
-    QTemporaryDir dir;
-    QString path = dir.path() + "/fuzz.LNG";
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Fixture* f = new Fixture;
-    static bool gbk = (cp::setName("GBK"), true);
-    (void)gbk;
-
-    QFile file(f->path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return 0;
-    file.write(reinterpret_cast<const char*>(data), qint64(size));
-    file.close();
+    static int argc = 1;
+    static char arg0[] = "fuzz", *argv[] = {arg0, nullptr};
+    static const QCoreApplication* app = new QCoreApplication(argc, argv);   // never destroyed
+    static const bool gbk = (cp::setName("GBK"), true);
+    (void)app, (void)gbk;
+    static const QString path = ScratchFile("fuzz.LNG");
+    WriteAll(path, Bytes(data, size));
 
     MessageTexts.resetToBuiltIn();
     QObject form;
@@ -75,15 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto* label = make<QLabel>(&form, "Label1");
     label->text = "Weight";
     label->toolTip = "hint";
-    auto* button = make<QLabel>(label, "PriceTitleButton");
-    button->text = "Unit Price";
+    make<QLabel>(label, "PriceTitleButton")->text = "Unit Price";
     make<QObject>(&form, "Timer1");
     QObject about;
     about.setObjectName("AboutBox");
     about.setProperty("windowTitle", QString("About"));
 
-    LoadLanguage({&form, &about, nullptr}, f->path);
-    LoadLanguage({&form, &about}, f->path);   // a second load, as the language menu does
+    LoadLanguage({&form, &about, nullptr}, path);
+    LoadLanguage({&form, &about}, path);   // a second load, as the language menu does
     return 0;
 }
 

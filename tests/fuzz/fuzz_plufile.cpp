@@ -2,33 +2,16 @@
 // separator and the price mode; the rest is the file. Besides not crashing,
 // a load -> save -> load -> save must give the same bytes twice, 77 lines,
 // and the rows the load reports as reset are exactly those it shows as 0.
+#include "fuzzing.h"
 #include "plufile.h"
 #include "plutable.h"
 #include "pricemode.h"
 #include "regional.h"
 #include "workbook.h"
-#include <QDir>
-#include <QFile>
 #include <QSet>
-#include <QTemporaryDir>
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& data)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
-        std::abort();
-}
 
 // Every reported row shows 0; every other row with a number shows it.
 void checkReport(const Workbook& wb, const QByteArray& data)
@@ -37,8 +20,7 @@ void checkReport(const Workbook& wb, const QByteArray& data)
     QSet<int> reported;
     for (const QString& row : check.ResetRows) {
         const int line = row.section(' ', 1, 1).toInt();
-        if (line < 1 || line > PluCount || reported.contains(line))
-            std::abort();
+        Require(line >= 1 && line <= PluCount && !reported.contains(line));
         reported.insert(line);
     }
     const QList<QByteArray> lines = SplitPluLines(data, PluCount);
@@ -47,10 +29,10 @@ void checkReport(const Workbook& wb, const QByteArray& data)
         const QByteArray shown = wb.Table.cell(colPrice, k);
         double v = 0;
         const bool number = regional::parseFloat(SplitPluFields(lines[k - 1]).Price, &v) && std::isfinite(v);
-        if (reported.contains(k) && shown != ZeroText(decimals))
-            std::abort();
-        if (!reported.contains(k) && number && check.NotPluFile.isEmpty() && shown != PriceText(v, decimals))
-            std::abort();
+        if (reported.contains(k))
+            Require(shown == ZeroText(decimals));
+        else if (number && check.NotPluFile.isEmpty())
+            Require(shown == PriceText(v, decimals));
     }
 }
 
@@ -58,17 +40,9 @@ void checkReport(const Workbook& wb, const QByteArray& data)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // tmpfs when there is one: the atomic save syncs, which a disk makes slow.
-    static QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
-                                 ? QStringLiteral("/dev/shm/fuzz_plufile-XXXXXX")
-                                 : QDir::tempPath() + QStringLiteral("/fuzz_plufile-XXXXXX"));
-    if (!dir.isValid())
-        std::abort();
     if (size == 0)
         return 0;
-    const QString in = dir.filePath("in.KYR"), out1 = dir.filePath("out1.KYR"),
-                  out2 = dir.filePath("out2.KYR");
-
+    static const QString in = ScratchFile("in.KYR"), out1 = ScratchFile("out1.KYR"), out2 = ScratchFile("out2.KYR");
     const uint8_t mode = data[0];
     regional::setDecimalSeparator(mode & 0x80 ? ',' : '.');
     TIniOptions options;
@@ -76,21 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     options.PriceMax = (mode & 0x08) ? 99999.99 : 9999999.0;
     options.PriceLength = 8;
     Workbook wb(options);
-    wb.PriceFormat = (mode & 0x07) % 5 == 4 ? QByteArray() : QByteArray("%.2f");
+    wb.PriceFormat = options.PriceDecimal == 4 ? QByteArray() : QByteArray("%.2f");
 
-    writeAll(in, QByteArray(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)));
+    const QByteArray file = Bytes(data + 1, size - 1);
+    WriteAll(in, file);
     wb.ResetTable();
     wb.LoadPluFile(in);
-    checkReport(wb, QByteArray(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)));
+    checkReport(wb, file);
     wb.SavePluFile(out1);
-    const QByteArray first = readAll(out1);
-    if (first.count("\r\n") != PluCount)
-        std::abort();
+    const QByteArray first = ReadAll(out1);
+    Require(first.count("\r\n") == PluCount);
 
     wb.ResetTable();
     wb.LoadPluFile(out1);
     wb.SavePluFile(out2);
-    if (readAll(out2) != first)
-        std::abort();
+    Require(ReadAll(out2) == first);
     return 0;
 }

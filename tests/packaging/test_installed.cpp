@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,19 +24,15 @@ class Installed : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        Prefix = new QTemporaryDir;
+        Prefix = std::make_unique<QTemporaryDir>();
         const Result r = RunProgram(VARLO_CMAKE, {"--install", BuildDir(), "--prefix", Prefix->path()},
-                             QProcessEnvironment::systemEnvironment(), {}, 120000);
+                                    QProcessEnvironment::systemEnvironment(), {}, 120000);
         InstallOutput = r.err;
         Ok = r.status == 0;
         // "nobody" needs the way in to run the program.
         ::chmod(QFile::encodeName(Prefix->path()).constData(), 0755);
     }
-    static void TearDownTestSuite()
-    {
-        delete Prefix;
-        Prefix = nullptr;
-    }
+    static void TearDownTestSuite() { Prefix.reset(); }
     void SetUp() override
     {
         ASSERT_TRUE(Ok) << S(InstallOutput);
@@ -47,25 +44,20 @@ protected:
     QString W(const QString& rel) const { return Work.path() + "/" + rel; }
 
     // A user's session: a home of its own, nothing inherited that moves the files.
-    QProcessEnvironment Session(const QString& home) const
+    static QProcessEnvironment Session(const QString& home)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"VARLO_HOME", "XDG_DATA_HOME", "VARLO_CODEPAGE"})
-            env.remove(name);
+        QProcessEnvironment env = ScriptEnvironment();
+        env.remove("XDG_DATA_HOME");
         env.insert("HOME", home);
-        env.insert("LC_ALL", "C.UTF-8");
         env.insert("QT_QPA_PLATFORM", "offscreen");
         return env;
     }
 
-    static QTemporaryDir* Prefix;
-    static bool Ok;
-    static QByteArray InstallOutput;
+    static inline std::unique_ptr<QTemporaryDir> Prefix;
+    static inline bool Ok = false;
+    static inline QByteArray InstallOutput;
     QTemporaryDir Work;
 };
-QTemporaryDir* Installed::Prefix = nullptr;
-bool Installed::Ok = false;
-QByteArray Installed::InstallOutput;
 
 TEST_F(Installed, DesktopFilesAreWhereADesktopLooks)
 {
@@ -87,9 +79,7 @@ TEST_F(Installed, DesktopFilesAreWhereADesktopLooks)
                        || QFileInfo::exists(P(lib + "/x86_64-linux-gnu/varlo-manager/varlo-print.so"));
     EXPECT_TRUE(printModule) << S(modules.join(' '));
 
-    QFile desktop(P("share/applications/varlo-manager.desktop"));
-    ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
-    const QByteArray entry = desktop.readAll();
+    const QByteArray entry = ReadFile(P("share/applications/varlo-manager.desktop"));
     EXPECT_TRUE(entry.contains("\nExec=varlo-manager\n"));
     EXPECT_TRUE(entry.contains("\nIcon=varlo-manager\n"));
 }
@@ -171,17 +161,14 @@ TEST_F(Installed, DataDirectoryThatCannotBeMadeEndsWithItsNameAndWhatToDo)
     QDir().mkpath(W("locked"));
     ::chmod(QFile::encodeName(W("locked")).constData(), 0555);
     QDir().mkpath(W("filehome"));
-    QFile f(W("filehome/.local"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
+    ASSERT_TRUE(ReplaceFile(W("filehome/.local"), {}));
     struct Case {
         QString home;
         const char* reason;
     };
     for (const Case& c : {Case{W("locked"), "Permission denied"}, Case{W("filehome"), "Not a directory"}}) {
         const Result r = RunProgram("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", Manager(),
-                                         "values", "--port", "/dev/null"},
-                             Session(c.home));
+                                                "values", "--port", "/dev/null"}, Session(c.home));
         EXPECT_EQ(r.status, 2) << S(r.err);
         EXPECT_EQ(S(r.err), "Cannot create the data directory " + S(c.home)
                                 + "/.local/share/varlo-manager/\n" + c.reason
@@ -193,10 +180,8 @@ TEST_F(Installed, DataDirectoryThatCannotBeMadeEndsWithItsNameAndWhatToDo)
 
 TEST_F(Installed, BashCompletionOffersCommandsOptionsFilesAndPorts)
 {
-    for (const char* name : {"A.KYR", "b.kyr", "notes.txt", "c.csv"}) {
-        QFile f(W(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
+    for (const char* name : {"A.KYR", "b.kyr", "notes.txt", "c.csv"})
+        ASSERT_TRUE(ReplaceFile(W(name), {}));
     QDir().mkpath(W("sub"));
     struct Case {
         QStringList words;   // after "varlo-manager"; the last is the word completed
@@ -223,18 +208,18 @@ TEST_F(Installed, BashCompletionOffersCommandsOptionsFilesAndPorts)
     const QString script =
         "source \"$1\"; shift; COMP_WORDS=(varlo-manager \"$@\"); COMP_CWORD=$#;"
         " _varlo_manager 2>/dev/null; printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort | paste -sd ' '";
+    const QString completion = P("share/bash-completion/completions/varlo-manager");
+    auto complete = [&](const QStringList& words) {
+        return RunProgram("bash", QStringList{"-c", script, "bash", completion} + words, Session(W("home")), Work.path());
+    };
     for (const Case& c : cases) {
-        const Result r = RunProgram("bash", QStringList{"-c", script, "bash", P("share/bash-completion/completions/varlo-manager")}
-                                         + c.words,
-                             Session(W("home")), Work.path());
+        const Result r = complete(c.words);
         EXPECT_EQ(r.status, 0) << S(r.err);
         EXPECT_EQ(S(r.out.trimmed()), S(c.expected)) << S(c.words.join(' '));
     }
     // Serial devices that exist are offered by path.
     const QStringList ttys = QDir("/dev").entryList({"ttyS*", "ttyUSB*", "ttyACM*"}, QDir::System);
-    const Result r = RunProgram("bash", {"-c", script, "bash", P("share/bash-completion/completions/varlo-manager"),
-                                   "--port", "/dev/tty"},
-                         Session(W("home")), Work.path());
+    const Result r = complete({"--port", "/dev/tty"});
     for (const QString& tty : ttys)
         EXPECT_TRUE(r.out.contains("/dev/" + tty.toUtf8())) << S(tty);
 }

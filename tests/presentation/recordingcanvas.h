@@ -1,6 +1,7 @@
 #pragma once
 #include "printing.h"
 #include <QList>
+#include <algorithm>
 #include <stdexcept>
 
 // A canvas that records what is drawn, with a fixed-pitch font: every
@@ -27,13 +28,7 @@ public:
 
     void add(Kind k, const QString& text = {}, const TRect& r = {}, unsigned flags = 0)
     {
-        Op o;
-        o.kind = k;
-        o.text = text;
-        o.rect = r;
-        o.flags = flags;
-        o.page = CurrentPage;
-        Ops.append(o);
+        Ops.append({k, text, r, flags, CurrentPage});
     }
 
     QSize pageSize() const override { return Page; }
@@ -45,30 +40,13 @@ public:
         Orient = o;
         add(Orientation, o == QPageLayout::Landscape ? "landscape" : "portrait");
     }
-    bool beginDoc() override
-    {
-        CurrentPage = 1;
-        add(Begin);
-        return !FailBegin;
-    }
-    bool newPage() override
-    {
-        ++CurrentPage;
-        add(NewPage);
-        return !FailNewPage;
-    }
-    bool endDoc() override
-    {
-        add(End);
-        return true;
-    }
+    bool beginDoc() override { CurrentPage = 1; add(Begin); return !FailBegin; }
+    bool newPage() override { ++CurrentPage; add(NewPage); return !FailNewPage; }
+    bool endDoc() override { add(End); return true; }
     void setFont(const QFont& f) override { add(Font, f.family()); }
     void setBrushClear() override { add(BrushClear); }
     void fillRect(const TRect& r) override { add(Fill, {}, r); }
-    void drawLine(int x1, int y1, int x2, int y2) override
-    {
-        add(Line, {}, {x1, y1, x2, y2});
-    }
+    void drawLine(int x1, int y1, int x2, int y2) override { add(Line, {}, {x1, y1, x2, y2}); }
     void drawRectOutline(const TRect& r) override { add(Frame, {}, r); }
     int textWidth(const QString& t) override { return int(t.size()) * CharWidth; }
     int textHeight(const QString&) override { return LineHeight; }
@@ -76,30 +54,28 @@ public:
     {
         add(Measure, t, r, flags);
         const int perLine = qMax(1, r.width() / CharWidth);
-        const int lines = qMax(1, int((t.size() + perLine - 1) / perLine));
-        return lines * LineHeight;
+        return qMax(1, int((t.size() + perLine - 1) / perLine)) * LineHeight;
     }
     void drawText(const QString& t, const TRect& r, unsigned flags) override
     {
-        if (ThrowOnText >= 0 && count(Text) == ThrowOnText)
+        if (count(Text) == ThrowOnText)
             throw std::runtime_error("canvas failure");
         add(Text, t, r, flags);
     }
 
-    QList<Op> all(Kind k) const
+    // The ops of one kind; for Text, with `text` only when one is given.
+    QList<Op> all(Kind k, const QString& text = {}) const
     {
         QList<Op> out;
         for (const Op& o : Ops)
-            if (o.kind == k)
+            if (o.kind == k && (text.isNull() || o.text == text))
                 out.append(o);
         return out;
     }
     int count(Kind k) const { return int(all(k).size()); }
     int indexOf(Kind k) const
     {
-        for (int i = 0; i < Ops.size(); ++i)
-            if (Ops[i].kind == k)
-                return i;
-        return -1;
+        const auto at = std::find_if(Ops.begin(), Ops.end(), [k](const Op& o) { return o.kind == k; });
+        return at == Ops.end() ? -1 : int(at - Ops.begin());
     }
 };

@@ -1,6 +1,4 @@
-#include "language.h"
-#include "messagetexts.h"
-#include "testdirs.h"
+#include "languagecases.h"
 #include <QAction>
 #include <QDialog>
 #include <QGroupBox>
@@ -13,175 +11,97 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 namespace {
 
-class LanguageWidgets : public ::testing::Test {
-protected:
-    LanguageWidgets()
+// A main window with a menu, one control of each kind and, inside it, an
+// about box whose components are its own.
+struct Window {
+    QMainWindow Form;
+    QDialog* About = new QDialog(&Form);
+    QAction* Separator;
+    Window()
     {
         Form.setObjectName("MainForm");
         Form.setWindowTitle("Qv8 Manager");
-        File = Form.menuBar()->addMenu("&File");
-        File->setObjectName("File1");
-        NewItem = item("NewItem", "&New", "New");
-        SaveasItem = item("SaveasItem", "Save &as...", {});
-        Separator = File->addSeparator();
+        QMenu* file = Form.menuBar()->addMenu("&File");
+        file->setObjectName("File1");
+        QAction* item = file->addAction("&New");
+        item->setObjectName("NewItem");
+        item->setToolTip("New");
+        item->setStatusTip("New");
+        file->addAction("Save &as...")->setObjectName("SaveasItem");
+        Separator = file->addSeparator();
         Separator->setObjectName("N1");
 
-        auto* central = new QWidget(&Form);
-        central->setObjectName("Panel1");
+        auto* central = child<QWidget>(&Form, "Panel1");
         central->setToolTip("panel hint");
         Form.setCentralWidget(central);
-        Label = child<QLabel>(central, "Label1");
-        Label->setText("Weight");
-        EmptyLabel = child<QLabel>(central, "Label2");
-        Button = child<QPushButton>(central, "Button1");
-        Button->setText("&OK");
-        Button->setToolTip("Press");
-        Edit = child<QLineEdit>(central, "Edit1");
-        Edit->setText("abc");
-        Memo = child<QPlainTextEdit>(central, "Memo1");
-        Memo->setPlainText("memo text");
-        Group = child<QGroupBox>(central, "Group1");
-        Group->setTitle("Box");
-        Internal = child<QLabel>(central, "qt_label");
-        Internal->setText("internal");
-        PriceButton = child<QToolButton>(central, "PriceTitleButton");
-        PriceButton->setText("Unit Price");
-        auto* timer = new QTimer(&Form);
-        timer->setObjectName("Timer1");
-        MessageTexts.resetToBuiltIn();
-    }
-    ~LanguageWidgets() override { MessageTexts.resetToBuiltIn(); }
+        child<QLabel>(central, "Label1")->setText("Weight");
+        child<QLabel>(central, "Label2");
+        auto* button = child<QPushButton>(central, "Button1");
+        button->setText("&OK");
+        button->setToolTip("Press");
+        child<QLineEdit>(central, "Edit1")->setText("abc");
+        child<QPlainTextEdit>(central, "Memo1")->setPlainText("memo text");
+        child<QGroupBox>(central, "Group1")->setTitle("Box");
+        child<QLabel>(central, "qt_label")->setText("internal");
+        child<QToolButton>(central, "PriceTitleButton")->setText("Unit Price");
+        (new QTimer(&Form))->setObjectName("Timer1");
 
-    template <class W> W* child(QWidget* parent, const char* name)
+        About->setObjectName("AboutBox");
+        About->setWindowTitle("About");
+        child<QPushButton>(About, "OKButton")->setText("OK");
+        child<QLabel>(About, "Version")->setText("Version 1.002");
+    }
+    template <class W> static W* child(QWidget* parent, const char* name)
     {
         auto* w = new W(parent);
         w->setObjectName(name);
         return w;
     }
-    QAction* item(const char* name, const QString& text, const QString& hint)
-    {
-        auto* a = new QAction(text, &Form);
-        a->setObjectName(name);
-        if (!hint.isEmpty()) {
-            a->setToolTip(hint);
-            a->setStatusTip(hint);
-        }
-        File->addAction(a);
-        return a;
-    }
-    QString write(const QByteArray& body)
-    {
-        Home.write("v.LNG", "[MainForm]\r\n" + body);
-        return Home.file("v.LNG");
-    }
-
-    ScopedHome Home;
-    QMainWindow Form;
-    QMenu* File;
-    QAction *NewItem, *SaveasItem, *Separator;
-    QLabel *Label, *EmptyLabel, *Internal;
-    QPushButton* Button;
-    QLineEdit* Edit;
-    QPlainTextEdit* Memo;
-    QGroupBox* Group;
-    QToolButton* PriceButton;
 };
 
-TEST_F(LanguageWidgets, CaptionsOfEveryKindOfControl)
+TEST(LanguageWidgets, FileTexts)
 {
-    LoadLanguage({&Form}, write("Caption=Gestor\r\n"
-                                "File1.Caption=&Archivo\r\n"
-                                "NewItem.Caption=&Nuevo\r\n"
-                                "Label1.Caption=Peso\r\n"
-                                "Button1.Caption=&Aceptar\r\n"
-                                "Edit1.Caption=xyz\r\n"
-                                "Memo1.Caption=nota\r\n"
-                                "Group1.Caption=Caja\r\n"));
-    EXPECT_EQ(Form.windowTitle(), "Gestor");
-    EXPECT_EQ(File->title(), "&Archivo");
-    EXPECT_EQ(NewItem->text(), "&Nuevo");
-    EXPECT_EQ(Label->text(), "Peso");
-    EXPECT_EQ(Button->text(), "&Aceptar");
-    EXPECT_EQ(Edit->text(), "xyz");
-    EXPECT_EQ(Memo->toPlainText(), "nota");
-    EXPECT_EQ(Group->title(), "Caja");
-}
-
-TEST_F(LanguageWidgets, HintsOfControlsAndMenuItems)
-{
-    LoadLanguage({&Form}, write("NewItem.Hint=Nuevo archivo\r\n"
-                                "Button1.Hint=Pulsar\r\n"
-                                "Panel1.Caption=no caption here\r\n"
-                                "Panel1.Hint=panel\r\n"
-                                "Label1.Hint=label has no hint\r\n"
-                                "SaveasItem.Hint=item has no hint\r\n"));
-    EXPECT_EQ(NewItem->toolTip(), "Nuevo archivo");
-    EXPECT_EQ(NewItem->statusTip(), "Nuevo archivo");
-    EXPECT_EQ(Button->toolTip(), "Pulsar");
-    EXPECT_EQ(Form.centralWidget()->toolTip(), "panel");
-    EXPECT_EQ(Label->toolTip(), "");
-    // The action's tool tip only falls back to its text.
-    EXPECT_EQ(SaveasItem->statusTip(), "");
-    EXPECT_EQ(SaveasItem->toolTip(), "Save as");
-}
-
-TEST_F(LanguageWidgets, EmptyTextsAndInternalsAreNeverLookedUp)
-{
-    LoadLanguage({&Form}, write("Label2.Caption=given\r\n"
-                                "N1.Caption=-\r\n"
-                                "qt_label.Caption=changed\r\n"
-                                "Timer1.Caption=changed\r\n"));
-    EXPECT_EQ(EmptyLabel->text(), "");
-    EXPECT_EQ(Separator->text(), "");
-    EXPECT_TRUE(Separator->isSeparator());
-    EXPECT_EQ(Internal->text(), "internal");
-}
-
-TEST_F(LanguageWidgets, EmptiedTextStaysEmpty)
-{
-    const QString path = write("Label1.Caption=\r\nButton1.Hint=\r\n");
-    LoadLanguage({&Form}, path);
-    EXPECT_EQ(Label->text(), "");
-    EXPECT_EQ(Button->toolTip(), "");
-    write("Label1.Caption=Peso\r\nButton1.Hint=Pulsar\r\n");
-    LoadLanguage({&Form}, path);
-    EXPECT_EQ(Label->text(), "");
-    EXPECT_EQ(Button->toolTip(), "");
-}
-
-TEST_F(LanguageWidgets, PriceTitleButtonEndsWithEntryOne)
-{
-    Home.write("v.LNG", "[MainForm]\r\nPriceTitleButton.Caption=from the form\r\n"
-                        "[PLU Grid Titles]\r\n1=Precio\r\n");
-    LoadLanguage({&Form}, Home.file("v.LNG"));
-    EXPECT_EQ(PriceButton->text(), "Precio");
-}
-
-TEST_F(LanguageWidgets, AFormInsideAnotherKeepsItsOwnSection)
-{
-    // The about box is a child of the main window, yet its components are
-    // its own: the main window's section reaches neither it nor them.
-    auto* about = new QDialog(&Form);
-    about->setObjectName("AboutBox");
-    about->setWindowTitle("About");
-    auto* ok = child<QPushButton>(about, "OKButton");
-    ok->setText("OK");
-    auto* version = child<QLabel>(about, "Version");
-    version->setText("Version 1.002");
-    Home.write("v.LNG", "[MainForm]\r\nOKButton.Caption=from the main form\r\n"
-                        "Version.Caption=from the main form\r\nLabel1.Caption=Peso\r\n"
-                        "[AboutBox]\r\nCaption=Acerca de\r\nVersion.Caption=Version 2\r\n"
-                        "Label1.Caption=from the about box\r\n");
-    LoadLanguage({&Form, about}, Home.file("v.LNG"));
-    EXPECT_EQ(ok->text(), "OK");
-    EXPECT_EQ(version->text(), "Version 2");
-    EXPECT_EQ(about->windowTitle(), "Acerca de");
-    EXPECT_EQ(Label->text(), "Peso");
-    EXPECT_EQ(Form.windowTitle(), "Qv8 Manager");
+    const LanguageCase cases[] = {
+        {"captions of every kind of control",
+         "[MainForm]\r\nCaption=Gestor\r\nFile1.Caption=&Archivo\r\nNewItem.Caption=&Nuevo\r\nLabel1.Caption=Peso\r\n"
+         "Button1.Caption=&Aceptar\r\nEdit1.Caption=xyz\r\nMemo1.Caption=nota\r\nGroup1.Caption=Caja\r\n", {},
+         {{"MainForm.windowTitle", "Gestor"}, {"File1.title", "&Archivo"}, {"NewItem.text", "&Nuevo"},
+          {"Label1.text", "Peso"}, {"Button1.text", "&Aceptar"}, {"Edit1.text", "xyz"},
+          {"Memo1.plainText", "nota"}, {"Group1.title", "Caja"}}},
+        // The action's tool tip only falls back to its text.
+        {"hints of controls and menu items",
+         "[MainForm]\r\nNewItem.Hint=Nuevo archivo\r\nButton1.Hint=Pulsar\r\nPanel1.Caption=no caption here\r\n"
+         "Panel1.Hint=panel\r\nLabel1.Hint=label has no hint\r\nSaveasItem.Hint=item has no hint\r\n", {},
+         {{"NewItem.toolTip", "Nuevo archivo"}, {"NewItem.statusTip", "Nuevo archivo"}, {"Button1.toolTip", "Pulsar"},
+          {"Panel1.toolTip", "panel"}, {"Label1.toolTip", ""}, {"SaveasItem.statusTip", ""},
+          {"SaveasItem.toolTip", "Save as"}}},
+        {"empty texts and internals are never looked up",
+         "[MainForm]\r\nLabel2.Caption=given\r\nN1.Caption=-\r\nqt_label.Caption=changed\r\nTimer1.Caption=changed\r\n",
+         {}, {{"Label2.text", ""}, {"N1.text", ""}, {"qt_label.text", "internal"}}},
+        {"emptied text stays empty", "[MainForm]\r\nLabel1.Caption=\r\nButton1.Hint=\r\n",
+         "[MainForm]\r\nLabel1.Caption=Peso\r\nButton1.Hint=Pulsar\r\n", {{"Label1.text", ""}, {"Button1.toolTip", ""}}},
+        {"price title button ends with entry one",
+         "[MainForm]\r\nPriceTitleButton.Caption=from the form\r\n[PLU Grid Titles]\r\n1=Precio\r\n", {},
+         {{"PriceTitleButton.text", "Precio"}}, {{mtPluTitlePrice, "Precio"}}},
+        // The about box is a child of the main window, yet the main window's
+        // section reaches neither it nor its components.
+        {"a form inside another keeps its own section",
+         "[MainForm]\r\nOKButton.Caption=from the main form\r\nVersion.Caption=from the main form\r\n"
+         "Label1.Caption=Peso\r\n[AboutBox]\r\nCaption=Acerca de\r\nVersion.Caption=Version 2\r\n"
+         "Label1.Caption=from the about box\r\n", {},
+         {{"OKButton.text", "OK"}, {"Version.text", "Version 2"}, {"AboutBox.windowTitle", "Acerca de"},
+          {"Label1.text", "Peso"}, {"MainForm.windowTitle", "Qv8 Manager"}}},
+    };
+    ScopedHome home;
+    for (const LanguageCase& c : cases) {
+        Window w;
+        RunLanguageCase(c, {&w.Form, w.About}, home);
+        EXPECT_TRUE(w.Separator->isSeparator()) << c.name;
+    }
+    MessageTexts.resetToBuiltIn();
 }
 
 } // namespace

@@ -5,22 +5,25 @@
 #include "printing.h"
 #include "recordingcanvas.h"
 #include "scripteddialogs.h"
+#include "testdirs.h"
 #include <QDir>
 #include <QFile>
 #include <QPrinter>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
 
 using RC = RecordingCanvas;
 
-QList<PriceListRow> fullTable()
+const QList<PriceListRow> FullTable(77, PriceListRow{"0.00", ""});
+
+// "N1".."N70" for PLU rows 1..70.
+QList<QByteArray> KeyNames()
 {
-    QList<PriceListRow> rows;
-    for (int n = 1; n <= 77; ++n)
-        rows.append(PriceListRow{"0.00", ""});
-    return rows;
+    QList<QByteArray> names{QByteArray()};
+    for (int n = 1; n <= 70; ++n)
+        names.append("N" + QByteArray::number(n));
+    return names;
 }
 
 // ------------------------------------------------------------ price list lines
@@ -57,7 +60,7 @@ protected:
 
 TEST_F(PriceList, FullTableBreaksIntoColumnsAndPages)
 {
-    PrintPriceList(C, fullTable(), QFont("Courier"), 2);
+    PrintPriceList(C, FullTable, QFont("Courier"), 2);
     const auto texts = C.all(RC::Text);
     ASSERT_EQ(texts.size(), 77);
 
@@ -87,43 +90,39 @@ TEST_F(PriceList, FullTableBreaksIntoColumnsAndPages)
     EXPECT_EQ(C.all(RC::Font).value(0).text, "Courier");
 }
 
-TEST_F(PriceList, NoLineIsClippedByItsColumn)
+// Neither clipped by its column (a long name, a 9-byte price) nor run past
+// the page's bottom (a tall font).
+TEST_F(PriceList, EveryLineFitsItsColumnAndPage)
 {
-    auto rows = fullTable();
-    rows[21].Name = QByteArray(40, 'N');   // second line of the second column
-    rows[24].Price = "123456.78";
-    PrintPriceList(C, rows, QFont(), 2);
-    const auto texts = C.all(RC::Text);
-    ASSERT_EQ(texts.size(), 77);
-    EXPECT_EQ(texts[24].text.size(), texts[23].text.size() + 1);
-    for (const auto& t : texts)
-        EXPECT_GE(t.rect.width(), int(t.text.size()) * C.CharWidth) << t.text.toStdString();
-}
-
-TEST_F(PriceList, TallFontNeverRunsPastThePageBottom)
-{
-    C.LineHeight = 80;
-    PrintPriceList(C, fullTable(), QFont(), 2);
-    const auto texts = C.all(RC::Text);
-    ASSERT_EQ(texts.size(), 77);
-    for (const auto& t : texts)
-        EXPECT_LE(t.rect.Top + C.LineHeight, C.Page.height()) << t.text.toStdString();
+    QList<PriceListRow> wide = FullTable;
+    wide[21].Name = QByteArray(40, 'N');   // second line of the second column
+    wide[24].Price = "123456.78";
+    for (const auto& [lineHeight, rows] : {std::pair{20, wide}, std::pair{80, FullTable}}) {
+        RecordingCanvas c;
+        c.LineHeight = lineHeight;
+        PrintPriceList(c, rows, QFont(), 2);
+        const auto texts = c.all(RC::Text);
+        ASSERT_EQ(texts.size(), 77) << lineHeight;
+        for (const auto& t : texts) {
+            EXPECT_GE(t.rect.width(), int(t.text.size()) * c.CharWidth) << lineHeight << t.text.toStdString();
+            EXPECT_LE(t.rect.Top + lineHeight, c.Page.height()) << lineHeight << t.text.toStdString();
+        }
+        if (rows[24].Price != FullTable[24].Price) {
+            EXPECT_EQ(texts[24].text.size(), texts[23].text.size() + 1);
+        }
+    }
 }
 
 TEST_F(PriceList, OneColumnOrNoneStillPrints)
 {
     for (int columns : {1, 0, -3}) {
         RecordingCanvas c;
-        PrintPriceList(c, fullTable(), QFont(), columns);
+        PrintPriceList(c, FullTable, QFont(), columns);
         EXPECT_EQ(c.count(RC::Text), 77) << columns;
         // 20 lines on page 1, then 21 a page.
         EXPECT_EQ(c.count(RC::NewPage), 3) << columns;
     }
-}
-
-TEST_F(PriceList, EmptyTablePrintsNoSheet)
-{
-    PrintPriceList(C, {}, QFont(), 2);
+    PrintPriceList(C, {}, QFont(), 2);   // an empty table prints no sheet
     EXPECT_TRUE(C.Ops.isEmpty());
 }
 
@@ -136,24 +135,42 @@ TEST_F(PriceList, DoubleByteNameIsDecodedForDrawing)
     EXPECT_EQ(C.all(RC::Text)[0].text, QString::fromUtf8("M01 0.00     重量") + QString(9, ' '));
 }
 
-TEST_F(PriceList, FailuresEndTheDocumentAndReachTheCaller)
+// A canvas that fails ends the document, and the failure reaches the caller
+// as it was: the printer's as an AppError, the canvas's own unchanged.
+TEST(PrintFailures, EndTheDocumentAndReachTheCaller)
 {
-    RecordingCanvas failBegin;
-    failBegin.FailBegin = true;
-    EXPECT_THROW(PrintPriceList(failBegin, fullTable(), QFont(), 2), AppError);
-    EXPECT_EQ(failBegin.count(RC::Text), 0);
-
-    RecordingCanvas failPage;
-    failPage.FailNewPage = true;
-    EXPECT_THROW(PrintPriceList(failPage, fullTable(), QFont(), 2), AppError);
-    EXPECT_EQ(failPage.count(RC::Text), 41);
-    EXPECT_EQ(failPage.count(RC::End), 1);
-
-    RecordingCanvas failText;
-    failText.ThrowOnText = 5;
-    EXPECT_THROW(PrintPriceList(failText, fullTable(), QFont(), 2), std::runtime_error);
-    EXPECT_EQ(failText.count(RC::End), 1);
-    EXPECT_EQ(failText.Ops.back().kind, RC::End);
+    const struct {
+        const char* what;
+        bool keySheet, failBegin, failNewPage;
+        int throwOnText;
+        bool appError;
+        int texts, ends;   // -1: not checked
+    } cases[] = {
+        {"price list, no start", false, true, false, -1, true, 0, -1},
+        {"price list, no new page", false, false, true, -1, true, 41, 1},
+        {"price list, drawing fails", false, false, false, 5, false, 5, 1},
+        {"key sheet, no start", true, true, false, -1, true, 0, -1},
+        {"key sheet, drawing fails", true, false, false, 3, false, 3, 1},
+    };
+    for (const auto& c : cases) {
+        RecordingCanvas canvas;
+        canvas.FailBegin = c.failBegin;
+        canvas.FailNewPage = c.failNewPage;
+        canvas.ThrowOnText = c.throwOnText;
+        try {
+            c.keySheet ? PrintKeySheet(canvas, KeyNames(), QFont()) : PrintPriceList(canvas, FullTable, QFont(), 2);
+            ADD_FAILURE() << c.what << ": no error";
+        } catch (const AppError&) {
+            EXPECT_TRUE(c.appError) << c.what;
+        } catch (const std::runtime_error& e) {
+            EXPECT_FALSE(c.appError) << c.what << ": " << e.what();
+        }
+        EXPECT_EQ(canvas.count(RC::Text), c.texts) << c.what;
+        if (c.ends >= 0) {
+            EXPECT_EQ(canvas.count(RC::End), c.ends) << c.what;
+            EXPECT_EQ(canvas.Ops.back().kind, RC::End) << c.what;
+        }
+    }
 }
 
 // ------------------------------------------------------------ key sheet
@@ -164,20 +181,11 @@ protected:
     {
         C.DpiX = 300;   // different per axis, so an axis mix-up shows
         C.DpiY = 600;
-        for (int n = 0; n <= 70; ++n)
-            Names.append(n == 0 ? QByteArray() : "N" + QByteArray::number(n));
     }
     void TearDown() override { cp::useLocaleCodePage(); }
-    QList<RC::Op> textsOf(const QString& t) const
-    {
-        QList<RC::Op> out;
-        for (const auto& o : C.all(RC::Text))
-            if (o.text == t)
-                out.append(o);
-        return out;
-    }
+    TRect rectOf(const QString& text) const { return C.all(RC::Text, text).value(0).rect; }
     RecordingCanvas C;
-    QList<QByteArray> Names;
+    QList<QByteArray> Names = KeyNames();
 };
 
 TEST_F(KeySheet, ThirtyFiveKeysWithTwoNamesEach)
@@ -190,12 +198,12 @@ TEST_F(KeySheet, ThirtyFiveKeysWithTwoNamesEach)
     // key 1: 35 mm, 19.7 mm -> (413, 465), 16.5 mm -> 195 x 390; halves
     // of 195, text 20 high, so 87 pixels to spare above and below.
     EXPECT_EQ(lines[0].rect, (TRect{413, 660, 608, 660}));
-    EXPECT_EQ(textsOf("N1").value(0).rect, (TRect{413, 552, 608, 573}));
-    EXPECT_EQ(textsOf("N36").value(0).rect, (TRect{413, 747, 608, 768}));
+    EXPECT_EQ(rectOf("N1"), (TRect{413, 552, 608, 573}));
+    EXPECT_EQ(rectOf("N36"), (TRect{413, 747, 608, 768}));
     // key 35: 134 mm, 85.7 mm -> (1583, 2024); not 465 + 4 x 390.
     EXPECT_EQ(lines[34].rect, (TRect{1583, 2219, 1778, 2219}));
-    EXPECT_EQ(textsOf("N35").value(0).rect, (TRect{1583, 2111, 1778, 2132}));
-    EXPECT_EQ(textsOf("N70").value(0).rect, (TRect{1583, 2306, 1778, 2327}));
+    EXPECT_EQ(rectOf("N35"), (TRect{1583, 2111, 1778, 2132}));
+    EXPECT_EQ(rectOf("N70"), (TRect{1583, 2306, 1778, 2327}));
 
     for (const auto& t : C.all(RC::Text))
         EXPECT_EQ(t.flags, unsigned(dtWordBreak | dtCenter));
@@ -222,8 +230,8 @@ TEST_F(KeySheet, DividingLineOnlyUnderAnExistingName)
     // key 5: 101 mm -> 1193; N5 alone over the whole 390-high key.
     for (const auto& l : lines)
         EXPECT_FALSE(l.rect.Left == 1193 && l.rect.Top == 660);
-    EXPECT_EQ(textsOf("N5").value(0).rect, (TRect{1193, 650, 1388, 670}));
-    EXPECT_EQ(textsOf("N36").value(0).rect, (TRect{413, 747, 608, 768}));
+    EXPECT_EQ(rectOf("N5"), (TRect{1193, 650, 1388, 670}));
+    EXPECT_EQ(rectOf("N36"), (TRect{413, 747, 608, 768}));
     EXPECT_EQ(lines[0].rect, (TRect{413, 660, 608, 660}));
 }
 
@@ -232,7 +240,7 @@ TEST_F(KeySheet, WrappedTextIsCentredByItsHeight)
     Names[36].clear();
     Names[1] = QByteArray(40, 'W');   // 19 a line in 195 pixels: 3 lines, 60 high
     PrintKeySheet(C, Names, QFont());
-    EXPECT_EQ(textsOf(QString(40, 'W')).value(0).rect, (TRect{413, 630, 608, 690}));
+    EXPECT_EQ(rectOf(QString(40, 'W')), (TRect{413, 630, 608, 690}));
 
     // Taller than its key: drawn from the key's top.
     RecordingCanvas small;
@@ -240,14 +248,9 @@ TEST_F(KeySheet, WrappedTextIsCentredByItsHeight)
     Names[2] = QByteArray(60, 'T');
     Names[37].clear();
     PrintKeySheet(small, Names, QFont());
-    int found = 0;
-    for (const auto& t : small.all(RC::Text)) {
-        if (t.text == QString(60, 'T')) {
-            ++found;
-            EXPECT_EQ(t.rect.height(), 47);
-        }
-    }
-    EXPECT_EQ(found, 1);
+    const auto tall = small.all(RC::Text, QString(60, 'T'));
+    ASSERT_EQ(tall.size(), 1);
+    EXPECT_EQ(tall[0].rect.height(), 47);
 }
 
 TEST_F(KeySheet, NamesAreCutAt80Bytes)
@@ -258,9 +261,8 @@ TEST_F(KeySheet, NamesAreCutAt80Bytes)
     // 'a' and 50 x 重: byte 80 would split a character.
     Names[3] = 'a' + QByteArray("\xD6\xD8").repeated(50);
     PrintKeySheet(C, Names, QFont());
-    EXPECT_EQ(textsOf(QString(80, 'A')).size(), 1);
-    EXPECT_EQ(textsOf(QString(80, 'B')).size(), 1);
-    EXPECT_EQ(textsOf('a' + QString::fromUtf8("重").repeated(39)).size(), 1);
+    for (const QString& cut : {QString(80, 'A'), QString(80, 'B'), 'a' + QString::fromUtf8("重").repeated(39)})
+        EXPECT_EQ(C.all(RC::Text, cut).size(), 1) << cut.toStdString();
     for (const auto& o : C.Ops) {
         if (o.kind == RC::Text || o.kind == RC::Measure) {
             EXPECT_LE(cp::byteLength(o.text), 80);
@@ -279,49 +281,17 @@ TEST_F(KeySheet, PortraitTurnsLandscapeAndStays)
     EXPECT_EQ(C.count(RC::Orientation), 0);
 }
 
-TEST_F(KeySheet, ShortListAndFailuresAreSafe)
+TEST_F(KeySheet, ShortListIsSafe)
 {
     PrintKeySheet(C, {QByteArray(), "only one"}, QFont());
-    EXPECT_EQ(textsOf("only one").size(), 1);
+    EXPECT_EQ(C.all(RC::Text, "only one").size(), 1);
     EXPECT_EQ(C.count(RC::Line), 0);
-
-    RecordingCanvas failing;
-    failing.ThrowOnText = 3;
-    EXPECT_THROW(PrintKeySheet(failing, Names, QFont()), std::runtime_error);
-    EXPECT_EQ(failing.count(RC::End), 1);
-
-    RecordingCanvas noStart;
-    noStart.FailBegin = true;
-    EXPECT_THROW(PrintKeySheet(noStart, Names, QFont()), AppError);
 }
 
 // ------------------------------------------------------------ commands on a real printer
 
-// A PDF printer whose dialogs answer as the test says.
-struct FakePrintDevice : PrintDevice {
-    explicit FakePrintDevice(QPrinter& printer) : Printer(printer) {}
-    QPrinter& Printer;
-    bool PrintAnswer = true, FontAnswer = true;
-    int PrintAsked = 0, FontAsked = 0;
-    QFont FontSeen;
-    QFont FontChosen{"DejaVu Sans", 10};
-    bool printDialog() override
-    {
-        ++PrintAsked;
-        return PrintAnswer;
-    }
-    bool fontDialog(QFont& f) override
-    {
-        ++FontAsked;
-        FontSeen = f;
-        if (FontAnswer)
-            f = FontChosen;
-        return FontAnswer;
-    }
-    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<PrinterCanvas>(Printer); }
-};
-
-class Commands : public ::testing::Test {
+// The commands on a PDF printer whose dialogs answer as the test says.
+class Commands : public ::testing::Test, public PrintDevice {
 protected:
     Commands()
     {
@@ -336,16 +306,26 @@ protected:
         MessageTexts.resetToBuiltIn();
         cp::setName("GBK");
         for (int n = 1; n <= 77; ++n) {
-            QByteArray name = n % 5 == 0 ? QByteArray("\xD6\xD8\xC1\xBF") // 重量
-                                         : "Item " + QByteArray::number(n);
-            Rows.append(PriceListRow{QByteArray::number(n * 1.25, 'f', 2), name});
+            const QByteArray name = n % 5 ? "Item " + QByteArray::number(n) : "\xD6\xD8\xC1\xBF";   // 重量
+            Rows.append({QByteArray::number(n * 1.25, 'f', 2), name});
         }
-        Names.append(QByteArray());
         for (int n = 1; n <= 70; ++n)
-            Names.append(Rows[n - 1].Name);
-        Names[40].clear();
+            Names.append(n == 40 ? QByteArray() : Rows[n - 1].Name);
     }
     ~Commands() override { cp::useLocaleCodePage(); }
+    bool printDialog() override
+    {
+        ++PrintAsked;
+        return PrintAnswer;
+    }
+    bool fontDialog(QFont& f) override
+    {
+        FontSeen = f;
+        if (FontAnswer)
+            f = QFont("DejaVu Sans", 10);
+        return FontAnswer;
+    }
+    std::unique_ptr<PrintCanvas> canvas() override { return std::make_unique<PrinterCanvas>(Printer); }
     QString pdf(const char* name)
     {
         const QString path = Out + "/" + name;
@@ -353,33 +333,30 @@ protected:
         Printer.setOutputFileName(path);
         return path;
     }
-    static QByteArray head(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.read(5) : QByteArray();
-    }
 
     QTemporaryDir Tmp;
     QString Out;
     QPrinter Printer{QPrinter::HighResolution};
-    FakePrintDevice Dlg{Printer};
+    bool PrintAnswer = true, FontAnswer = true;
+    int PrintAsked = 0;
+    QFont FontSeen;
     ScriptedDialogs Boxes;
     QList<PriceListRow> Rows;
-    QList<QByteArray> Names;
+    QList<QByteArray> Names{QByteArray()};
 };
 
 TEST_F(Commands, PriceListOnlyAfterThePrintDialog)
 {
     const QString cancelled = pdf("cancelled.pdf");
-    Dlg.PrintAnswer = false;
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
-    EXPECT_EQ(Dlg.PrintAsked, 1);
+    PrintAnswer = false;
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
+    EXPECT_EQ(PrintAsked, 1);
     EXPECT_FALSE(QFile::exists(cancelled));
 
     const QString path = pdf("pricelist.pdf");
-    Dlg.PrintAnswer = true;
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
-    EXPECT_EQ(head(path), "%PDF-");
+    PrintAnswer = true;
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
+    EXPECT_EQ(ReadFile(path).left(5), "%PDF-");
 }
 
 TEST_F(Commands, KeySheetAsksFontThenConfirmation)
@@ -387,16 +364,16 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
     QFont font = KeySheetDesignFont();
     const QString path = pdf("keysheet.pdf");
 
-    Dlg.FontAnswer = false;
-    Printkeysheet1Click(Dlg, Names, font);
-    EXPECT_EQ(Dlg.FontSeen.family(), QString::fromUtf8("黑体"));
-    EXPECT_EQ(Dlg.FontSeen.pixelSize(), 11);
+    FontAnswer = false;
+    Printkeysheet1Click(*this, Names, font);
+    EXPECT_EQ(FontSeen.family(), QString::fromUtf8("黑体"));
+    EXPECT_EQ(FontSeen.pixelSize(), 11);
     EXPECT_TRUE(Boxes.Boxes.isEmpty());
     EXPECT_FALSE(QFile::exists(path));
 
-    Dlg.FontAnswer = true;
+    FontAnswer = true;
     Boxes.Answers = {MsgResult::Cancel};
-    Printkeysheet1Click(Dlg, Names, font);
+    Printkeysheet1Click(*this, Names, font);
     ASSERT_EQ(Boxes.Boxes.size(), 1);
     EXPECT_EQ(Boxes.Boxes[0].text, "Print ?");
     EXPECT_EQ(Boxes.Boxes[0].caption, "Information");
@@ -407,15 +384,15 @@ TEST_F(Commands, KeySheetAsksFontThenConfirmation)
 
     MessageTexts.set(mtPrintMsg, "Imprimir ?");
     Boxes.Answers = {MsgResult::Ok};
-    Printkeysheet1Click(Dlg, Names, font);
+    Printkeysheet1Click(*this, Names, font);
     EXPECT_EQ(Boxes.Boxes.value(1).text, "Imprimir ?");
-    EXPECT_EQ(head(path), "%PDF-");
+    EXPECT_EQ(ReadFile(path).left(5), "%PDF-");
     EXPECT_EQ(Printer.pageLayout().orientation(), QPageLayout::Landscape);
 
     // The price list that follows prints landscape too.
     const QString list = pdf("pricelist-landscape.pdf");
-    Print1Click(Dlg, Rows, QFont("DejaVu Sans Mono", 10));
-    EXPECT_EQ(head(list), "%PDF-");
+    Print1Click(*this, Rows, QFont("DejaVu Sans Mono", 10));
+    EXPECT_EQ(ReadFile(list).left(5), "%PDF-");
     PrinterCanvas after(Printer);
     EXPECT_GT(after.pageSize().width(), after.pageSize().height());
 }
@@ -435,8 +412,7 @@ TEST_F(Commands, ScreenPixelFontKeepsItsSizeOnPaper)
     EXPECT_EQ(h, c.textHeight("Hg"));
     EXPECT_GT(h, 30);
     // Word-break measuring grows with the lines the text needs.
-    const TRect narrow{0, 0, 200, 1000};
-    EXPECT_GT(c.measureText("many words that wrap over lines", narrow, dtWordBreak), 2 * h);
+    EXPECT_GT(c.measureText("many words that wrap over lines", {0, 0, 200, 1000}, dtWordBreak), 2 * h);
     EXPECT_TRUE(c.endDoc());
 }
 
@@ -444,7 +420,7 @@ TEST_F(Commands, PrinterThatCannotStartIsAnError)
 {
     Printer.setOutputFileName(Out + "/no such dir/x.pdf");
     try {
-        Print1Click(Dlg, Rows, QFont());
+        Print1Click(*this, Rows, QFont());
         FAIL() << "no error";
     } catch (const AppError& e) {
         EXPECT_EQ(e.Message, "Unable to print");

@@ -23,17 +23,9 @@ inline QProcessEnvironment ScriptEnvironment()
     return env;
 }
 
-inline QByteArray ReadFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 inline void WriteFile(const QString& path, const QByteArray& bytes)
 {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << S(path);
-    f.write(bytes);
+    ASSERT_TRUE(ReplaceFile(path, bytes)) << S(path);
 }
 
 struct Result {

@@ -8,8 +8,8 @@
 // of logic that asks questions never block. Installs itself while it lives.
 class ScriptedDialogs : public Dialogs {
 public:
-    ScriptedDialogs();
-    ~ScriptedDialogs() override;
+    ScriptedDialogs() { setDialogs(this); }
+    ~ScriptedDialogs() override { setDialogs(nullptr); }
 
     struct Box {
         QString text, caption;
@@ -25,15 +25,28 @@ public:
     QStringList OpenAnswers;     // next open dialog results; empty string = cancel
     QStringList SaveAnswers;     // next save dialog results; empty string = cancel
     QStringList CsvAnswers;      // next CSV dialog results, open or save; empty string = cancel
+    QString OpenDir;             // the folder the last openFileNameIn started in
 
     MsgResult messageBox(const QString& text, const QString& caption, MsgIcon icon,
-                         MsgButtons buttons) override;
-    void errorBox(const QString& text) override;
-    bool openFileName(QString* path) override;
+                         MsgButtons buttons) override
+    {
+        Boxes.append({text, caption, icon, buttons});
+        return Answers.isEmpty() ? MsgResult::Ok : Answers.takeFirst();
+    }
+    void errorBox(const QString& text) override { Errors.append(text); }
+    bool openFileName(QString* path) override { ++OpenAsked; return next(OpenAnswers, path); }
     // Records the folder, then answers as openFileName.
-    bool openFileNameIn(const QString& dir, QString* path) override;
-    QString OpenDir;             // the folder the last openFileNameIn started in
-    bool saveFileName(QString* path) override;
-    bool csvFileName(bool save, QString* path) override;
-    void beep() override;
+    bool openFileNameIn(const QString& dir, QString* path) override { OpenDir = dir; return openFileName(path); }
+    bool saveFileName(QString* path) override { ++SaveAsked; return next(SaveAnswers, path); }
+    bool csvFileName(bool, QString* path) override { return next(CsvAnswers, path); }
+    void beep() override { ++Beeps; }
+
+private:
+    static bool next(QStringList& answers, QString* path)
+    {
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+        if (!answer.isEmpty())
+            *path = answer;
+        return !answer.isEmpty();
+    }
 };

@@ -2,28 +2,20 @@
 #include "exedir.h"
 #include <QFile>
 
-ScopedHome::ScopedHome() : Dir(std::make_unique<QTemporaryDir>()), Previous(ExeDir())
+QByteArray ReadFile(const QString& path)
 {
-    SetExeDir(Dir->path() + "/");
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+bool ReplaceFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+ScopedHome::ScopedHome() : Dir(std::make_unique<QTemporaryDir>()), Previous(ExeDir()) { SetExeDir(path()); }
 
 ScopedHome::~ScopedHome() { SetExeDir(Previous); }
-
-QString ScopedHome::path() const { return Dir->path() + "/"; }
-
-QByteArray ScopedHome::read(const QString& name) const
-{
-    QFile f(file(name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void ScopedHome::write(const QString& name, const QByteArray& bytes) const
-{
-    QFile f(file(name));
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(bytes);
-}
 
 QString BuildDir() { return qEnvironmentVariable("VARLO_BUILD_DIR"); }
