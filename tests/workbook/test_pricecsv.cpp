@@ -1,17 +1,11 @@
 #include "codepage.h"
 #include "csvfile.h"
+#include "golden.h"
 #include "plufile.h"
 #include "pricecsv.h"
 #include "wbtest.h"
-#include <QFile>
 
 namespace {
-
-QByteArray golden(const char* name)
-{
-    QFile f(QStringLiteral(VARLO_GOLDEN_DIR "/") + QLatin1String(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The code page and decimal separator of one case, restored afterwards.
 struct Locale {
@@ -79,7 +73,7 @@ TEST(PriceCsv, ExportImportRoundTripKeepsEveryByteOfTheGoldenFiles)
     };
     for (const Case& c : cases) {
         Locale l(c.codePage, c.sep);
-        QByteArray original = golden(c.file);
+        QByteArray original = ReadFile(GoldenPath(c.file));
         ASSERT_FALSE(original.isEmpty()) << c.file;
         if (c.sep == ',' && QByteArray(c.file) != "mode2_comma.KYR")
             original.replace('.', ',');

@@ -5,13 +5,7 @@
 
 enum { cmd0, cmd1, cmd2No, cmd2Yes, cmd3No, cmd3Yes };
 
-class PriceModeCommands : public SepTest {
-protected:
-    QByteArray defaultsIni() const
-    {
-        return "[default]\r\nPrice Dot=3\r\nPrice Max=" + n("99999.99") + "\r\nprice length=8\r\nprice decimal=2\r\n";
-    }
-};
+class PriceModeCommands : public SepTest {};
 INSTANTIATE_SEPARATORS(PriceModeCommands);
 
 TEST(PriceModeTable, CodesAndRows)
@@ -139,7 +133,7 @@ TEST_P(PriceModeCommands, TwoDecimalVariantsDifferOnlyInPriceDot)
         ASSERT_EQ(yes.price(r), no.price(r)) << r;
     EXPECT_EQ(yes.price(5), n("3.46"));
     QByteArray yesIni = yes.home.read("config.ini"), noIni = no.home.read("config.ini");
-    EXPECT_EQ(yesIni, defaultsIni());
+    EXPECT_EQ(yesIni, "[default]\r\nPrice Dot=3\r\nPrice Max=" + n("99999.99") + "\r\nprice length=8\r\nprice decimal=2\r\n");
     EXPECT_EQ(noIni.replace("Price Dot=11", "Price Dot=3"), yesIni);
 
     Bench three;
