@@ -2,7 +2,6 @@
 #include "codepage.h"
 #include "errors.h"
 #include "plufile.h"
-#include "programrun.h"
 #include "unprivileged.h"
 #include "wbtest.h"
 #include <QStringEncoder>
