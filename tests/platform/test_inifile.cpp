@@ -187,7 +187,9 @@ TEST(IniWrite, WrittenValuesReadBackTheSame)
     EXPECT_EQ(ini.readString("s", "nl", "def"), "first");   // a value cannot add lines
 }
 
-TEST(AtomicWrite, FailuresNameThePathAndTheReason)
+// Failures name the path and the reason. A full disk: the write fails after
+// the temporary file was created, and the old file stays whole.
+TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
 {
     ScopedHome home;
     const QString missing = home.file("no/such/dir/t.ini");
@@ -195,12 +197,6 @@ TEST(AtomicWrite, FailuresNameThePathAndTheReason)
               "Unable to write to " + missing + "|" + why(ENOENT));
     EXPECT_EQ(thrown<EInOutError>([] { WriteFileAtomically("/nonexistent-dir/x.txt", "x"); }),
               "Cannot create file /nonexistent-dir/x.txt|" + why(ENOENT));
-}
-
-// A full disk: the write fails after the temporary file was created.
-TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
-{
-    ScopedHome home;
     const QByteArray old = "[s]\r\nk=old\r\n";
     home.write("t.ini", old);
     SetAtomicWriteFailure(1, ENOSPC);
