@@ -20,7 +20,9 @@ protected:
 // GBK comes from the environment, CP1252 is chosen: the converters follow either.
 TEST_F(CodePage, DecodesAndEncodesBack)
 {
-    const struct { const char* codePage; bool fromEnvironment; QByteArray bytes; const char *utf8, *measured; int length; } cases[] = {
+    const struct {
+        const char* codePage; bool fromEnvironment; QByteArray bytes; const char *utf8, *measured; int length;
+    } cases[] = {
         {"GBK", true, "\xD6\xD8\xC1\xBF", "\xE9\x87\x8D\xE9\x87\x8F", "\xE9\x87\x8D\xE9\x87\x8F" "A", 5},   // 重量
         {"CP1252", false, "\x80 \xE9", "\xE2\x82\xAC \xC3\xA9", "\xE2\x82\xAC\xC3\xA9", 2},                 // € é
     };

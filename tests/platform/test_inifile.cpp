@@ -272,7 +272,9 @@ TEST(AtomicWrite, OnlyPlainFilesAreReplaced)
 // change nothing.
 TEST(AtomicWrite, RefusedWritesKeepTheOldFile)
 {
-    const struct { const char* dir; mode_t dirMode, fileMode; } cases[] = {{"lockeddir/", 0555, 0666}, {"readonly/", 0777, 0444}};
+    const struct { const char* dir; mode_t dirMode, fileMode; } cases[] = {
+        {"lockeddir/", 0555, 0666}, {"readonly/", 0777, 0444},
+    };
     const auto refused = [&cases](const QString& home) {
         for (const auto& c : cases) {
             const QString dir = home + c.dir;

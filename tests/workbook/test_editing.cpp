@@ -223,7 +223,11 @@ TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
         {"Delete in the middle", [](Bench& b) { b.type(5, "125"); b.paste(5, "15"); }, Move, "15.00|15", "15.000"},
         {"pasted", [this](Bench& b) { b.paste(5, n("7.50")); }, Move, "7.50|7.50", "7.500"},
         // A key accepted but not yet copied: leaving the cell copies the formatted text.
-        {"key not copied", [](Bench& b) { b.paste(5, "7"); ASSERT_TRUE(b.wb.KeyPress(colPrice, 5, QLatin1Char('5'), "7", true)); },
+        {"key not copied",
+         [](Bench& b) {
+             b.paste(5, "7");
+             ASSERT_TRUE(b.wb.KeyPress(colPrice, 5, QLatin1Char('5'), "7", true));
+         },
          Move, "7.00|7.00", "7.000"},
         // An editor commit reaches the cell without a change of the editor's text.
         {"committed", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, Move, "8.25|8.25", "8.250"},

@@ -138,7 +138,10 @@ TEST(PriceCsv, RealLookingFilesImportIntoTheExpectedTable)
 // One bad row refuses the whole import and is named by line and key.
 TEST(PriceCsv, EachBadRowRefusesTheWholeImport)
 {
-    struct Case { QByteArray body; int line; const char* key; const char* what; const char* codePage = "UTF-8"; char sep = '.'; };
+    struct Case {
+        QByteArray body; int line; const char* key; const char* what;
+        const char* codePage = "UTF-8"; char sep = '.';
+    };
     const QList<Case> cases = {
         {"M1,1\nM8,2\n", 3, "M8", "unknown key"}, {"M1,1\nU0,2\n", 3, "U0", "unknown key"},
         {"M1,1\n78,2\n", 3, "78", "unknown key"}, {"U1,1\n\nu1,2\n", 4, "u1", "repeated key (first on line 2)"},
