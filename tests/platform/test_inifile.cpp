@@ -187,7 +187,9 @@ TEST(IniWrite, WrittenValuesReadBackTheSame)
     EXPECT_EQ(ini.readString("s", "nl", "def"), "first");   // a value cannot add lines
 }
 
-TEST(AtomicWrite, FailuresNameThePathAndTheReason)
+// Failures name the path and the reason. A full disk: the write fails after
+// the temporary file was created, and the old file stays whole.
+TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
 {
     ScopedHome home;
     const QString missing = home.file("no/such/dir/t.ini");
@@ -195,12 +197,6 @@ TEST(AtomicWrite, FailuresNameThePathAndTheReason)
               "Unable to write to " + missing + "|" + why(ENOENT));
     EXPECT_EQ(thrown<EInOutError>([] { WriteFileAtomically("/nonexistent-dir/x.txt", "x"); }),
               "Cannot create file /nonexistent-dir/x.txt|" + why(ENOENT));
-}
-
-// A full disk: the write fails after the temporary file was created.
-TEST(AtomicWrite, FailedWriteKeepsTheOldFileWhole)
-{
-    ScopedHome home;
     const QByteArray old = "[s]\r\nk=old\r\n";
     home.write("t.ini", old);
     SetAtomicWriteFailure(1, ENOSPC);
@@ -270,47 +266,42 @@ TEST(AtomicWrite, OnlyPlainFilesAreReplaced)
     EXPECT_EQ(files(home.path()), (QStringList{"link.KYR", "pipe.KYR"}));
 }
 
-// The directory refuses new files but the file itself is writable: an
-// in-place rewrite would succeed, the atomic one must fail and change nothing.
-TEST(AtomicWrite, UnwritableDirectoryKeepsTheOldFile)
+// Where the directory refuses new files but the file is writable, an in-place
+// rewrite would succeed; where the file is read-only, a new file could take its
+// place. The atomic write must fail in both, as an in-place one would, and
+// change nothing.
+TEST(AtomicWrite, RefusedWritesKeepTheOldFile)
 {
-    const auto refused = [](const QString& dir) {
-        EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(dir + "t.ini", "s", "k", "new"); }),
-                  "Unable to write to " + dir + "t.ini|" + why(EACCES));
+    const struct { const char* dir; mode_t dirMode, fileMode; } cases[] = {
+        {"lockeddir/", 0555, 0666}, {"readonly/", 0777, 0444},
+    };
+    const auto refused = [&cases](const QString& home) {
+        for (const auto& c : cases) {
+            const QString dir = home + c.dir;
+            EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(dir + "t.ini", "s", "k", "new"); }),
+                      "Unable to write to " + dir + "t.ini|" + why(EACCES));
+            EXPECT_THROW(WriteFileAtomically(dir + "t.KYR", "new"), EInOutError) << c.dir;
+        }
     };
     if (!UnprivilegedDir().isEmpty())
         return refused(UnprivilegedDir());
     ScopedHome home;
-    home.write("t.ini", "[s]\r\nk=old\r\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(home.file("t.ini")).constData(), 0666), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0555), 0);
-    RunUnprivileged(home.path(), refused);
-    ::chmod(QFile::encodeName(home.path()).constData(), 0700);
-    EXPECT_EQ(home.read("t.ini"), "[s]\r\nk=old\r\n");
-    EXPECT_EQ(files(home.path()), QStringList{"t.ini"});
-}
-
-// A read-only file is not replaced, although the directory would let a new
-// file take its place: the write fails as an in-place write would.
-TEST(AtomicWrite, ReadOnlyFileIsNotReplaced)
-{
-    const auto refused = [](const QString& dir) {
-        EXPECT_EQ(thrown<EIniError>([&] { IniFile::writeString(dir + "t.ini", "s", "k", "new"); }),
-                  "Unable to write to " + dir + "t.ini|" + why(EACCES));
-        EXPECT_THROW(WriteFileAtomically(dir + "t.KYR", "new"), EInOutError);
-    };
-    if (!UnprivilegedDir().isEmpty())
-        return refused(UnprivilegedDir());
-    ScopedHome home;
-    for (const char* name : {"t.ini", "t.KYR"}) {
-        home.write(name, "[s]\r\nk=old\r\n");
-        ASSERT_EQ(::chmod(QFile::encodeName(home.file(name)).constData(), 0444), 0);
+    const QByteArray old = "[s]\r\nk=old\r\n";
+    for (const auto& c : cases) {
+        ASSERT_TRUE(QDir(home.path()).mkdir(c.dir));
+        for (const char* name : {"t.ini", "t.KYR"}) {
+            home.write(c.dir + QString(name), old);
+            ASSERT_EQ(::chmod(QFile::encodeName(home.file(c.dir + QString(name))).constData(), c.fileMode), 0);
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(home.file(c.dir)).constData(), c.dirMode), 0);
     }
-    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0777), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
     RunUnprivileged(home.path(), refused);
-    EXPECT_EQ(home.read("t.ini"), "[s]\r\nk=old\r\n");
-    EXPECT_EQ(home.read("t.KYR"), "[s]\r\nk=old\r\n");
-    EXPECT_EQ(files(home.path()), (QStringList{"t.ini", "t.KYR"}));
+    for (const auto& c : cases) {
+        ::chmod(QFile::encodeName(home.file(c.dir)).constData(), 0700);
+        EXPECT_EQ(home.read(c.dir + QString("t.ini")) + home.read(c.dir + QString("t.KYR")), old + old);
+        EXPECT_EQ(files(home.file(c.dir)), (QStringList{"t.ini", "t.KYR"})) << c.dir;
+    }
 }
 
 // Temporary files of interrupted saves (their process is gone) are removed by

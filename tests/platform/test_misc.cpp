@@ -21,20 +21,6 @@ TEST(ExeDir, PrecedenceIsHomeOptionThenEnvironmentThenExecutable)
     EXPECT_EQ(ResolveExeDir("shop", "/x/y"), QDir::currentPath() + "/shop/");
 }
 
-TEST(ExeDir, AlwaysEndsInSlashAndNamesTheLanguageFile)
-{
-    const QString before = ExeDir();
-    EXPECT_TRUE(before.endsWith('/'));
-    SetExeDir("/tmp/varlo-home");
-    EXPECT_EQ(ExeDir(), "/tmp/varlo-home/");
-    EXPECT_EQ(LanguageFilePath(), "/tmp/varlo-home/varlo-manager.LNG");
-    SetProgramBaseName("scale");
-    EXPECT_EQ(LanguageFilePath(), "/tmp/varlo-home/scale.LNG");
-    SetProgramBaseName({});
-    SetExeDir(before);
-    EXPECT_EQ(ExeDir(), before);
-}
-
 TEST(ExeDir, DefaultsToTheTestBinarysDirectory)
 {
     SetExeDir({});

@@ -2,6 +2,7 @@
 // portable folder, in the user's data directory when installed, or where
 // --home / VARLO_HOME say.
 #include "exedir.h"
+#include "qtprint.h"
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -11,13 +12,11 @@
 
 namespace {
 
-std::string S(const QString& s) { return s.toStdString(); }
-
 void Touch(const QString& path, const QByteArray& bytes = "x")
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << S(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
     f.write(bytes);
 }
 
@@ -72,7 +71,7 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
     for (const Case& c : cases) {
         const ProgramDirChoice got = ChooseProgramDir(c.home, c.exe, c.env);
         EXPECT_EQ(got.source, c.source) << c.what;
-        EXPECT_EQ(S(got.dir), S(c.dir)) << c.what;
+        EXPECT_EQ(got.dir, c.dir) << c.what;
     }
     // Choosing never makes anything.
     EXPECT_FALSE(QFileInfo::exists(R + "/home"));
@@ -81,16 +80,16 @@ TEST_F(ProgramDir, RuleForEachLayoutAndOverride)
 
 TEST_F(ProgramDir, SharedFilesOnlyForTheInstalledLayout)
 {
-    EXPECT_EQ(S(SharedDataDir(R + "/usr/bin/varlo-manager")), S(R + "/usr/share/varlo-manager/"));
+    EXPECT_EQ(SharedDataDir(R + "/usr/bin/varlo-manager"), R + "/usr/share/varlo-manager/");
     for (const QString& exe : {R + "/opt/bin/varlo-manager", R + "/odd/bin/varlo-manager",
                               R + "/build/app/varlo-manager", QString()})
-        EXPECT_EQ(S(SharedDataDir(exe)), "") << S(exe);
+        EXPECT_EQ(SharedDataDir(exe), "") << exe.toStdString();
 }
 
 TEST_F(ProgramDir, UserDataDirectoryIsMadeOnFirstStartAndOnlyThen)
 {
     const ProgramDirChoice fresh{ProgramDirChoice::UserData, R + "/home/op/.local/share/varlo-manager/"};
-    EXPECT_EQ(S(PrepareProgramDir(fresh)), "");
+    EXPECT_EQ(PrepareProgramDir(fresh), "");
     QFileInfo made(fresh.dir);
     ASSERT_TRUE(made.isDir());
     struct stat st {};
@@ -98,13 +97,13 @@ TEST_F(ProgramDir, UserDataDirectoryIsMadeOnFirstStartAndOnlyThen)
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // Second start: the directory and what is in it stay.
     Touch(fresh.dir + "config.ini", "[default]\r\n");
-    EXPECT_EQ(S(PrepareProgramDir(fresh)), "");
+    EXPECT_EQ(PrepareProgramDir(fresh), "");
     EXPECT_TRUE(QFileInfo::exists(fresh.dir + "config.ini"));
 
     // A directory named by the operator is used as it is, never made.
     for (auto source : {ProgramDirChoice::HomeOption, ProgramDirChoice::HomeVariable,
                         ProgramDirChoice::BesideProgram}) {
-        EXPECT_EQ(S(PrepareProgramDir({source, R + "/nowhere/"})), "");
+        EXPECT_EQ(PrepareProgramDir({source, R + "/nowhere/"}), "");
         EXPECT_FALSE(QFileInfo::exists(R + "/nowhere"));
     }
 }
@@ -112,42 +111,45 @@ TEST_F(ProgramDir, UserDataDirectoryIsMadeOnFirstStartAndOnlyThen)
 TEST_F(ProgramDir, DirectoryThatCannotBeMadeNamesItAndWhatToDo)
 {
     Touch(R + "/file");
-    struct Case {
-        QString dir;
-        std::string first, reason;
-    };
+    const QString cannot = "Cannot create the data directory " + R;
+    struct Case { QString dir, first, reason; };
     const QList<Case> cases{
-        {R + "/file/varlo-manager/", "Cannot create the data directory " + S(R) + "/file/varlo-manager/",
-         "Not a directory"},
-        {R + "/odd/share/varlo-manager/x/", "Cannot create the data directory " + S(R)
-         + "/odd/share/varlo-manager/x/", "Not a directory"},
+        {R + "/file/varlo-manager/", cannot + "/file/varlo-manager/", "Not a directory"},
+        {R + "/odd/share/varlo-manager/x/", cannot + "/odd/share/varlo-manager/x/", "Not a directory"},
         {{}, "There is no place for this user's files: neither XDG_DATA_HOME nor HOME names a directory.", ""},
     };
     for (const Case& c : cases) {
         const QStringList lines = PrepareProgramDir({ProgramDirChoice::UserData, c.dir}).split('\n');
-        ASSERT_GE(lines.size(), 2) << S(c.dir);
-        EXPECT_EQ(S(lines[0]), c.first);
-        if (!c.reason.empty()) {
-            EXPECT_EQ(S(lines[1]), c.reason);
+        ASSERT_GE(lines.size(), 2) << c.dir.toStdString();
+        EXPECT_EQ(lines[0], c.first);
+        if (!c.reason.isEmpty()) {
+            EXPECT_EQ(lines[1], c.reason);
         }
-        EXPECT_TRUE(lines.last().contains("--home DIR or VARLO_HOME")) << S(lines.join('|'));
+        EXPECT_TRUE(lines.last().contains("--home DIR or VARLO_HOME")) << lines.join('|').toStdString();
     }
 }
 
-TEST_F(ProgramDir, OwnLanguageFileWinsOverTheShippedOne)
+// The language file is named after the program and lives in its directory;
+// a shipped one stands in while the own one is missing.
+TEST_F(ProgramDir, LanguageFileOwnBeforeShipped)
 {
     const QString before = ExeDir();
     SetExeDir(R + "/home/op/data");
+    EXPECT_EQ(ExeDir(), R + "/home/op/data/");
     SetSharedDir(R + "/usr/share/varlo-manager");
     const QString own = R + "/home/op/data/varlo-manager.LNG";
     const QString shipped = R + "/usr/share/varlo-manager/varlo-manager.LNG";
-    EXPECT_EQ(S(LanguageFilePath()), S(own)) << "neither: the own path, which is missing";
+    EXPECT_EQ(LanguageFilePath(), own) << "neither: the own path, which is missing";
     Touch(shipped);
-    EXPECT_EQ(S(LanguageFilePath()), S(shipped));
+    EXPECT_EQ(LanguageFilePath(), shipped);
     Touch(own);
-    EXPECT_EQ(S(LanguageFilePath()), S(own));
+    EXPECT_EQ(LanguageFilePath(), own);
+    SetProgramBaseName("scale");
+    EXPECT_EQ(LanguageFilePath(), R + "/home/op/data/scale.LNG");
+    SetProgramBaseName({});
     SetSharedDir({});
     SetExeDir(before);
+    EXPECT_EQ(ExeDir(), before);
 }
 
 TEST(ProgramDirText, SaysWhereAndWhy)
@@ -158,7 +160,7 @@ TEST(ProgramDirText, SaysWhereAndWhy)
         {P::UserData, "/a/ (this user's data directory)"}, {P::BesideProgram, "/a/ (the program's directory)"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(S(DescribeProgramDir({c.source, "/a/"})), c.text);
+        EXPECT_EQ(DescribeProgramDir({c.source, "/a/"}), c.text);
 }
 
 } // namespace

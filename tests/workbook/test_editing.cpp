@@ -75,30 +75,6 @@ TEST_P(Editing, KeysAtTheLengthLimit)
     EXPECT_EQ(b.price(2), "42");
 }
 
-TEST_P(Editing, TypedPriceReachesThePriceStore)
-{
-    Bench b;
-    EXPECT_EQ(b.type(1, n("12.5")), 4);
-    EXPECT_EQ(b.stored(1), n("12.5"));
-    EXPECT_TRUE(b.wb.SelectCell(colPrice, 1));
-    EXPECT_EQ(b.price(1) + '|' + b.stored(1), n("12.50|12.5"));
-
-    // A deletion reaches the store as well: no key was typed for it.
-    b.type(2, "125");
-    b.backspace(2);
-    EXPECT_EQ(b.price(2) + '|' + b.stored(2), "12|12");
-    EXPECT_TRUE(b.wb.SelectCell(colPrice, 2));
-    EXPECT_EQ(b.price(2) + '|' + b.stored(2), n("12.00|12"));
-
-    // A key accepted but not yet copied: leaving the cell copies the formatted text.
-    b.paste(3, "7");
-    ASSERT_TRUE(b.wb.KeyPress(colPrice, 3, QLatin1Char('5'), "7", true));
-    EXPECT_TRUE(b.wb.SelectCell(colPrice, 3));
-    EXPECT_EQ(b.stored(3), n("7.00"));
-    EXPECT_FALSE(b.wb.PriceTyped);
-    EXPECT_TRUE(b.dlg.Boxes.isEmpty());
-}
-
 TEST_P(Editing, LeavingAPriceCellValidates)
 {
     const struct {
@@ -229,7 +205,7 @@ TEST_P(Editing, EveryCellChangeIsSignalled)
 }
 
 // However a price got into the cell, a later price mode change starts from
-// it, never from a text the operator replaced.
+// it, never from a text the operator replaced or a text only looked at.
 TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
 {
     enum Leave { Move, ExitTheGrid };
@@ -237,21 +213,42 @@ TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
         const char* what;
         std::function<void(Bench&)> edit;   // on row 5, which starts at 3.00
         Leave leave;
-        const char* shown;           // mode 2 after leaving
+        const char* shown;           // "price|store" after leaving
         const char* threeDecimals;   // after "Price decimal (3+Yes)"
     } cases[] = {
-        {"typed", [this](Bench& b) { b.type(5, n("12.5")); }, Move, "12.50", "12.500"},
-        {"typed, more decimals than shown", [this](Bench& b) { b.type(5, n("3.456")); }, Move, "3.46", "3.456"},
-        {"Backspace", [](Bench& b) { b.type(5, "125"); b.backspace(5); }, Move, "12.00", "12.000"},
-        {"Delete in the middle", [](Bench& b) { b.type(5, "125"); b.paste(5, "15"); }, Move, "15.00", "15.000"},
-        {"pasted", [this](Bench& b) { b.paste(5, n("7.50")); }, Move, "7.50", "7.500"},
+        {"typed", [this](Bench& b) { b.type(5, n("12.5")); }, Move, "12.50|12.5", "12.500"},
+        {"typed, more decimals than shown", [this](Bench& b) { b.type(5, n("3.456")); }, Move, "3.46|3.456", "3.456"},
+        // A deletion reaches the store as well: no key was typed for it.
+        {"Backspace", [](Bench& b) { b.type(5, "125"); b.backspace(5); }, Move, "12.00|12", "12.000"},
+        {"Delete in the middle", [](Bench& b) { b.type(5, "125"); b.paste(5, "15"); }, Move, "15.00|15", "15.000"},
+        {"pasted", [this](Bench& b) { b.paste(5, n("7.50")); }, Move, "7.50|7.50", "7.500"},
+        // A key accepted but not yet copied: leaving the cell copies the formatted text.
+        {"key not copied",
+         [](Bench& b) {
+             b.paste(5, "7");
+             ASSERT_TRUE(b.wb.KeyPress(colPrice, 5, QLatin1Char('5'), "7", true));
+         },
+         Move, "7.00|7.00", "7.000"},
         // An editor commit reaches the cell without a change of the editor's text.
-        {"committed", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, Move, "8.25", "8.250"},
+        {"committed", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, Move, "8.25|8.25", "8.250"},
         {"committed, grid left", [this](Bench& b) { b.wb.Table.setCell(colPrice, 5, n("8.25")); }, ExitTheGrid,
-         "8.25", "8.250"},
-        {"pasted, grid left", [this](Bench& b) { b.paste(5, n("7.5")); }, ExitTheGrid, "7.50", "7.500"},
-        {"refused, grid left", [](Bench& b) { b.paste(5, "999999"); }, ExitTheGrid, "0.00", "0.000"},
-        {"junk, grid left", [](Bench& b) { b.paste(5, "x"); }, ExitTheGrid, "0", "0.000"},
+         "8.25|8.25", "8.250"},
+        {"pasted, grid left", [this](Bench& b) { b.paste(5, n("7.5")); }, ExitTheGrid, "7.50|7.5", "7.500"},
+        {"refused, grid left", [](Bench& b) { b.paste(5, "999999"); }, ExitTheGrid, "0.00|0.00", "0.000"},
+        {"junk, grid left", [](Bench& b) { b.paste(5, "x"); }, ExitTheGrid, "0|0", "0.000"},
+        // Opening the editor and leaving the cell without a change, in either
+        // way, changes no value: the store still knows 12.5.
+        {"looked at in whole prices",
+         [this](Bench& b) {
+             b.type(5, n("12.5"));
+             ASSERT_TRUE(b.wb.SelectCell(colPrice, 5));
+             ASSERT_TRUE(b.wb.PriceDecimalCommand(0));
+             EXPECT_EQ(b.price(5), "12");
+             b.wb.GetEditText(colPrice, 5);
+             ASSERT_TRUE(b.wb.SelectCell(colPrice, 5));
+             b.wb.GetEditText(colPrice, 5);
+         },
+         ExitTheGrid, "12|12.5", "12.500"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -260,31 +257,17 @@ TEST_P(Editing, ThePriceStoreFollowsEveryAcceptedValue)
         b.wb.Table.setStoredPrice(5, n("3"));
         b.wb.GetEditText(colPrice, 5);
         c.edit(b);
-        if (c.leave == Move)
+        if (c.leave == Move) {
             ASSERT_TRUE(b.wb.SelectCell(colPrice, 5));
-        else
+            EXPECT_FALSE(b.wb.PriceTyped);
+        } else {
             b.wb.ExitGrid(colPrice, 5);
-        EXPECT_EQ(b.price(5), n(c.shown));
+        }
+        EXPECT_EQ(b.price(5) + '|' + b.stored(5), n(c.shown));
+        EXPECT_TRUE(b.dlg.Boxes.isEmpty());
         ASSERT_TRUE(b.wb.PriceDecimalCommand(5));
         EXPECT_EQ(b.price(5), n(c.threeDecimals));
     }
-}
-
-TEST_P(Editing, LookingAtAPriceKeepsItsTypedDecimals)
-{
-    Bench b;
-    b.type(1, n("12.5"));
-    ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
-    ASSERT_TRUE(b.wb.PriceDecimalCommand(0));
-    EXPECT_EQ(b.price(1), "12");
-    // Opening the editor and leaving the cell without a change, in either
-    // way, changes no value: the store still knows 12.5.
-    b.wb.GetEditText(colPrice, 1);
-    ASSERT_TRUE(b.wb.SelectCell(colPrice, 1));
-    b.wb.GetEditText(colPrice, 1);
-    b.wb.ExitGrid(colPrice, 1);
-    ASSERT_TRUE(b.wb.PriceDecimalCommand(5));
-    EXPECT_EQ(b.price(1), n("12.500"));
 }
 
 // What a command does first with the cell being edited.

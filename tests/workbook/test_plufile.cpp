@@ -2,7 +2,6 @@
 #include "codepage.h"
 #include "errors.h"
 #include "plufile.h"
-#include "programrun.h"
 #include "unprivileged.h"
 #include "wbtest.h"
 #include <QStringEncoder>
@@ -105,6 +104,13 @@ TEST_P(PluFile, ShortLongAndMalformedFiles)
     const TPluRecord* r = b.wb.Table.PluRecords;
     EXPECT_EQ(QList<int>({r[4].UnitIndex, r[5].UnitIndex, r[6].UnitIndex, r[7].UnitIndex}), QList<int>({0, 0, -1, -1}));
     EXPECT_DOUBLE_EQ(r[2].Price, 12.5);
+
+    // A byte-order mark is no part of the first line and is not saved.
+    b.load("\xEF\xBB\xBF" + n("    1.50") + "\tApple\tkg\r\n" + n("2.00") + "\tPear\r\n");
+    EXPECT_TRUE(b.wb.LastLoadCheck.clean());
+    b.expectRow(1, n("1.50"), "Apple", "kg");
+    b.expectRow(2, n("2.00"), "Pear", "");
+    EXPECT_TRUE(b.saved().startsWith("    " + n("1.50") + "\tApple        \tkg\r\n"));
 }
 
 // Lines after the 77th, however many, no longer count; a device that never
@@ -126,19 +132,6 @@ TEST_P(PluFile, OnlyTheFirstLinesAreReadFromAHugeOrEndlessFile)
     EXPECT_THROW(b.wb.LoadPluFile("/dev/zero"), EInOutError);
     EXPECT_EQ(b.name(1), "");
     EXPECT_FALSE(b.wb.Modified);
-}
-
-TEST_P(PluFile, ThePriceOfAnotherSeparatorIsZeroAndNamed)
-{
-    Bench b;
-    QByteArray file = "12.50\tA\r\n12\tB\r\n";
-    file.replace('.', otherSep());
-    b.load(file);
-    EXPECT_EQ(b.price(1), n("0.00"));
-    EXPECT_EQ(b.price(2), n("12.00"));
-    EXPECT_EQ(b.wb.LastLoadCheck.ResetRows,
-              QStringList{"line 1 (M1): \"12" + QString(QLatin1Char(otherSep())) +
-                          "50\" is not a number with the decimal separator \"" + QLatin1Char(GetParam()) + "\""});
 }
 
 TEST_P(PluFile, LoadedPricesOutsideTheRangeShowZero)
@@ -388,6 +381,7 @@ TEST_P(PluFile, PastedTabsAndLineBreaksKeepTheLayout)
 }
 
 // ---- files that are no price table, and prices a load cannot take
+// ('.' is the separator in force, '#' the other one)
 
 TEST_P(PluFile, WhatALoadCannotTakeIsReported)
 {
@@ -424,20 +418,20 @@ TEST_P(PluFile, WhatALoadCannotTakeIsReported)
          {"line 2 (M2): \"9999999.5\" is above the maximum 9999999", "line 4 (M4): \"-0.6\" is below 0"}},
         {"three decimals", 5, "9999.999\tA\r\n9999.9991\tB\r\n", {},
          {"line 2 (M2): \"9999.9991\" is above the maximum 9999.999"}},
+        {"the other separator", 3, "12#50\tA\r\n12\tB\r\n", {},
+         {"line 1 (M1): \"12#50\" is not a number with the decimal separator \".\""}},
     };
+    const auto local = [this](QByteArray text) { return text.replace('.', GetParam()).replace('#', otherSep()); };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bench b;
         b.wb.PriceDecimalCommand(c.command);
-        QByteArray file = c.file;
-        if (GetParam() == ',')
-            file.replace('.', ',');
-        b.load(file);
+        b.load(local(c.file));
         const PluFileCheck& check = b.wb.LastLoadCheck;
         EXPECT_EQ(check.NotPluFile.toStdString(), c.notPluFile.toStdString());
         QStringList rows;
         for (const QString& r : c.resetRows)
-            rows << QString(r).replace('.', QLatin1Char(GetParam())).replace(",,,", "...");
+            rows << QString::fromLatin1(local(r.toLatin1()).replace(",,,", "..."));
         EXPECT_EQ(check.ResetRows.join('\n').toStdString(), rows.join('\n').toStdString());
         // What is reported is what the table shows as 0.
         for (const QString& r : rows) {
@@ -446,16 +440,6 @@ TEST_P(PluFile, WhatALoadCannotTakeIsReported)
         }
         EXPECT_FALSE(b.wb.Modified);
     }
-}
-
-TEST_P(PluFile, AByteOrderMarkIsNoPartOfTheFirstLine)
-{
-    Bench b;
-    b.load("\xEF\xBB\xBF" + n("    1.50") + "\tApple\tkg\r\n" + n("2.00") + "\tPear\r\n");
-    EXPECT_TRUE(b.wb.LastLoadCheck.clean());
-    b.expectRow(1, n("1.50"), "Apple", "kg");
-    b.expectRow(2, n("2.00"), "Pear", "");
-    EXPECT_TRUE(b.saved().startsWith("    " + n("1.50") + "\tApple        \tkg\r\n"));
 }
 
 TEST_P(PluFile, OpenRefusesAFileThatIsNoPluFileAndKeepsTheTable)

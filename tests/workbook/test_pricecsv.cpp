@@ -1,17 +1,11 @@
 #include "codepage.h"
 #include "csvfile.h"
+#include "golden.h"
 #include "plufile.h"
 #include "pricecsv.h"
 #include "wbtest.h"
-#include <QFile>
 
 namespace {
-
-QByteArray golden(const char* name)
-{
-    QFile f(QStringLiteral(VARLO_GOLDEN_DIR "/") + QLatin1String(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The code page and decimal separator of one case, restored afterwards.
 struct Locale {
@@ -79,7 +73,7 @@ TEST(PriceCsv, ExportImportRoundTripKeepsEveryByteOfTheGoldenFiles)
     };
     for (const Case& c : cases) {
         Locale l(c.codePage, c.sep);
-        QByteArray original = golden(c.file);
+        QByteArray original = ReadFile(GoldenPath(c.file));
         ASSERT_FALSE(original.isEmpty()) << c.file;
         if (c.sep == ',' && QByteArray(c.file) != "mode2_comma.KYR")
             original.replace('.', ',');
@@ -144,27 +138,23 @@ TEST(PriceCsv, RealLookingFilesImportIntoTheExpectedTable)
 // One bad row refuses the whole import and is named by line and key.
 TEST(PriceCsv, EachBadRowRefusesTheWholeImport)
 {
-    struct Case { const char* codePage; char sep; QByteArray body; int line; const char* key; const char* what; };
+    struct Case {
+        QByteArray body; int line; const char* key; const char* what;
+        const char* codePage = "UTF-8"; char sep = '.';
+    };
     const QList<Case> cases = {
-        {"UTF-8", '.', "M1,1\nM8,2\n", 3, "M8", "unknown key"},
-        {"UTF-8", '.', "M1,1\nU0,2\n", 3, "U0", "unknown key"},
-        {"UTF-8", '.', "M1,1\n78,2\n", 3, "78", "unknown key"},
-        {"UTF-8", '.', "U1,1\n\nu1,2\n", 4, "u1", "repeated key (first on line 2)"},
-        {"UTF-8", '.', "U1,1\n8,2\n", 3, "8", "repeated key"},
-        {"UTF-8", '.', "M1,abc\n", 2, "M1", "not a number"},
-        {"UTF-8", '.', "M1,\n", 2, "M1", "not a number"},
-        {"UTF-8", '.', "M1,1e3\n", 2, "M1", "not a number"},
-        {"UTF-8", '.', "M1,-0.5\n", 2, "M1", "negative"},
-        {"UTF-8", '.', "M1,100000\n", 2, "M1", "above the maximum 99999.99"},
-        {"UTF-8", '.', "M1,1.234\n", 2, "M1", "more than 2 decimals"},
-        {"UTF-8", ',', "M1,\"1,5\"\n", 2, "M1", "not a number"},
-        {"UTF-8", '.', "M1,1,ABCDEFGHIJKLMN\n", 2, "M1", "longer than 13 bytes"},
-        {"UTF-8", '.', "M1,1,\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\n", 2, "M1", "longer than 13 bytes"},
-        {"ISO-8859-1", '.', "M1,1,\xE6\x97\xA5\xE6\x9C\xAC\n", 2, "M1", "not representable"},
-        {"UTF-8", '.', "M1,1,\"a\nb\"\nM2,x\n", 2, "M1", "TAB or line break"},
-        {"UTF-8", '.', "M1,1,a,\"k\tg\"\n", 2, "M1", "unit holds a TAB"},
-        {"UTF-8", '.', "M1,1,a,ABCDEFGHIJKLMN\n", 2, "M1", "unit is longer than 13"},
-        {"UTF-8", '.', "M1,1,K\xE4se\n", 2, "M1", "not text in the code page"},
+        {"M1,1\nM8,2\n", 3, "M8", "unknown key"}, {"M1,1\nU0,2\n", 3, "U0", "unknown key"},
+        {"M1,1\n78,2\n", 3, "78", "unknown key"}, {"U1,1\n\nu1,2\n", 4, "u1", "repeated key (first on line 2)"},
+        {"U1,1\n8,2\n", 3, "8", "repeated key"}, {"M1,abc\n", 2, "M1", "not a number"},
+        {"M1,\n", 2, "M1", "not a number"}, {"M1,1e3\n", 2, "M1", "not a number"}, {"M1,-0.5\n", 2, "M1", "negative"},
+        {"M1,100000\n", 2, "M1", "above the maximum 99999.99"}, {"M1,1.234\n", 2, "M1", "more than 2 decimals"},
+        {"M1,\"1,5\"\n", 2, "M1", "not a number", "UTF-8", ','},
+        {"M1,1,ABCDEFGHIJKLMN\n", 2, "M1", "longer than 13 bytes"},
+        {"M1,1,\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\xC3\x84\n", 2, "M1", "longer than 13 bytes"},
+        {"M1,1,\xE6\x97\xA5\xE6\x9C\xAC\n", 2, "M1", "not representable", "ISO-8859-1"},
+        {"M1,1,\"a\nb\"\nM2,x\n", 2, "M1", "TAB or line break"}, {"M1,1,a,\"k\tg\"\n", 2, "M1", "unit holds a TAB"},
+        {"M1,1,a,ABCDEFGHIJKLMN\n", 2, "M1", "unit is longer than 13"},
+        {"M1,1,K\xE4se\n", 2, "M1", "not text in the code page"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body.toStdString());

@@ -5,16 +5,6 @@ namespace {
 
 struct Change { int row; const char* before; const char* after; };
 
-RepriceRequest request(RepriceRequest::Kind by, const char* value, QList<int> rows, const char* ending = "")
-{
-    RepriceRequest r;
-    r.By = by;
-    r.Value = value;
-    r.Rows = std::move(rows);
-    r.Ending = ending;
-    return r;
-}
-
 constexpr auto Pct = RepriceRequest::Percent;
 constexpr auto Amt = RepriceRequest::Amount;
 
@@ -22,22 +12,20 @@ constexpr auto Amt = RepriceRequest::Amount;
 
 TEST(Reprice, PercentAmountRoundingAndEndings)
 {
-    struct Case {
-        const char* what; int mode; char sep; RepriceRequest req; QList<Change> rows;
-    };
+    struct Case { const char* what; int mode; char sep; RepriceRequest req; QList<Change> rows; };
     const QList<Case> cases = {
-        {"4 % up", 3, '.', request(Pct, "4", {1, 2}), {{1, "12.50", "13.00"}, {2, "0.99", "1.03"}}},
-        {"halves away from zero, up", 3, '.', request(Pct, "2", {1}), {{1, "12.25", "12.50"}}},
-        {"halves away from zero, down", 3, '.', request(Pct, "-2", {1}), {{1, "12.25", "12.01"}}},
-        {"a fraction of a percent", 3, ',', request(Pct, "2,5", {1}), {{1, "10,00", "10,25"}}},
-        {"amount up and down", 3, '.', request(Amt, "0.5", {1}), {{1, "1.00", "1.50"}}},
-        {"amount down, '.' under a ',' locale", 3, ',', request(Amt, "-0.25", {1}), {{1, "1,00", "0,75"}}},
-        {"ending 9 goes up to it", 3, '.', request(Amt, "0", {1, 2, 3}, "9"),
+        {"4 % up", 3, '.', {Pct, "4", {1, 2}, ""}, {{1, "12.50", "13.00"}, {2, "0.99", "1.03"}}},
+        {"halves away from zero, up", 3, '.', {Pct, "2", {1}, ""}, {{1, "12.25", "12.50"}}},
+        {"halves away from zero, down", 3, '.', {Pct, "-2", {1}, ""}, {{1, "12.25", "12.01"}}},
+        {"a fraction of a percent", 3, ',', {Pct, "2,5", {1}, ""}, {{1, "10,00", "10,25"}}},
+        {"amount up and down", 3, '.', {Amt, "0.5", {1}, ""}, {{1, "1.00", "1.50"}}},
+        {"amount down, '.' under a ',' locale", 3, ',', {Amt, "-0.25", {1}, ""}, {{1, "1,00", "0,75"}}},
+        {"ending 9 goes up to it", 3, '.', {Amt, "0", {1, 2, 3}, "9"},
          {{1, "12.34", "12.39"}, {2, "12.40", "12.49"}, {3, "12.39", "12.39"}}},
-        {"ending 99 after a raise", 3, '.', request(Pct, "4", {1}, "99"), {{1, "12.50", "13.99"}}},
-        {"whole prices", 0, '.', request(Pct, "4", {1, 2}, "9"), {{1, "450", "469"}, {2, "100", "109"}}},
-        {"three decimals", 5, '.', request(Pct, "10", {1}), {{1, "1.250", "1.375"}}},
-        {"only the rows asked for; empty rows stay empty", 3, '.', request(Amt, "1", {2, 3}),
+        {"ending 99 after a raise", 3, '.', {Pct, "4", {1}, "99"}, {{1, "12.50", "13.99"}}},
+        {"whole prices", 0, '.', {Pct, "4", {1, 2}, "9"}, {{1, "450", "469"}, {2, "100", "109"}}},
+        {"three decimals", 5, '.', {Pct, "10", {1}, ""}, {{1, "1.250", "1.375"}}},
+        {"only the rows asked for; empty rows stay empty", 3, '.', {Amt, "1", {2, 3}, ""},
          {{1, "5.00", "5.00"}, {2, "5.00", "6.00"}, {3, "0.00", "0.00"}}},
     };
     for (const Case& c : cases) {
@@ -70,14 +58,14 @@ TEST(Reprice, AnOutOfRangeResultRefusesTheChangeAndNamesTheRows)
     b.wb.Table.setCell(colPrice, 1, "1.00");
     b.wb.Table.setCell(colPrice, 2, "3.00");
     b.wb.Table.setCell(colPrice, 8, "99999.00");
-    RepricePlan plan = PlanReprice(b.wb, request(Amt, "-2", {1, 2}));
+    RepricePlan plan = PlanReprice(b.wb, RepriceRequest{Amt, "-2", {1, 2}, ""});
     ASSERT_FALSE(plan.ok());
     ASSERT_EQ(plan.Refused.size(), 1);
     EXPECT_EQ(plan.Refused[0].Row, 1);
     EXPECT_EQ(plan.Refused[0].Why, "below 0");
     ApplyReprice(b.wb, plan);
     EXPECT_EQ(b.price(2), "3.00");
-    plan = PlanReprice(b.wb, request(Pct, "1", {2, 8}));
+    plan = PlanReprice(b.wb, RepriceRequest{Pct, "1", {2, 8}, ""});
     ASSERT_EQ(plan.Refused.size(), 1);
     EXPECT_EQ(RepricePreview(b.wb, plan.Refused).value(0),
               "U1" + QString(20, QLatin1Char(' ')) + "99999.00 -> 100998.99  (above the maximum 99999.99)");
@@ -87,12 +75,12 @@ TEST(Reprice, RequestsThatAreNotOneAreRefusedWithTheirReason)
 {
     Bench b;
     const struct { RepriceRequest req; const char* why; } cases[] = {
-        {request(Amt, "0.005", {1}), "more decimals"},
-        {request(Amt, "1e2", {1}), "not a number"},
-        {request(Pct, "", {1}), "percentage must be"},
-        {request(Pct, "1001", {1}), "percentage must be"},
-        {request(Pct, "1", {1}, "9x"), "ending"},
-        {request(Pct, "1", {1}, "1234"), "ending"},
+        {{Amt, "0.005", {1}, ""}, "more decimals"},
+        {{Amt, "1e2", {1}, ""}, "not a number"},
+        {{Pct, "", {1}, ""}, "percentage must be"},
+        {{Pct, "1001", {1}, ""}, "percentage must be"},
+        {{Pct, "1", {1}, "9x"}, "ending"},
+        {{Pct, "1", {1}, "1234"}, "ending"},
     };
     for (const auto& c : cases)
         EXPECT_TRUE(PlanReprice(b.wb, c.req).Problem.contains(QLatin1String(c.why))) << c.why;
