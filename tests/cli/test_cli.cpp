@@ -118,134 +118,67 @@ std::string Name(const auto& info) { return info.param.name; }
 
 // ------------------------------------------------------------ download, upload, report, values
 
-struct DownloadCase {
+struct ModeCase {
     const char* name;
     QByteArray config;       // config.ini, empty: none (the default mode 3)
     uint8_t scaleMode, modeAfter;
     int decimals;
+    const char* reportLine;
 };
-class CliDownload : public Cli, public ::testing::WithParamInterface<DownloadCase> {};
+class CliCommands : public Cli, public ::testing::WithParamInterface<ModeCase> {};
 
-TEST_P(CliDownload, WritesEveryPluAndThePriceMode)
+// A download in the mode config.ini names, an upload of what it wrote and a
+// sale report, each a session of its own in the mode the download set.
+TEST_P(CliCommands, DownloadUploadAndReportInThePriceMode)
 {
-    const DownloadCase& c = GetParam();
+    const ModeCase& c = GetParam();
     if (!c.config.isEmpty())
         Home.write("config.ini", c.config);
     Home.write("PRICES.KYR", DownloadFixture());
     Scale scale(c.scaleMode);
-    // The frames of the download itself: no read-back after it. No progress
-    // output when stderr is no terminal.
+    // No read-back after the download; no progress output when stderr is
+    // no terminal.
     ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--no-verify"}), 0, "Download PLU OK!\n", "");
+    const QByteArray log = Home.read("DEBUG.LOG");
+    EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
+    EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
+    ExpectRun(Run({"upload", File("BACK.KYR"), "--port", scale.Path}), 0, "Upload PLU OK!\n", "");
+    const QDate day = QDate::currentDate();
+    ExpectRun(Run({"report", "--port", scale.Path}), 0, std::string(c.reportLine) + "\n", "");
+    if (QDate::currentDate() == day) {
+        EXPECT_EQ(S(Home.read(day.toString("yyyyMMdd") + ".TXT")), std::string(c.reportLine) + "\r\n");
+    }
 
     scale.stop();
     EXPECT_EQ(int(scale.priceMode()), int(c.modeAfter));
+    QByteArray back;
     for (int i = 1; i <= 77; ++i) {
         // Count of the last decimal, halves to even.
         const auto count = uint32_t(std::nearbyint(Hundredths(i) * std::pow(10.0, c.decimals) / 100));
         EXPECT_EQ(scale.pluHex(i), S(Hex(char(UnitText(i) == "g") + Be24(count)))) << "PLU " << i;
+        // The names stay in the program.
+        back += PluLine(QByteArray::number(count / std::pow(10.0, c.decimals), 'f', c.decimals), "", UnitText(i));
     }
-    // Connect, price mode read and write, sale figures, 77 PLUs, the saved
-    // unit price, disconnect; one session.
+    EXPECT_EQ(S(Home.read("BACK.KYR")), S(back));
+    const QByteArray priceDot = "Price Dot=" + QByteArray::number(c.modeAfter & 0x0F) + "\r\n";
+    EXPECT_TRUE(Home.read("config.ini").contains(priceDot)) << S(Home.read("config.ini"));
+    // Download: connect, price mode read and write, sale figures, 77 PLUs,
+    // the saved unit price, disconnect. Upload: 83 requests. Report: 6.
     const QByteArrayList frames = scale.frames();
-    ASSERT_EQ(frames.size(), 84) << scale.log();
-    EXPECT_EQ(S(frames.first()), "44");
-    EXPECT_EQ(S(frames.last()), "33 00 00 00 00 CD");
-    const QByteArray log = Home.read("DEBUG.LOG");
-    EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
-    EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
+    ASSERT_EQ(frames.size(), 84 + 83 + 6) << scale.log();
+    for (const qsizetype first : {0, 84, 167})
+        EXPECT_EQ(S(frames[first]), "44") << "request " << first + 1;
+    for (const qsizetype last : {83, 166, 172})
+        EXPECT_EQ(S(frames[last]), "33 00 00 00 00 CD") << "request " << last + 1;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CliDownload,
-                         ::testing::Values(DownloadCase{"DefaultTwoDecimals", {}, 0xF0, 0xF3, 2},
-                                           DownloadCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), 0xA2, 0xAB, 2},
-                                           DownloadCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), 0x00, 0x07, 3},
-                                           DownloadCase{"WholeNumbers", ConfigFor(0, "9999999", 0), 0x35, 0x30, 0}),
-                         [](const auto& info) { return Name(info); });
-
-TEST_F(Cli, DownloadThenUploadGivesThePricesAndUnitsBack)
-{
-    Home.write("PRICES.KYR", DownloadFixture());
-    Scale scale;
-    const Result down = Run({"download", File("PRICES.KYR"), "--port", scale.Path});
-    ASSERT_EQ(down.status, 0) << S(down.err);
-    const Result up = Run({"upload", File("BACK.KYR"), "--port", scale.Path});
-    ASSERT_EQ(up.status, 0) << S(up.err);
-    EXPECT_EQ(S(up.out), "Upload PLU OK!\n");
-    QByteArray expected;
-    for (int i = 1; i <= 77; ++i)
-        expected += PluLine(i == 76 ? "0.00" : PriceText(i), "", UnitText(i));   // names stay in the program
-    EXPECT_EQ(S(Home.read("BACK.KYR")), S(expected));
-}
-
-struct UploadCase {
-    const char* name;
-    uint8_t scaleMode;
-    int decimals;              // of the prices in the file
-    const char* configDot;     // "Price Dot=..." line in config.ini; empty: no config.ini
-};
-class CliUpload : public Cli, public ::testing::WithParamInterface<UploadCase> {};
-
-TEST_P(CliUpload, SavesTheScalesTableInItsPriceMode)
-{
-    const UploadCase& c = GetParam();
-    Scale scale(c.scaleMode);
-    ExpectRun(Run({"upload", File("SCALE.KYR"), "--port", scale.Path}), 0, "Upload PLU OK!\n", "");
-
-    scale.stop();
-    QByteArray expected;
-    for (int i = 1; i <= 77; ++i) {
-        const uint32_t count = scale.plu(i).price;
-        expected += PluLine(c.decimals ? QByteArray::number(count / std::pow(10.0, c.decimals), 'f', c.decimals)
-                                       : QByteArray::number(count), "", "kg");
-    }
-    const QByteArray file = Home.read("SCALE.KYR");
-    EXPECT_EQ(file.count("\r\n"), 77);
-    EXPECT_EQ(S(file), S(expected));
-    if (*c.configDot)
-        EXPECT_TRUE(Home.read("config.ini").contains(QByteArray(c.configDot) + "\r\n")) << S(Home.read("config.ini"));
-    else
-        EXPECT_FALSE(QFile::exists(File("config.ini"))) << "a code outside the table saves nothing";
-    EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, CliUpload,
-                         ::testing::Values(UploadCase{"TwoDecimalsNo", 0x0B, 2, "Price Dot=11"},
-                                           UploadCase{"HighNibbleIgnored", 0x5B, 2, "Price Dot=11"},
-                                           UploadCase{"ThreeDecimals", 0x07, 3, "Price Dot=7"},
-                                           UploadCase{"WholeNumbers", 0x00, 0, "Price Dot=0"},
-                                           UploadCase{"UnknownCodeKeepsTheDefault", 0x02, 2, ""}),
-                         [](const auto& info) { return Name(info); });
-
-struct ReportCase {
-    const char* name;
-    uint8_t scaleMode;
-    const char* line;
-};
-class CliReport : public Cli, public ::testing::WithParamInterface<ReportCase> {};
-
-TEST_P(CliReport, PrintsAndAppendsTheDaysLine)
-{
-    const ReportCase& c = GetParam();
-    Scale scale(c.scaleMode);
-    const QDate before = QDate::currentDate();
-    const Result first = Run({"report", "--port", scale.Path});
-    const Result second = Run({"report", "--port", scale.Path});
-    if (QDate::currentDate() != before)
-        GTEST_SKIP() << "the date changed during the test";
-    for (const Result* r : {&first, &second})
-        ExpectRun(*r, 0, std::string(c.line) + "\n", "");
-    EXPECT_EQ(S(Home.read(before.toString("yyyyMMdd") + ".TXT")), std::string(c.line) + "\r\n" + c.line + "\r\n");
-    scale.stop();
-    // Two sessions of connect, three reads and disconnect.
-    EXPECT_EQ(scale.frames().size(), 12) << scale.log();
-    EXPECT_EQ(S(scale.frames().value(5)), "33 00 00 00 00 CD");
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, CliReport,
-                         ::testing::Values(ReportCase{"TwoDecimals", 0x03, "1.50\t1.234kg\t1.85"},
-                                           ReportCase{"WholeNumbers", 0x00, "150\t1.234kg\t185"},
-                                           ReportCase{"ThreeDecimals", 0xF7, "0.150\t1.234kg\t0.185"}),
-                         [](const auto& info) { return Name(info); });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CliCommands,
+    ::testing::Values(ModeCase{"DefaultTwoDecimals", {}, 0xF0, 0xF3, 2, "1.50\t1.234kg\t1.85"},
+                      ModeCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), 0xA2, 0xAB, 2, "1.50\t1.234kg\t1.85"},
+                      ModeCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), 0x00, 0x07, 3, "0.150\t1.234kg\t0.185"},
+                      ModeCase{"WholeNumbers", ConfigFor(0, "9999999", 0), 0x35, 0x30, 0, "150\t1.234kg\t185"}),
+    [](const auto& info) { return Name(info); });
 
 struct ValuesCase {
     const char* name;
