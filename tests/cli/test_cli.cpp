@@ -294,34 +294,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 const char NothingSent[] = "Nothing was sent; correct the file, or give --force to send it as read.\n";
 
-// Forced: the rows a load resets go out as 0, the list stays on stderr.
-TEST_F(Cli, ForcedDownloadSendsUnreadablePricesAsZero)
-{
-    Home.write("BAD.KYR", ResetPricesFile());
-    Scale scale;
-    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", scale.Path, "--no-verify"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
-    EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
-    EXPECT_FALSE(r.err.contains("Nothing was sent")) << S(r.err);
-    scale.stop();
-    EXPECT_EQ(scale.requests().size(), 84u);
-    for (int i : {1, 9, 12})
-        EXPECT_EQ(scale.pluHex(i), "00 00 00 00") << "PLU " << i;
-    EXPECT_EQ(scale.pluHex(2), S(Hex(QByteArray(1, 0) + Be24(1250))));
-}
-
 // Settings that contradict each other or are not understood: stderr says
 // which, the command runs in the mode Price Dot names, nothing is rewritten.
-TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
+// Forced: the rows a load resets go out as 0, the list stays on stderr.
+TEST_F(Cli, ForcedDownloadUnderSettingsProblemsNamesBothOnStderr)
 {
     const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
     Home.write("config.ini", config);
-    Home.write("PRICES.KYR", DownloadFixture());
+    Home.write("BAD.KYR", ResetPricesFile());
     Scale scale(0xF3);
     Home.write("KYR.CFG", "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + scale.Path.toLocal8Bit() + "\r\n");
-    const Result r = Run({"download", File("PRICES.KYR")});
+    const Result r = Run({"download", File("BAD.KYR"), "--force", "--no-verify"});
     EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
     EXPECT_EQ(S(r.err), S("The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
                           "Price Dot=0 needs:\n"
                           "  Price Max=9999999 (not in the file)\n"
@@ -329,11 +314,18 @@ TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
                           "  price decimal=0 (the file has 3)\n"
                           "Prices are handled in that mode; the file stays as it is until a price decimal mode is "
                           "chosen.\n" + File("KYR.CFG")
-                          + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n"));
+                          + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n\""
+                          + File("BAD.KYR") + "\": 3 prices cannot be read and are sent as 0:\n"
+                          "line 1 (M1): \"-5\" is below 0\n"
+                          "line 9 (U2): \"1e300\" is above the maximum 9999999\n"
+                          "line 12 (U5): \"junk\" is not a number\n"));
     EXPECT_EQ(Home.read("config.ini"), config);
     scale.stop();
+    EXPECT_EQ(scale.requests().size(), 84u);
     EXPECT_EQ(scale.modeHex(), "F0") << "Price Dot 0";
-    EXPECT_EQ(scale.pluHex(1), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.34 in whole numbers";
+    for (int i : {1, 9, 12})
+        EXPECT_EQ(scale.pluHex(i), "00 00 00 00") << "PLU " << i;
+    EXPECT_EQ(scale.pluHex(2), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.50 in whole numbers, halves to even";
 }
 
 // ------------------------------------------------------------ ended before the link opens, code page, ports
