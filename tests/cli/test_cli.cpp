@@ -118,134 +118,67 @@ std::string Name(const auto& info) { return info.param.name; }
 
 // ------------------------------------------------------------ download, upload, report, values
 
-struct DownloadCase {
+struct ModeCase {
     const char* name;
     QByteArray config;       // config.ini, empty: none (the default mode 3)
     uint8_t scaleMode, modeAfter;
     int decimals;
+    const char* reportLine;
 };
-class CliDownload : public Cli, public ::testing::WithParamInterface<DownloadCase> {};
+class CliCommands : public Cli, public ::testing::WithParamInterface<ModeCase> {};
 
-TEST_P(CliDownload, WritesEveryPluAndThePriceMode)
+// A download in the mode config.ini names, an upload of what it wrote and a
+// sale report, each a session of its own in the mode the download set.
+TEST_P(CliCommands, DownloadUploadAndReportInThePriceMode)
 {
-    const DownloadCase& c = GetParam();
+    const ModeCase& c = GetParam();
     if (!c.config.isEmpty())
         Home.write("config.ini", c.config);
     Home.write("PRICES.KYR", DownloadFixture());
     Scale scale(c.scaleMode);
-    // The frames of the download itself: no read-back after it. No progress
-    // output when stderr is no terminal.
+    // No read-back after the download; no progress output when stderr is
+    // no terminal.
     ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--no-verify"}), 0, "Download PLU OK!\n", "");
+    const QByteArray log = Home.read("DEBUG.LOG");
+    EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
+    EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
+    ExpectRun(Run({"upload", File("BACK.KYR"), "--port", scale.Path}), 0, "Upload PLU OK!\n", "");
+    const QDate day = QDate::currentDate();
+    ExpectRun(Run({"report", "--port", scale.Path}), 0, std::string(c.reportLine) + "\n", "");
+    if (QDate::currentDate() == day) {
+        EXPECT_EQ(S(Home.read(day.toString("yyyyMMdd") + ".TXT")), std::string(c.reportLine) + "\r\n");
+    }
 
     scale.stop();
     EXPECT_EQ(int(scale.priceMode()), int(c.modeAfter));
+    QByteArray back;
     for (int i = 1; i <= 77; ++i) {
         // Count of the last decimal, halves to even.
         const auto count = uint32_t(std::nearbyint(Hundredths(i) * std::pow(10.0, c.decimals) / 100));
         EXPECT_EQ(scale.pluHex(i), S(Hex(char(UnitText(i) == "g") + Be24(count)))) << "PLU " << i;
+        // The names stay in the program.
+        back += PluLine(QByteArray::number(count / std::pow(10.0, c.decimals), 'f', c.decimals), "", UnitText(i));
     }
-    // Connect, price mode read and write, sale figures, 77 PLUs, the saved
-    // unit price, disconnect; one session.
+    EXPECT_EQ(S(Home.read("BACK.KYR")), S(back));
+    const QByteArray priceDot = "Price Dot=" + QByteArray::number(c.modeAfter & 0x0F) + "\r\n";
+    EXPECT_TRUE(Home.read("config.ini").contains(priceDot)) << S(Home.read("config.ini"));
+    // Download: connect, price mode read and write, sale figures, 77 PLUs,
+    // the saved unit price, disconnect. Upload: 83 requests. Report: 6.
     const QByteArrayList frames = scale.frames();
-    ASSERT_EQ(frames.size(), 84) << scale.log();
-    EXPECT_EQ(S(frames.first()), "44");
-    EXPECT_EQ(S(frames.last()), "33 00 00 00 00 CD");
-    const QByteArray log = Home.read("DEBUG.LOG");
-    EXPECT_TRUE(log.startsWith(">>>>>>Send data<<<<<<<<\r\n44 \r\n")) << S(log.left(80));
-    EXPECT_TRUE(log.contains("33 00 00 00 00 CD \r\n"));
+    ASSERT_EQ(frames.size(), 84 + 83 + 6) << scale.log();
+    for (const qsizetype first : {0, 84, 167})
+        EXPECT_EQ(S(frames[first]), "44") << "request " << first + 1;
+    for (const qsizetype last : {83, 166, 172})
+        EXPECT_EQ(S(frames[last]), "33 00 00 00 00 CD") << "request " << last + 1;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, CliDownload,
-                         ::testing::Values(DownloadCase{"DefaultTwoDecimals", {}, 0xF0, 0xF3, 2},
-                                           DownloadCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), 0xA2, 0xAB, 2},
-                                           DownloadCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), 0x00, 0x07, 3},
-                                           DownloadCase{"WholeNumbers", ConfigFor(0, "9999999", 0), 0x35, 0x30, 0}),
-                         [](const auto& info) { return Name(info); });
-
-TEST_F(Cli, DownloadThenUploadGivesThePricesAndUnitsBack)
-{
-    Home.write("PRICES.KYR", DownloadFixture());
-    Scale scale;
-    const Result down = Run({"download", File("PRICES.KYR"), "--port", scale.Path});
-    ASSERT_EQ(down.status, 0) << S(down.err);
-    const Result up = Run({"upload", File("BACK.KYR"), "--port", scale.Path});
-    ASSERT_EQ(up.status, 0) << S(up.err);
-    EXPECT_EQ(S(up.out), "Upload PLU OK!\n");
-    QByteArray expected;
-    for (int i = 1; i <= 77; ++i)
-        expected += PluLine(i == 76 ? "0.00" : PriceText(i), "", UnitText(i));   // names stay in the program
-    EXPECT_EQ(S(Home.read("BACK.KYR")), S(expected));
-}
-
-struct UploadCase {
-    const char* name;
-    uint8_t scaleMode;
-    int decimals;              // of the prices in the file
-    const char* configDot;     // "Price Dot=..." line in config.ini; empty: no config.ini
-};
-class CliUpload : public Cli, public ::testing::WithParamInterface<UploadCase> {};
-
-TEST_P(CliUpload, SavesTheScalesTableInItsPriceMode)
-{
-    const UploadCase& c = GetParam();
-    Scale scale(c.scaleMode);
-    ExpectRun(Run({"upload", File("SCALE.KYR"), "--port", scale.Path}), 0, "Upload PLU OK!\n", "");
-
-    scale.stop();
-    QByteArray expected;
-    for (int i = 1; i <= 77; ++i) {
-        const uint32_t count = scale.plu(i).price;
-        expected += PluLine(c.decimals ? QByteArray::number(count / std::pow(10.0, c.decimals), 'f', c.decimals)
-                                       : QByteArray::number(count), "", "kg");
-    }
-    const QByteArray file = Home.read("SCALE.KYR");
-    EXPECT_EQ(file.count("\r\n"), 77);
-    EXPECT_EQ(S(file), S(expected));
-    if (*c.configDot)
-        EXPECT_TRUE(Home.read("config.ini").contains(QByteArray(c.configDot) + "\r\n")) << S(Home.read("config.ini"));
-    else
-        EXPECT_FALSE(QFile::exists(File("config.ini"))) << "a code outside the table saves nothing";
-    EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, CliUpload,
-                         ::testing::Values(UploadCase{"TwoDecimalsNo", 0x0B, 2, "Price Dot=11"},
-                                           UploadCase{"HighNibbleIgnored", 0x5B, 2, "Price Dot=11"},
-                                           UploadCase{"ThreeDecimals", 0x07, 3, "Price Dot=7"},
-                                           UploadCase{"WholeNumbers", 0x00, 0, "Price Dot=0"},
-                                           UploadCase{"UnknownCodeKeepsTheDefault", 0x02, 2, ""}),
-                         [](const auto& info) { return Name(info); });
-
-struct ReportCase {
-    const char* name;
-    uint8_t scaleMode;
-    const char* line;
-};
-class CliReport : public Cli, public ::testing::WithParamInterface<ReportCase> {};
-
-TEST_P(CliReport, PrintsAndAppendsTheDaysLine)
-{
-    const ReportCase& c = GetParam();
-    Scale scale(c.scaleMode);
-    const QDate before = QDate::currentDate();
-    const Result first = Run({"report", "--port", scale.Path});
-    const Result second = Run({"report", "--port", scale.Path});
-    if (QDate::currentDate() != before)
-        GTEST_SKIP() << "the date changed during the test";
-    for (const Result* r : {&first, &second})
-        ExpectRun(*r, 0, std::string(c.line) + "\n", "");
-    EXPECT_EQ(S(Home.read(before.toString("yyyyMMdd") + ".TXT")), std::string(c.line) + "\r\n" + c.line + "\r\n");
-    scale.stop();
-    // Two sessions of connect, three reads and disconnect.
-    EXPECT_EQ(scale.frames().size(), 12) << scale.log();
-    EXPECT_EQ(S(scale.frames().value(5)), "33 00 00 00 00 CD");
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, CliReport,
-                         ::testing::Values(ReportCase{"TwoDecimals", 0x03, "1.50\t1.234kg\t1.85"},
-                                           ReportCase{"WholeNumbers", 0x00, "150\t1.234kg\t185"},
-                                           ReportCase{"ThreeDecimals", 0xF7, "0.150\t1.234kg\t0.185"}),
-                         [](const auto& info) { return Name(info); });
+INSTANTIATE_TEST_SUITE_P(
+    Modes, CliCommands,
+    ::testing::Values(ModeCase{"DefaultTwoDecimals", {}, 0xF0, 0xF3, 2, "1.50\t1.234kg\t1.85"},
+                      ModeCase{"TwoDecimalsNo", ConfigFor(11, "99999.99", 2), 0xA2, 0xAB, 2, "1.50\t1.234kg\t1.85"},
+                      ModeCase{"ThreeDecimals", ConfigFor(7, "9999.999", 3), 0x00, 0x07, 3, "0.150\t1.234kg\t0.185"},
+                      ModeCase{"WholeNumbers", ConfigFor(0, "9999999", 0), 0x35, 0x30, 0, "150\t1.234kg\t185"}),
+    [](const auto& info) { return Name(info); });
 
 struct ValuesCase {
     const char* name;
@@ -253,12 +186,16 @@ struct ValuesCase {
     int status;
     const char *out, *err;
     int requests;        // 0x05 enquiries that reached the scale
+    const char* language = nullptr;   // varlo-manager.LNG; null: none
 };
+const char Spanish[] = "[String]\r\nConnectError=Sin conexion\r\nstableError=\"inestable \"\r\n";
 class CliValues : public Cli, public ::testing::WithParamInterface<ValuesCase> {};
 
 TEST_P(CliValues, PrintsTheReadoutOrItsError)
 {
     const ValuesCase& c = GetParam();
+    if (c.language)
+        Home.write("varlo-manager.LNG", c.language);
     Scale scale(0x03, *c.fault ? QStringList{c.fault} : QStringList{});
     ExpectRun(Run({"values", "--port", scale.Path}), c.status, c.out, c.err);
     scale.stop();
@@ -276,7 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ValuesCase{"ShortFrameIsNotRetried", "short@cmd=05", 1, "",
                                  "Protocol...Error!\nthe scale's frame was shorter than 20 bytes\n", 1},
                       ValuesCase{"NoAnswerAfterRetries", "aa@cmd=05,count=always", 1, "",
-                                 "Connect...Error!\nthe scale refused the request (0xAA)\n", 7}),
+                                 "Connect...Error!\nthe scale refused the request (0xAA)\n", 7},
+                      // The language file speaks for the command line too.
+                      ValuesCase{"LanguageFileError", "aa@cmd=05,count=always", 1, "",
+                                 "Sin conexion\nthe scale refused the request (0xAA)\n", 7, Spanish},
+                      ValuesCase{"LanguageFileState", "state:I@cmd=05", 0, "inestable \n", "", 1, Spanish}),
     [](const auto& info) { return Name(info); });
 
 // ------------------------------------------------------------ scale failures
@@ -349,16 +290,55 @@ INSTANTIATE_TEST_SUITE_P(
                     "11 00 00 00 00"}),
     [](const auto& info) { return Name(info); });
 
-// ------------------------------------------------------------ refused before the link opens
+// ------------------------------------------------------------ unreadable prices, settings problems
 
 const char NothingSent[] = "Nothing was sent; correct the file, or give --force to send it as read.\n";
 
-// A file that cannot be read or written, a PLU file the download must not
-// send unasked, a port that cannot be opened: exit status 2 and the reason,
-// before any transfer whose table is then thrown away and before any price
-// mode is taken over. {home} and {port} stand for the directory and the
-// simulated scale's device.
-TEST_F(Cli, RefusedBeforeTheLinkOpens)
+// Settings that contradict each other or are not understood: stderr says
+// which, the command runs in the mode Price Dot names, nothing is rewritten.
+// Forced: the rows a load resets go out as 0, the list stays on stderr.
+TEST_F(Cli, ForcedDownloadUnderSettingsProblemsNamesBothOnStderr)
+{
+    const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
+    Home.write("config.ini", config);
+    Home.write("BAD.KYR", ResetPricesFile());
+    Scale scale(0xF3);
+    Home.write("KYR.CFG", "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + scale.Path.toLocal8Bit() + "\r\n");
+    const Result r = Run({"download", File("BAD.KYR"), "--force", "--no-verify"});
+    EXPECT_EQ(r.status, 0) << S(r.err);
+    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
+    EXPECT_EQ(S(r.err), S("The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
+                          "Price Dot=0 needs:\n"
+                          "  Price Max=9999999 (not in the file)\n"
+                          "  price length=7 (not in the file)\n"
+                          "  price decimal=0 (the file has 3)\n"
+                          "Prices are handled in that mode; the file stays as it is until a price decimal mode is "
+                          "chosen.\n" + File("KYR.CFG")
+                          + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n\""
+                          + File("BAD.KYR") + "\": 3 prices cannot be read and are sent as 0:\n"
+                          "line 1 (M1): \"-5\" is below 0\n"
+                          "line 9 (U2): \"1e300\" is above the maximum 9999999\n"
+                          "line 12 (U5): \"junk\" is not a number\n"));
+    EXPECT_EQ(Home.read("config.ini"), config);
+    scale.stop();
+    EXPECT_EQ(scale.requests().size(), 84u);
+    EXPECT_EQ(scale.modeHex(), "F0") << "Price Dot 0";
+    for (int i : {1, 9, 12})
+        EXPECT_EQ(scale.pluHex(i), "00 00 00 00") << "PLU " << i;
+    EXPECT_EQ(scale.pluHex(2), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.50 in whole numbers, halves to even";
+}
+
+// ------------------------------------------------------------ ended before the link opens, code page, ports
+
+// Each way a command ends with exit status 2 and its reason (0 and the usage
+// for --help) before the link opens, and nothing runs after it: no window,
+// no transfer whose table is then thrown away, no price mode taken over, no
+// file written. A file that cannot be read or written; a PLU file the
+// download must not send unasked; a port that cannot be opened; the parser's
+// verdicts; a program directory that is missing, a file or not writable
+// (every command ends by writing DEBUG.LOG there: it must be usable before
+// the scale is written with default settings).
+TEST_F(Cli, EndsBeforeTheLinkOpens)
 {
     QDir(Home.path()).mkdir("FOLDER.KYR");
     ASSERT_EQ(::mkfifo(QFile::encodeName(File("PIPE.KYR")).constData(), 0666), 0);
@@ -367,151 +347,8 @@ TEST_F(Cli, RefusedBeforeTheLinkOpens)
     Home.write("RESET.KYR", ResetPricesFile());
     Home.write("PRICES.KYR", DownloadFixture());
     Home.write("KYR.CFG", "[COMM]\r\nPort=9\r\nBaudRate=9600\r\n[Devices]\r\nCOM9=/dev/varlo-none-9\r\n");
-    Scale scale(0x07);
-    struct Case {
-        QStringList args;
-        QString err;          // stderr to the letter; with `has`, its start
-        const char* has = nullptr;
-        bool busy = false;    // another program holds the scale's port
-    } const cases[] = {
-        {{"upload", "{home}no-such-dir/SCALE.KYR"}, "Cannot create file {home}no-such-dir/SCALE.KYR\nNo such file or directory\n"},
-        {{"upload", "{home}FOLDER.KYR"}, "Cannot create file {home}FOLDER.KYR\nIs a directory\n"},
-        {{"upload", "{home}PIPE.KYR"}, "Cannot create file {home}PIPE.KYR\nnot a regular file\n"},
-        {{"download", "{home}MISSING.KYR"}, "Cannot open file \"{home}MISSING.KYR\".\nNo such file or directory\n"},
-        {{"download", "{home}FOLDER.KYR"}, "Cannot open file \"{home}FOLDER.KYR\".\nfile to open is a directory\n"},
-        {{"download", "{home}EMPTY.KYR"}, QString("\"{home}EMPTY.KYR\" is not a PLU file: the file is empty.\n") + NothingSent},
-        {{"download", "{home}UTF16.KYR"},
-         QString("\"{home}UTF16.KYR\" is not a PLU file: it is UTF-16 text, not text in the code page UTF-8.\n")
-             + NothingSent},
-        {{"download", "{home}RESET.KYR"},
-         QString("\"{home}RESET.KYR\": 3 prices cannot be read and would be sent as 0:\n"
-                 "line 1 (M1): \"-5\" is below 0\n"
-                 "line 9 (U2): \"1e300\" is above the maximum 99999.99\n"
-                 "line 12 (U5): \"junk\" is not a number\n") + NothingSent},
-        {{"download", "{home}PRICES.KYR", "--port", "/dev/varlo-none"}, "Error opening serial port\n", "/dev/varlo-none"},
-        {{"values"}, "Error opening serial port\n", "/dev/varlo-none-9"},   // KYR.CFG's COM9
-        {{"report", "--port", "{port}"}, "Error opening serial port\n", "{port}", true},
-    };
-    // Rows that name no port reach the scale's, except values: KYR.CFG's.
-    for (const Case& c : cases) {
-        auto expand = [&](QString s) { return s.replace("{home}", Home.path()).replace("{port}", scale.Path); };
-        QStringList args;
-        for (const QString& a : c.args)
-            args << expand(a);
-        if (!args.contains("--port") && args[0] != "values")
-            args << "--port" << scale.Path;
-        SCOPED_TRACE(S(args.join(' ')));
-        const int fd = c.busy ? ::open(scale.Path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
-        ASSERT_TRUE(!c.busy || ::flock(fd, LOCK_EX | LOCK_NB) == 0);
-        const Result r = Run(args, 20000);
-        if (fd >= 0)
-            ::close(fd);
-        const QString err = expand(c.err);
-        EXPECT_EQ(r.status, 2) << S(r.err);
-        EXPECT_EQ(S(r.out), "");
-        EXPECT_EQ(S(c.has ? r.err.left(err.size()) : r.err), S(err));
-        EXPECT_TRUE(!c.has || r.err.contains(expand(c.has).toLocal8Bit())) << S(r.err);
-    }
-    EXPECT_FALSE(QFile::exists(File("config.ini"))) << "the scale's price mode was taken over";
-    EXPECT_FALSE(QFile::exists(File("DEBUG.LOG"))) << "the link was opened";
-    scale.stop();
-    EXPECT_TRUE(scale.requests().empty()) << scale.log();
-}
-
-// Forced: the rows a load resets go out as 0, the list stays on stderr.
-TEST_F(Cli, ForcedDownloadSendsUnreadablePricesAsZero)
-{
-    Home.write("BAD.KYR", ResetPricesFile());
-    Scale scale;
-    const Result r = Run({"download", File("BAD.KYR"), "--force", "--port", scale.Path, "--no-verify"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.out), "Download PLU OK!\n");
-    EXPECT_TRUE(r.err.contains("3 prices cannot be read and are sent as 0:\nline 1 (M1)")) << S(r.err);
-    EXPECT_FALSE(r.err.contains("Nothing was sent")) << S(r.err);
-    scale.stop();
-    EXPECT_EQ(scale.requests().size(), 84u);
-    for (int i : {1, 9, 12})
-        EXPECT_EQ(scale.pluHex(i), "00 00 00 00") << "PLU " << i;
-    EXPECT_EQ(scale.pluHex(2), S(Hex(QByteArray(1, 0) + Be24(1250))));
-}
-
-// Settings that contradict each other or are not understood: stderr says
-// which, the command runs in the mode Price Dot names, nothing is rewritten.
-TEST_F(Cli, SettingsProblemsAreNamedOnStderr)
-{
-    const QByteArray config = "[default]\r\nPrice Dot=0\r\nprice decimal=3\r\n";
-    Home.write("config.ini", config);
-    Home.write("PRICES.KYR", DownloadFixture());
-    Scale scale(0xF3);
-    Home.write("KYR.CFG", "[COMM]\r\nPort=COM1\r\nBaudRate=fast\r\n[Devices]\r\nCOM1=" + scale.Path.toLocal8Bit() + "\r\n");
-    const Result r = Run({"download", File("PRICES.KYR")});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    EXPECT_EQ(S(r.err), S("The price settings in \"" + File("config.ini") + "\" do not form one price mode.\n"
-                          "Price Dot=0 needs:\n"
-                          "  Price Max=9999999 (not in the file)\n"
-                          "  price length=7 (not in the file)\n"
-                          "  price decimal=0 (the file has 3)\n"
-                          "Prices are handled in that mode; the file stays as it is until a price decimal mode is "
-                          "chosen.\n" + File("KYR.CFG")
-                          + " [COMM] BaudRate=fast is not understood (2400 or 9600 is expected); 9600bps is used.\n"));
-    EXPECT_EQ(Home.read("config.ini"), config);
-    scale.stop();
-    EXPECT_EQ(scale.modeHex(), "F0") << "Price Dot 0";
-    EXPECT_EQ(scale.pluHex(1), S(Hex(QByteArray(1, 0) + Be24(12)))) << "12.34 in whole numbers";
-}
-
-// ------------------------------------------------------------ usage, program directory, code page, ports
-
-// The parser's verdicts reach the streams and the exit status, and nothing
-// runs after them: no window, no link, no file written.
-TEST_F(Cli, UsageAndHelpEndBeforeAnythingRuns)
-{
-    Home.write("PRICES.KYR", DownloadFixture());
-    Scale scale;
-    QProcessEnvironment window = ScriptEnvironment();
-    window.insert("QT_QPA_PLATFORM", "offscreen");
-    // QProcess passes text; the shell's printf makes the raw byte C9.
-    const QString raw = "exec \"$1\" download \"$(printf 'PR\\311IX.KYR')\" --port \"$2\" --home \"$3\"";
-    const struct {
-        QString program;
-        QStringList args;
-        QProcessEnvironment env;
-        int status;
-        const char *err, *out;   // stderr and stdout start with these
-    } cases[] = {
-        {ManagerPath(), {"download", "--port", scale.Path, "--home", Home.path()}, ScriptEnvironment(), 2,
-         "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] [--verify", ""},
-        {ManagerPath(), {"upload", File("X.KYR"), "--backup", "--home", Home.path()}, ScriptEnvironment(), 2,
-         "--verify, --no-verify and --backup belong to download\nusage:", ""},
-        {ManagerPath(), {"export", File("PRICES.KYR"), "--port", scale.Path}, ScriptEnvironment(), 2,
-         "--port is not used by export: it opens no port\nusage: varlo-manager export", ""},
-        {"/bin/sh", {"-c", raw, "sh", ManagerPath(), scale.Path, Home.path()}, ScriptEnvironment(), 2,
-         "\"PR%C9IX.KYR\" is not UTF-8 text\nusage: varlo-manager", ""},
-        {ManagerPath(), {"--demo", "--home", Home.path(), "--demo-fault", ""}, window, 2,
-         "--demo-fault needs a value\nusage: varlo-manager [--demo", ""},
-        {ManagerPath(), {"report", "--help", "--port", scale.Path, "--home", Home.path()}, ScriptEnvironment(), 0, "",
-         "usage: varlo-manager {download"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(S(c.args.join(' ')));
-        const Result r = RunProgram(c.program, c.args, c.env, {}, 20000);
-        EXPECT_EQ(r.status, c.status) << S(r.err);
-        EXPECT_TRUE(r.err.startsWith(c.err) && (*c.err || r.err.isEmpty())) << S(r.err);
-        EXPECT_TRUE(r.out.startsWith(c.out) && (*c.out || r.out.isEmpty())) << S(r.out);
-    }
-    EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')), "PRICES.KYR") << "no window, link or file";
-    scale.stop();
-    EXPECT_TRUE(scale.requests().empty()) << scale.log();
-}
-
-// Every command ends by writing DEBUG.LOG into the program directory. One
-// that is missing, a file, or not writable ends the command before the link
-// opens, instead of after the scale has been written with default settings.
-TEST_F(Cli, ProgramDirectoryThatCannotBeUsedEndsWithTwoBeforeTheLinkOpens)
-{
-    Home.write("PRICES.KYR", DownloadFixture());
     Home.write("plain-file", "x");
-    Scale scale;
+    Scale scale(0x07);
     // Root may write anywhere: the read-only case runs as "nobody", who
     // needs the way to the directory and the device.
     QTemporaryDir outer;
@@ -524,27 +361,85 @@ TEST_F(Cli, ProgramDirectoryThatCannotBeUsedEndsWithTwoBeforeTheLinkOpens)
     if (::geteuid() == 0)
         asNobody = {"--reuid=nobody", "--regid=nogroup", "--clear-groups", ManagerPath()};
     const QString missing = Home.path() + "no-such-dir";
+    const QProcessEnvironment script = ScriptEnvironment();
+    QProcessEnvironment window = script, homeless = script;
+    window.insert("QT_QPA_PLATFORM", "offscreen");
+    homeless.insert("VARLO_HOME", missing);
+    auto cannotUse = [](const QString& dir, const char* reason) {
+        return "Cannot use the program directory " + dir + "/\n" + reason + "\n";
+    };
+    // QProcess passes text; the shell's printf makes the raw byte C9.
+    const QString raw = "exec \"$1\" download \"$(printf 'PR\\311IX.KYR')\" --port \"$2\" --home \"$3\"";
+    const QString manager = ManagerPath(), home = Home.path(), port = scale.Path;
     const struct {
         QString program;
         QStringList args;
-        QString home;          // the directory named in the message
-        QString environmentHome;
-        const char* reason;
+        QString err;             // stderr to the letter; with `has` or `start`, its start
+        QString has = {};        // and stderr contains this
+        bool start = false;
+        int status = 2;
+        const char* out = "";    // stdout starts with this
+        QProcessEnvironment env = ScriptEnvironment();
+        bool busy = false;       // another program holds the scale's port
     } cases[] = {
-        {ManagerPath(), {"download", File("PRICES.KYR"), "--home", missing}, missing, {}, "No such file or directory"},
-        {ManagerPath(), {"values", "--home", File("plain-file")}, File("plain-file"), {}, "Not a directory"},
-        {ManagerPath(), {"report"}, missing, missing, "No such file or directory"},
-        {asNobody.isEmpty() ? ManagerPath() : "setpriv", asNobody + QStringList{"values", "--home", locked}, locked, {},
-         "Permission denied"},
+        {manager, {"upload", home + "no-such-dir/SCALE.KYR", "--port", port, "--home", home},
+         "Cannot create file " + home + "no-such-dir/SCALE.KYR\nNo such file or directory\n"},
+        {manager, {"upload", home + "FOLDER.KYR", "--port", port, "--home", home},
+         "Cannot create file " + home + "FOLDER.KYR\nIs a directory\n"},
+        {manager, {"upload", home + "PIPE.KYR", "--port", port, "--home", home},
+         "Cannot create file " + home + "PIPE.KYR\nnot a regular file\n"},
+        {manager, {"download", home + "MISSING.KYR", "--port", port, "--home", home},
+         "Cannot open file \"" + home + "MISSING.KYR\".\nNo such file or directory\n"},
+        {manager, {"download", home + "FOLDER.KYR", "--port", port, "--home", home},
+         "Cannot open file \"" + home + "FOLDER.KYR\".\nfile to open is a directory\n"},
+        {manager, {"download", home + "EMPTY.KYR", "--port", port, "--home", home},
+         "\"" + home + "EMPTY.KYR\" is not a PLU file: the file is empty.\n" + NothingSent},
+        {manager, {"download", home + "UTF16.KYR", "--port", port, "--home", home},
+         "\"" + home + "UTF16.KYR\" is not a PLU file: it is UTF-16 text, not text in the code page UTF-8.\n"
+             + NothingSent},
+        {manager, {"download", home + "RESET.KYR", "--port", port, "--home", home},
+         "\"" + home + "RESET.KYR\": 3 prices cannot be read and would be sent as 0:\n"
+                       "line 1 (M1): \"-5\" is below 0\n"
+                       "line 9 (U2): \"1e300\" is above the maximum 99999.99\n"
+                       "line 12 (U5): \"junk\" is not a number\n" + NothingSent},
+        {manager, {"download", home + "PRICES.KYR", "--port", "/dev/varlo-none", "--home", home},
+         "Error opening serial port\n", "/dev/varlo-none"},
+        {manager, {"values", "--home", home}, "Error opening serial port\n", "/dev/varlo-none-9"},   // KYR.CFG's COM9
+        {manager, {"report", "--port", port, "--home", home}, "Error opening serial port\n", port, false, 2,
+         "", script, true},
+        {manager, {"download", "--port", port, "--home", home},
+         "download needs a PLU file\nusage: varlo-manager {download FILE.KYR [--force] [--verify", "", true},
+        {manager, {"upload", home + "X.KYR", "--backup", "--home", home},
+         "--verify, --no-verify and --backup belong to download\nusage:", "", true},
+        {manager, {"export", home + "PRICES.KYR", "--port", port},
+         "--port is not used by export: it opens no port\nusage: varlo-manager export", "", true},
+        {"/bin/sh", {"-c", raw, "sh", manager, port, home}, "\"PR%C9IX.KYR\" is not UTF-8 text\nusage: varlo-manager",
+         "", true},
+        {manager, {"--demo", "--home", home, "--demo-fault", ""}, "--demo-fault needs a value\nusage: varlo-manager [--demo",
+         "", true, 2, "", window},
+        {manager, {"report", "--help", "--port", port, "--home", home}, "", "", false, 0, "usage: varlo-manager {download"},
+        {manager, {"download", home + "PRICES.KYR", "--home", missing, "--port", port},
+         cannotUse(missing, "No such file or directory")},
+        {manager, {"values", "--home", home + "plain-file", "--port", port}, cannotUse(home + "plain-file", "Not a directory")},
+        {manager, {"report", "--port", port}, cannotUse(missing, "No such file or directory"), "", false, 2, "", homeless},
+        {asNobody.isEmpty() ? manager : "setpriv", asNobody + QStringList{"values", "--home", locked, "--port", port},
+         cannotUse(locked, "Permission denied")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(S(c.args.join(' ')));
-        QProcessEnvironment env = ScriptEnvironment();
-        if (!c.environmentHome.isEmpty())
-            env.insert("VARLO_HOME", c.environmentHome);
-        ExpectRun(RunProgram(c.program, c.args + QStringList{"--port", scale.Path}, env, {}, 20000), 2, "",
-                  S("Cannot use the program directory " + c.home + "/\n" + c.reason + "\n"));
+        const int fd = c.busy ? ::open(scale.Path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+        ASSERT_TRUE(!c.busy || ::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        const Result r = RunProgram(c.program, c.args, c.env, {}, 20000);
+        if (fd >= 0)
+            ::close(fd);
+        EXPECT_EQ(r.status, c.status) << S(r.err);
+        const bool whole = c.has.isEmpty() && !c.start;
+        EXPECT_EQ(S(whole ? r.err : r.err.left(c.err.toLocal8Bit().size())), S(c.err));
+        EXPECT_TRUE(r.err.contains(c.has.toLocal8Bit())) << S(r.err);
+        EXPECT_TRUE(r.out.startsWith(c.out) && (*c.out || r.out.isEmpty())) << S(r.out);
     }
+    EXPECT_EQ(S(QDir(Home.path()).entryList(QDir::Files).join('|')),
+              "EMPTY.KYR|KYR.CFG|plain-file|PRICES.KYR|RESET.KYR|UTF16.KYR") << "no window, link or file";
     EXPECT_FALSE(QFileInfo::exists(missing));
     EXPECT_TRUE(QDir(locked).isEmpty());
     scale.stop();
@@ -584,15 +479,6 @@ TEST_F(Cli, PortFromTheConfiguration)
     ExpectRun(Run({"values", "--port", "COM5", "--baud", "2400"}), 0, "1.234kg;1.50;1.85\n", "");
     scale.stop();
     EXPECT_EQ(scale.requests().size(), 2u);
-}
-
-TEST_F(Cli, TheLanguageFileSpeaksForTheCommandLineToo)
-{
-    Home.write("varlo-manager.LNG", "[String]\r\nConnectError=Sin conexion\r\nstableError=\"inestable \"\r\n");
-    Scale refusing(0x03, {"aa@cmd=05,count=always"});
-    ExpectRun(Run({"values", "--port", refusing.Path}), 1, "", "Sin conexion\nthe scale refused the request (0xAA)\n");
-    Scale unstable(0x03, {"state:I@cmd=05"});
-    ExpectRun(Run({"values", "--port", unstable.Path}), 0, "inestable \n", "");
 }
 
 // ------------------------------------------------------------ progress and SIGINT
@@ -637,39 +523,10 @@ TEST_F(Cli, ProgressBarOnlyWhenStderrIsATerminal)
     EXPECT_FALSE(tty.contains('\n')) << "one line, redrawn in place";
 }
 
-// What the scale had received when SIGINT went out, and how long the
-// program took to end after it.
-struct Interrupted {
-    std::size_t requests = 0;
-    std::uint64_t bytes = 0;
-    qint64 tookMs = -1;
-};
-
-// Starts varlo-manager and, once the scale has `requests` requests, sends
-// it SIGINT.
-Interrupted InterruptAfter(QProcess& p, Scale& scale, const QStringList& args, std::size_t requests)
-{
-    p.setProcessEnvironment(ScriptEnvironment());
-    p.start(ManagerPath(), args);
-    Interrupted at;
-    if (!p.waitForStarted(10000) || !scale.waitForRequests(requests, 20s)) {
-        ADD_FAILURE() << "not started, or the request never came";
-        return at;
-    }
-    at.requests = scale.requests().size();
-    at.bytes = scale.bytesReceived();
-    QElapsedTimer sinceSignal;
-    sinceSignal.start();
-    EXPECT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
-    EXPECT_TRUE(p.waitForFinished(20000));
-    at.tookMs = sinceSignal.elapsed();
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the signal must not kill it";
-    return at;
-}
-
 struct InterruptCase {
     const char *name, *command, *fault;
     std::size_t waitingOn;   // the request that gets no answer
+    bool ignored = false;    // started with SIGINT ignored, as a script's background job
 };
 class CliInterrupt : public Cli, public ::testing::WithParamInterface<InterruptCase> {};
 
@@ -684,35 +541,44 @@ TEST_P(CliInterrupt, SigintCancelsTheWaitAndSendsNothingMore)
     if (QByteArray(c.command) == "download")
         args << File("PRICES.KYR");
     QProcess p;
-    const Interrupted at = InterruptAfter(p, scale, args << "--port" << scale.Path << "--home" << Home.path(), c.waitingOn);
+    p.setProcessEnvironment(ScriptEnvironment());
+    if (c.ignored)
+        p.setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
+    p.start(ManagerPath(), args << "--port" << scale.Path << "--home" << Home.path());
+    ASSERT_TRUE(p.waitForStarted(10000));
+    ASSERT_TRUE(scale.waitForRequests(c.waitingOn, 20s)) << "the request never came";
+    const std::size_t requests = scale.requests().size();
+    const std::uint64_t bytes = scale.bytesReceived();
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    EXPECT_EQ(::kill(pid_t(p.processId()), SIGINT), 0);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    const qint64 tookMs = sinceSignal.elapsed();
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "the signal must not kill it";
+    if (c.ignored) {
+        // A Ctrl-C meant for the foreground must not cancel it.
+        EXPECT_EQ(p.exitCode(), 0) << S(p.readAllStandardError());
+        EXPECT_FALSE(S(p.readAllStandardOutput()).empty()) << "the late reply is still read";
+        return;
+    }
     EXPECT_EQ(p.exitCode(), 130) << S(p.readAllStandardError());
     // The unanswered request would be retried after 0.8 s, six times.
-    EXPECT_LT(at.tookMs, 4000) << "ms from the signal to the end";
+    EXPECT_LT(tookMs, 4000) << "ms from the signal to the end";
     EXPECT_EQ(S(p.readAllStandardOutput()), "");
     // Give anything still in flight the time to arrive.
-    EXPECT_FALSE(scale.waitForRequests(at.requests + 1, 300ms)) << "a request after the interrupt";
-    EXPECT_EQ(scale.bytesReceived(), at.bytes);
+    EXPECT_FALSE(scale.waitForRequests(requests + 1, 300ms)) << "a request after the interrupt";
+    EXPECT_EQ(scale.bytesReceived(), bytes);
     EXPECT_FALSE(scale.saw(kyr::CmdDisconnect));
     EXPECT_TRUE(QFile::exists(File("DEBUG.LOG"))) << "the link is closed on the way out";
 }
 
-INSTANTIATE_TEST_SUITE_P(Waits, CliInterrupt,
-                         ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
-                                           InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1},
-                                           InterruptCase{"Flood", "download", "flood@cmd=44", 2}),
-                         [](const auto& info) { return Name(info); });
-
-// A background job of a script has SIGINT ignored; a Ctrl-C meant for
-// the foreground must not cancel it.
-TEST_F(Cli, AnIgnoredSigintStaysIgnored)
-{
-    Scale scale(0x03, {"late:600@cmd=05,count=always"});
-    QProcess p;
-    p.setChildProcessModifier([] { ::signal(SIGINT, SIG_IGN); });
-    InterruptAfter(p, scale, {"values", "--port", scale.Path, "--home", Home.path()}, 1);
-    EXPECT_EQ(p.exitCode(), 0) << S(p.readAllStandardError());
-    EXPECT_FALSE(S(p.readAllStandardOutput()).empty()) << "the late reply is still read";
-}
+INSTANTIATE_TEST_SUITE_P(
+    Waits, CliInterrupt,
+    ::testing::Values(InterruptCase{"DownloadPriceModeRead", "download", "silence@n=3,count=always", 3},
+                      InterruptCase{"ValuesEnquiry", "values", "silence@cmd=05,count=always", 1},
+                      InterruptCase{"Flood", "download", "flood@cmd=44", 2},
+                      InterruptCase{"IgnoredStaysIgnored", "values", "late:600@cmd=05,count=always", 1, true}),
+    [](const auto& info) { return Name(info); });
 
 // ------------------------------------------------------------ file commands
 
@@ -793,13 +659,6 @@ TEST_F(Cli, CompareNamesEachDifferenceAndEndsWithThree)
 TEST_F(Cli, VerifyCatchesAWriteTheScaleAcknowledgedButDidNotKeep)
 {
     Home.write("PRICES.KYR", DownloadFixture());
-    {
-        Scale scale;
-        ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path}), 0, "Download PLU OK!\n", "");
-        scale.stop();
-        EXPECT_EQ(scale.frames().size(), 84 + 78) << "read back by default";
-        EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
-    }
     Scale scale(0x03, {"ackonly@addr=00E4"});   // U2, which the demo scale has at 3.20
     ExpectRun(Run({"download", File("PRICES.KYR"), "--port", scale.Path}), 3, "",
               "Download PLU...Error!\nU2: sent 99.99, the scale holds 3.20\nU2\t99.99 kg\t3.20 kg\n");
@@ -810,12 +669,20 @@ TEST_F(Cli, VerifyCatchesAWriteTheScaleAcknowledgedButDidNotKeep)
 TEST_F(Cli, BackupHoldsTheScalesTableBeforeTheFirstWrite)
 {
     Home.write("PRICES.KYR", DownloadFixture());
+    // The newest hundred are kept: the oldest of these goes.
+    QDir().mkpath(File("backups"));
+    for (int k = 0; k < 100; ++k)
+        Home.write(QString::asprintf("backups/20000101-00%02d%02d-mode3.KYR", k / 60, k % 60), "old\r\n");
     // Every write refused: what the backup read is still the untouched scale.
     Scale refusing(0x03, {"aa@cmd=77,count=always"});
     EXPECT_EQ(Run({"download", File("PRICES.KYR"), "--port", refusing.Path, "--backup"}).status, 1);
     const QStringList backups = BackupFiles(Home.path());
-    ASSERT_EQ(backups.size(), 1);
-    EXPECT_TRUE(backups[0].endsWith("-mode3.KYR")) << S(backups[0]);
+    ASSERT_EQ(backups.size(), 100);
+    EXPECT_FALSE(backups.contains("20000101-000000-mode3.KYR"));
+    EXPECT_TRUE(backups.contains("20000101-000001-mode3.KYR"));
+    const QString newest = backups.last();
+    EXPECT_FALSE(newest.startsWith("2000")) << S(newest);
+    EXPECT_TRUE(newest.endsWith("-mode3.KYR")) << S(newest);
     refusing.stop();
     // The same demo scale, untouched, read by an upload.
     Scale untouched;
@@ -824,7 +691,7 @@ TEST_F(Cli, BackupHoldsTheScalesTableBeforeTheFirstWrite)
     for (int i = 1; i <= 77; ++i)
         EXPECT_EQ(refusing.plu(i), untouched.plu(i)) << "the refused writes changed PLU " << i;
 
-    const QList<QByteArray> saved = Home.read("backups/" + backups[0]).split('\n');
+    const QList<QByteArray> saved = Home.read("backups/" + newest).split('\n');
     const QList<QByteArray> uploaded = Home.read("UP.KYR").split('\n');
     ASSERT_EQ(saved.size(), 78);
     for (int i = 0; i < 77; ++i) {
@@ -849,24 +716,6 @@ TEST_F(Cli, ABackupThatCannotBeSavedStopsTheDownloadBeforeAnyWrite)
     EXPECT_FALSE(scale.saw(0x77)) << "nothing written to the scale";
 }
 
-TEST_F(Cli, TheNewestHundredBackupsAreKept)
-{
-    Home.write("PRICES.KYR", DownloadFixture());
-    QDir().mkpath(File("backups"));
-    for (int k = 0; k < 100; ++k)
-        Home.write(QString::asprintf("backups/20000101-00%02d%02d-mode3.KYR", k / 60, k % 60), "old\r\n");
-    Scale scale;
-    const Result r = Run({"download", File("PRICES.KYR"), "--port", scale.Path, "--backup", "--no-verify"});
-    EXPECT_EQ(r.status, 0) << S(r.err);
-    const QStringList backups = BackupFiles(Home.path());
-    EXPECT_EQ(backups.size(), 100);
-    EXPECT_FALSE(backups.contains("20000101-000000-mode3.KYR"));
-    EXPECT_TRUE(backups.contains("20000101-000001-mode3.KYR"));
-    EXPECT_FALSE(backups.last().startsWith("2000")) << "the new one";
-    scale.stop();
-    EXPECT_EQ(scale.requests().size(), 84u + 78) << "backup read, then the download";
-}
-
 TEST_F(Cli, DownloadOfABackupTakesOverTheModeOfItsName)
 {
     QDir().mkpath(File("backups"));
@@ -878,6 +727,8 @@ TEST_F(Cli, DownloadOfABackupTakesOverTheModeOfItsName)
     scale.stop();
     EXPECT_EQ(scale.modeHex(), "A7");
     EXPECT_EQ(scale.pluHex(1), "00 00 04 D2");
+    EXPECT_EQ(scale.frames().size(), 84 + 78) << "read back by default";
+    EXPECT_EQ(S(scale.frames().last()), "33 00 00 00 00 CD");
 }
 
 } // namespace

@@ -105,6 +105,9 @@ TEST(CliArgs, ScaleCommandBadUsage)
         {{"upload"}, "upload needs a PLU file"},
         {{"report", "extra"}, "report takes no file"},
         {{"download", "A.KYR", "B.KYR"}, "too many arguments"},
+        {{"compare", "A.KYR", "B.KYR"}, "too many arguments"},
+        {{"values", "extra"}, "values takes no file"},
+        {{"report", "--baud", "4800"}, "--baud must be 2400 or 9600"},
         {{"download", "A.KYR", "--baud", "1234"}, "--baud must be 2400 or 9600"},
         {{"download", "A.KYR", "--baud", "--port", "/dev/pts/3"}, "--baud must be 2400 or 9600"},
         {{"download", "A.KYR", "--baud", "9600bps"}, "--baud must be 2400 or 9600"},
@@ -116,6 +119,7 @@ TEST(CliArgs, ScaleCommandBadUsage)
         {{"values", "--separator", ","}, "unknown option --separator"},
         {{"values", "--force"}, "--force belongs to download"},
         {{"upload", "A.KYR", "--force"}, "--force belongs to download"},
+        {{"compare", "A.KYR", "--force"}, "--force belongs to download"},
         // An empty value (a script's unset variable) would quietly mean the
         // configured port or the default directory.
         {{"values", "--port"}, "--port needs a value"},
@@ -189,8 +193,12 @@ TEST(CliArgs, FileCommandBadUsage)
         {{"import", "in.csv"}, "import needs a CSV file and a PLU file"},
         {{"export", "a.KYR", "--port", "COM1"}, "--port is not used by export: it opens no port"},
         {{"--baud", "9600", "import", "in.csv", "a.KYR"}, "--baud is not used by import: it opens no port"},
+        {{"import", "in.csv", "a.KYR", "--port", "COM1"}, "--port is not used by import: it opens no port"},
+        {{"reprice", "a.KYR", "--percent", "1", "--baud", "9600"}, "--baud is not used by reprice: it opens no port"},
         {{"export", "a.KYR", "--percent", "3"}, "an option that export does not take"},
         {{"import", "in.csv", "a.KYR", "--separator", ","}, "an option that import does not take"},
+        {{"import", "in.csv", "a.KYR", "--keys", "M1"}, "an option that import does not take"},
+        {{"export", "a.KYR", "--amount", "1"}, "an option that export does not take"},
         {{"reprice", "a.KYR", "--separator", "|", "--percent", "1"}, "an option that reprice does not take"},
         {{"export", "a.KYR", "--separator", "|"}, "--separator must be , or ; or tab"},
         {{"reprice", "a.KYR"}, "reprice needs either --percent or --amount"},
@@ -199,6 +207,8 @@ TEST(CliArgs, FileCommandBadUsage)
         {{"export", "a.KYR", "-q"}, "unknown option -q"},
         {{"reprice", "a.KYR", "--keys", "", "--percent", "1"}, "--keys needs a value"},
         {{"reprice", "a.KYR", "--percent"}, "--percent needs a value"},
+        {{"reprice", "a.KYR", "--amount"}, "--amount needs a value"},
+        {{"reprice", "a.KYR", "--percent", "1", "--ending"}, "--ending needs a value"},
     };
     for (const BadCase& c : cases)
         expectBadUsage(c, fileCommandUsage() + '\n');
@@ -223,6 +233,7 @@ TEST(CliArgs, PortsCommand)
     for (const BadCase& c : {BadCase{{"ports", "--port", "COM1"}, "ports takes no --port"},
                              BadCase{{"ports", "extra"}, "ports takes no extra"},
                              BadCase{{"ports", "--bogus"}, "ports takes no --bogus"},
+                             BadCase{{"ports", "--baud", "9600"}, "ports takes no --baud"},
                              BadCase{{"ports", "--home"}, "--home needs a value"},
                              BadCase{{"ports", "--home", ""}, "--home needs a value"}})
         expectBadUsage(c, usage);
@@ -245,6 +256,7 @@ TEST(CliArgs, SafetyNetsOfTheDownload)
                              BadCase{{"upload", "P.KYR", "--no-verify"}, "--verify, --no-verify and --backup belong to download"},
                              BadCase{{"upload", "P.KYR", "--backup"}, "--verify, --no-verify and --backup belong to download"},
                              BadCase{{"compare", "P.KYR", "--backup"}, "--verify, --no-verify and --backup belong to download"},
-                             BadCase{{"report", "--no-verify"}, "--verify, --no-verify and --backup belong to download"}})
+                             BadCase{{"report", "--no-verify"}, "--verify, --no-verify and --backup belong to download"},
+                             BadCase{{"values", "--backup"}, "--verify, --no-verify and --backup belong to download"}})
         expectBadUsage(c, commandUsage() + '\n');
 }

@@ -139,24 +139,8 @@ TEST_F(EndToEnd, UploadReadsTheScalesMemory)
     EXPECT_EQ(CurrentUnitPrice(), Bytes("12 34 56 78")) << "written back unchanged";
 }
 
-TEST_F(EndToEnd, SaleReportAppendsTheDaysLine)
-{
-    Sim.setPriceMode(0x03);
-    Sim.setSaleFigures({1234567, 150, 1234});
-    Sim.setUnitByte(0x00);
-    const QDate day(2024, 3, 9);
-    Commands.Today = [day] { return day; };
-
-    const CommandOutcome out = Commands.ReportItemClick();
-    ASSERT_EQ(out.kind, CommandOutcome::Succeeded) << out.text.toStdString();
-
-    EXPECT_EQ(HexList(Frames()),
-              HexList({Bytes("44"), Bytes("11 00 00 00 00 EF"), Bytes("55 83 00 03 01 24"),
-                       Bytes("55 F4 00 00 0B AC"), Framed("55 F0 00 00 01"), Bytes("33 00 00 00 00 CD")}));
-    EXPECT_EQ(out.line, "1.50\t1.234kg\t12345.67");
-    EXPECT_EQ(Home.read("20240309.TXT"), "1.50\t1.234kg\t12345.67\r\n");
-}
-
+// Readings and states, and a frame too short to be a readout, which is not
+// retried.
 TEST_F(EndToEnd, AllValuesReadout)
 {
     QStringList memo;
@@ -165,40 +149,10 @@ TEST_F(EndToEnd, AllValuesReadout)
     EXPECT_EQ(Commands.Salereport1Click().kind, CommandOutcome::Succeeded);
     Sim.setIndication({varlo::sim::Indication::State::Lifted, 0, 0, 0});
     EXPECT_EQ(Commands.Salereport1Click().kind, CommandOutcome::Succeeded);
-    EXPECT_EQ(memo, (QStringList{"-1.234kg;1.50;1.85", "scale plate is lifted"}));
-    EXPECT_EQ(HexList(Frames()), (QStringList{"05", "05"}));
-}
-
-TEST_F(EndToEnd, ShortAllValuesFrameIsAProtocolErrorWithoutRetry)
-{
     Sim.addFault("short:12@cmd=05");
-    const CommandOutcome out = Commands.Salereport1Click();
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Protocol...Error!");
-    EXPECT_EQ(Frames().size(), 1);
-    EXPECT_EQ(out.cause, "the scale's frame was shorter than 20 bytes");
-}
-
-// PLU 4's write never gets an answer: all attempts go out, then the command
-// ends at package 4 and nothing more is sent.
-TEST_F(EndToEnd, DownloadFailsAtTheFourthPlu)
-{
-    Sim.addFault("silence@cmd=77,bank=F9,addr=00D0,count=always");
-    Wb.Table.setCell(colPrice, 3, "3.00");
-
-    const CommandOutcome out = Commands.DownloadItemClick();
-
-    EXPECT_EQ(out.kind, CommandOutcome::Failed);
-    EXPECT_EQ(out.text, "Download PLU...Error!");
-    EXPECT_EQ(Progress.Current, 4);
-    const QList<QByteArray> frames = Frames();
-    ASSERT_EQ(frames.size(), 5 + 3 + 1 + Bus.RetryCount);
-    for (int k = 8; k < frames.size(); ++k)
-        EXPECT_EQ(frames[k], Plu("77", 4, Bytes("00 00 00 00")));
-    EXPECT_EQ(Sim.plu(3), (varlo::sim::PluRecord{0, 300}));
-    EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
-              (QStringList{"Error:Download PLU...Error!",
-                           "Cause:no reply from the scale after 7 attempts (250 ms each) at PLU M4", "Wait"}));
+    EXPECT_EQ(Ended(Commands.Salereport1Click()), "Failed|Protocol...Error!|the scale's frame was shorter than 20 bytes");
+    EXPECT_EQ(memo, (QStringList{"-1.234kg;1.50;1.85", "scale plate is lifted"}));
+    EXPECT_EQ(HexList(Frames()), (QStringList{"05", "05", "05"}));
 }
 
 // One lost or garbled reply is retried by the engine; the command goes on.
