@@ -92,17 +92,12 @@ TEST(Faults, ShortFrameLengthOutOfRange)
 {
     Options o;
     o.maxLatency = 0ms;
+    o.faults = {parseFaultRule("short@count=always")};
     for (int length : {0, 1, 40}) {
-        FaultRule r;
-        r.kind = FaultKind::ShortFrame;
-        r.param = length;
-        r.count = -1;
-        o.faults.push_back(r);
+        o.faults[0].param = length;
         ScaleSim sim(o);
         Client client(sim.start());
-        const std::string full = hex(allValuesFrame({}));
-        EXPECT_EQ(client.exchange("05", 22), length < 2 ? "02 03" : full) << length;
-        o.faults.clear();
+        EXPECT_EQ(client.exchange("05", 22), length < 2 ? "02 03" : hex(allValuesFrame({}))) << length;
     }
 }
 
