@@ -280,14 +280,14 @@ TEST_F(Codec, TextSlots)
 TEST_F(Codec, DateSlots)
 {
     const QByteArray b = Hex("07 12 31 23 59 58");
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDateTime(b, 0)),
-              QDateTime(QDate(2007, 12, 31), QTime(23, 59, 58), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDate(b, 0)),
-              QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 3)),
-              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 58), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 2)),
-              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 0), Qt::UTC));
+    const struct { double days; QVariant at; } cases[] = {
+        {C.DecodeDateTime(b, 0), At(2007, 12, 31, 23, 59, 58)},
+        {C.DecodeDate(b, 0), At(2007, 12, 31)},
+        {C.DecodeTime(b, 3, 3), At(1899, 12, 30, 23, 59, 58)},
+        {C.DecodeTime(b, 3, 2), At(1899, 12, 30, 23, 59)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TVemraencode::ToQDateTime(c.days), c.at.toDateTime());
     EXPECT_DOUBLE_EQ(C.DecodeDate(Hex("00 01 01"), 0), 36526);   // 2000-01-01
 
     // Failures are absorbed silently: 1899-12-30 00:00.
