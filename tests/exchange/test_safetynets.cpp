@@ -358,32 +358,29 @@ TEST(SafetyOptionsFile, DefaultsAndValues)
 
 // ------------------------------------------------------------ restore
 
+// A backup is read in the mode its name carries, which the program takes
+// over; one with no PLU line changes nothing.
 TEST_F(Nets, RestoreTakesOverTheModeOfTheName)
 {
     QDir().mkpath(BackupsDir());
+    const QString backup = BackupsDir() + "20240305-140709-mode7.KYR";
+    Home.write("backups/20240305-140709-mode7.KYR", "");
+    Dialogs.OpenAnswers = {backup};
+    EXPECT_THROW(RestoreBackupItemClick(Wb), EInOutError);
+    EXPECT_EQ(Options.PriceDot, 3);
+    EXPECT_FALSE(QFile::exists(Wb.ConfigFileName));
+    EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.01");
+
     Home.write("backups/20240305-140709-mode7.KYR", PluFileLine("1.234", "Apple", "kg"));
-    Dialogs.OpenAnswers = {BackupsDir() + "20240305-140709-mode7.KYR"};
-
+    Dialogs.OpenAnswers = {backup};
     RestoreBackupItemClick(Wb);
-
     EXPECT_EQ(Dialogs.OpenDir, BackupsDir());
     EXPECT_EQ(Options.PriceDot, 7);
     EXPECT_EQ(Options.PriceDecimal, 3);
     EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=7"));
     EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.234") << "read in the backup's mode";
     EXPECT_EQ(Wb.Table.cell(colPrice, 2), "0.000");
-    EXPECT_EQ(Wb.CurrentFileName, BackupsDir() + "20240305-140709-mode7.KYR");
-}
-
-TEST_F(Nets, RestoreOfNoPluFileChangesNothing)
-{
-    QDir().mkpath(BackupsDir());
-    Home.write("backups/20240305-140709-mode7.KYR", "");
-    Dialogs.OpenAnswers = {BackupsDir() + "20240305-140709-mode7.KYR"};
-    EXPECT_THROW(RestoreBackupItemClick(Wb), EInOutError);
-    EXPECT_EQ(Options.PriceDot, 3);
-    EXPECT_FALSE(QFile::exists(Wb.ConfigFileName));
-    EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.01");
+    EXPECT_EQ(Wb.CurrentFileName, backup);
 }
 
 } // namespace
