@@ -12,7 +12,8 @@ protected:
     ScriptedDialogs Dialogs;
 };
 
-// Exactly `width` bytes from the position on, which moves past them.
+// Exactly `width` bytes from the position on, which moves past them (unless
+// AutoAdvance is off); nothing at or past the caller's size.
 TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
 {
     struct {
@@ -23,6 +24,8 @@ TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
         const char* bytes;
         bool ok;
         char separator = '.';
+        int size = 64;          // what the caller says the buffer holds
+        bool advance = true;
     } const cases[] = {
         {"binary 1234", fcBinary, 1234, 3, 0, "00 04 D2", true},
         {"binary 1000", fcBinary, 1000, 3, 0, "00 03 E8", true},
@@ -67,15 +70,18 @@ TEST_F(Codec, EncodeFieldWritesWidthBytesAndAdvances)
         {"decode-only code", fcDate, 1234, 2, 0, "00 00", false},
         {"text number after a comma", fcBinary, QByteArray("12,34"), 3, 2, "00 04 D2", true, ','},
         {"a point is no separator then", fcBinary, QByteArray("12.34"), 3, 2, "00 00 00", false, ','},
+        {"nothing written past the size", fcBinary, 0x010203, 3, 0, "01 02 EE", true, '.', 6},
+        {"without auto-advance the position stays", fcBinary, 0x0102, 2, 0, "01 02", true, '.', 64, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         regional::setDecimalSeparator(c.separator);
+        C.AutoAdvance = c.advance;
         uint8_t buf[64];
         std::memset(buf, 0xEE, sizeof buf);
         int pos = 4;
-        EXPECT_EQ(C.EncodeField(c.code, c.value, buf, 64, pos, c.width, c.decimals), c.ok);
-        EXPECT_EQ(pos, 4 + c.width);
+        EXPECT_EQ(C.EncodeField(c.code, c.value, buf, c.size, pos, c.width, c.decimals), c.ok);
+        EXPECT_EQ(pos, c.advance ? 4 + c.width : 4);
         // The field and the untouched byte on either side of it.
         EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf + 3), c.width + 2).toHex(' '),
                   (Hex("EE") + Hex(c.bytes) + Hex("EE")).toHex(' '));
@@ -92,28 +98,6 @@ TEST_F(Codec, RecordIsFilledFieldByFieldWithOnePositionCounter)
     C.EncodeField(fcText, QByteArray("Apple"), buf, 64, pos, 6, 0);
     EXPECT_EQ(pos, 10);
     EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf), 11), Hex("01 00 04 D2 41 70 70 6C 65 00 00"));
-}
-
-TEST_F(Codec, WithoutAutoAdvanceThePositionStays)
-{
-    C.AutoAdvance = false;
-    uint8_t buf[8] = {};
-    int pos = 2;
-    C.EncodeField(fcBinary, 0x0102, buf, 8, pos, 2, 0);
-    EXPECT_EQ(pos, 2);
-    EXPECT_EQ(buf[2], 0x01);
-    EXPECT_EQ(buf[3], 0x02);
-}
-
-TEST_F(Codec, EncodeFieldNeverWritesOutsideTheBuffer)
-{
-    uint8_t buf[8];
-    std::memset(buf, 0xEE, sizeof buf);
-    int pos = 6;
-    C.EncodeField(fcBinary, 0x010203, buf, 8, pos, 3, 0);   // one byte too many
-    EXPECT_EQ(buf[6], 0x01);
-    EXPECT_EQ(buf[7], 0x02);
-    EXPECT_EQ(pos, 9);
 }
 
 // EncodeInto reaches the encoders through their virtual slots.
@@ -296,14 +280,14 @@ TEST_F(Codec, TextSlots)
 TEST_F(Codec, DateSlots)
 {
     const QByteArray b = Hex("07 12 31 23 59 58");
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDateTime(b, 0)),
-              QDateTime(QDate(2007, 12, 31), QTime(23, 59, 58), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeDate(b, 0)),
-              QDateTime(QDate(2007, 12, 31), QTime(0, 0), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 3)),
-              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 58), Qt::UTC));
-    EXPECT_EQ(TVemraencode::ToQDateTime(C.DecodeTime(b, 3, 2)),
-              QDateTime(QDate(1899, 12, 30), QTime(23, 59, 0), Qt::UTC));
+    const struct { double days; QVariant at; } cases[] = {
+        {C.DecodeDateTime(b, 0), At(2007, 12, 31, 23, 59, 58)},
+        {C.DecodeDate(b, 0), At(2007, 12, 31)},
+        {C.DecodeTime(b, 3, 3), At(1899, 12, 30, 23, 59, 58)},
+        {C.DecodeTime(b, 3, 2), At(1899, 12, 30, 23, 59)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TVemraencode::ToQDateTime(c.days), c.at.toDateTime());
     EXPECT_DOUBLE_EQ(C.DecodeDate(Hex("00 01 01"), 0), 36526);   // 2000-01-01
 
     // Failures are absorbed silently: 1899-12-30 00:00.

@@ -42,9 +42,9 @@ TEST_F(Report, FiguresPriceModesAndUnits)
         const char* mode;
         const char* sale;
         const char* unit;
-        const char* c1;
-        const char* c2;
-        const char* c3;
+        const char *c1, *c2, *c3;   // the grid's columns
+        bool saved = true;   // the scale's code went to config.ini
+        char separator = '.';
     } const cases[] = {
         {"code 0 integers", "00", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "150", "1.234kg", "1234"},
         {"code 9", "09", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "15.0", "1.234kg", "123.4"},
@@ -58,36 +58,30 @@ TEST_F(Report, FiguresPriceModesAndUnits)
          "1099511627.775"},
         {"largest total, integers", "00", "FF FF FF FF FF 00 00 00 01 00 00", "00", "1", "0.000kg",
          "1099511627775"},
-        {"code 5 keeps the mode", "05", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "1.50", "1.234kg", "12.34"},
+        {"code 5 keeps the mode", "05", "00 00 00 04 D2 00 00 00 96 04 D2", "00", "1.50", "1.234kg", "12.34", false},
+        {"code 5 under other bits", "A5", "00 00 12 D6 87 00 00 00 96 04 D2", "00", "1.50", "1.234kg", "12345.67", false},
+        {"comma", "03", "00 00 12 D6 87 00 00 00 96 04 D2", "00", "1,50", "1,234kg", "12345,67", true, ','},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        regional::setDecimalSeparator(c.separator);
+        QFile::remove(Home.file("config.ini"));
         SetScale(c.mode, c.sale);
         Bus.SetMem(0xF0, 0, Hex(c.unit));
         const int row = Commands.ReportGrid.RowCount() - 1;
+        const qsizetype written = File(Date).size();
         const CommandOutcome out = Commands.ReportItemClick();
         ASSERT_EQ(out.kind, CommandOutcome::Succeeded);
-        EXPECT_EQ(Commands.ReportGrid.Row(row), (QStringList{c.c1, c.c2, c.c3}));
-        EXPECT_EQ(out.line, QStringList({c.c1, c.c2, c.c3}).join('\t'));
+        const QStringList line{c.c1, c.c2, c.c3};
+        EXPECT_EQ(Commands.ReportGrid.Row(row), line);
+        EXPECT_EQ(out.line, line.join('\t'));
+        EXPECT_EQ(File(Date).mid(written), line.join('\t').toUtf8() + "\r\n");
+        EXPECT_EQ(QFileInfo::exists(Home.file("config.ini")), c.saved);
+        EXPECT_EQ(Options.PriceDot, c.saved ? Hex(c.mode)[0] & 0x0F : 3);
         Options.PriceDot = 3;   // back to mode 2 for the next case
         Options.PriceDecimal = 2;
         Wb.PriceFormat = "%.2f";
     }
-}
-
-TEST_F(Report, CommaSeparator)
-{
-    regional::setDecimalSeparator(',');
-    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
-    EXPECT_EQ(File(Date), "1,50\t1,234kg\t12345,67\r\n");
-}
-
-TEST_F(Report, CodeOutsideTheTableWritesNoSettings)
-{
-    Bus.SetMem(0x83, 3, Hex("A5"));
-    ASSERT_EQ(Commands.ReportItemClick().kind, CommandOutcome::Succeeded);
-    EXPECT_FALSE(QFileInfo::exists(Home.file("config.ini")));
-    EXPECT_EQ(Options.PriceDot, 3);
 }
 
 TEST_F(Report, LinesAppendPerDay)

@@ -23,6 +23,14 @@ QByteArray Record(uint8_t flag, uint32_t count)
 
 const QDateTime Stamp(QDate(2024, 3, 5), QTime(14, 7, 9));
 
+QStringList LinesOf(const QList<PluDifference>& differences)
+{
+    QStringList out;
+    for (const PluDifference& d : differences)
+        out << d.line();
+    return out;
+}
+
 // A scale in mode 0xA3 (two decimals) holding PLU i at i x 1.01, unit kg,
 // and the current unit price 0x3039.
 class Nets : public CommandTest {
@@ -48,13 +56,6 @@ protected:
         QStringList out{"R 55 83 0003 1"};
         for (int i = 1; i <= PluCount; ++i)
             out << QString::asprintf("R 55 F9 %04X 4", pluAddress(i));
-        return out;
-    }
-    QStringList Lines() const
-    {
-        QStringList out;
-        for (const PluDifference& d : Commands.Differences)
-            out << d.line();
         return out;
     }
 };
@@ -118,7 +119,7 @@ TEST_F(Nets, ANetThatFailsEndsTheCommand)
             Home.write("backups", "not a folder");
         const CommandOutcome out = (Commands.*c.click)();
         EXPECT_EQ(Ended(out), QString(c.ended).replace("%1", BackupsDir()).toStdString());
-        EXPECT_EQ(Lines().join('\n'), c.differences);
+        EXPECT_EQ(LinesOf(Commands.Differences).join('\n'), c.differences);
         EXPECT_EQ(Bus.Requests.size(), c.requests);
         EXPECT_NE(RequestLines().last(), "S 33 00 0000 0") << "no disconnect";
         EXPECT_EQ(Progress.Calls.mid(Progress.Calls.size() - 3),
@@ -189,10 +190,7 @@ TEST_P(TableAgainstScale, FindsPricesUnitsAndTheMode)
     for (int i = 1; i <= PluCount; ++i)
         std::memcpy(scale.Records[size_t(i)].data(), Bus.MemBlock(0xF9, pluAddress(i), 4).constData(), 4);
     GetParam().change(Wb, scale);
-    QStringList lines;
-    for (const PluDifference& d : CompareWithTable(Wb, Codec, scale))
-        lines << d.line();
-    EXPECT_EQ(lines, GetParam().lines);
+    EXPECT_EQ(LinesOf(CompareWithTable(Wb, Codec, scale)), GetParam().lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(Changes, TableAgainstScale, testing::Values(
@@ -238,7 +236,7 @@ TEST_F(Nets, CompareSendsTheUploadsRequestsAndChangesNothing)
     expected << ReadBackLines() << "S 77 F9 0000 4 [00 00 30 39]" << "S 33 00 0000 0";
     EXPECT_EQ(RequestLines(), expected);
     EXPECT_EQ(out.kind, CommandOutcome::Differs);
-    EXPECT_EQ(Lines(), QStringList{"M1\t12.34 kg\t1.01 kg"});
+    EXPECT_EQ(LinesOf(Commands.Differences), QStringList{"M1\t12.34 kg\t1.01 kg"});
     EXPECT_EQ(Wb.Table.cell(colPrice, 1), before);
     EXPECT_FALSE(Wb.Modified);
     EXPECT_FALSE(QFile::exists(Wb.ConfigFileName)) << "the scale's mode is not taken over";
@@ -360,32 +358,29 @@ TEST(SafetyOptionsFile, DefaultsAndValues)
 
 // ------------------------------------------------------------ restore
 
+// A backup is read in the mode its name carries, which the program takes
+// over; one with no PLU line changes nothing.
 TEST_F(Nets, RestoreTakesOverTheModeOfTheName)
 {
     QDir().mkpath(BackupsDir());
+    const QString backup = BackupsDir() + "20240305-140709-mode7.KYR";
+    Home.write("backups/20240305-140709-mode7.KYR", "");
+    Dialogs.OpenAnswers = {backup};
+    EXPECT_THROW(RestoreBackupItemClick(Wb), EInOutError);
+    EXPECT_EQ(Options.PriceDot, 3);
+    EXPECT_FALSE(QFile::exists(Wb.ConfigFileName));
+    EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.01");
+
     Home.write("backups/20240305-140709-mode7.KYR", PluFileLine("1.234", "Apple", "kg"));
-    Dialogs.OpenAnswers = {BackupsDir() + "20240305-140709-mode7.KYR"};
-
+    Dialogs.OpenAnswers = {backup};
     RestoreBackupItemClick(Wb);
-
     EXPECT_EQ(Dialogs.OpenDir, BackupsDir());
     EXPECT_EQ(Options.PriceDot, 7);
     EXPECT_EQ(Options.PriceDecimal, 3);
     EXPECT_TRUE(Home.read("config.ini").contains("Price Dot=7"));
     EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.234") << "read in the backup's mode";
     EXPECT_EQ(Wb.Table.cell(colPrice, 2), "0.000");
-    EXPECT_EQ(Wb.CurrentFileName, BackupsDir() + "20240305-140709-mode7.KYR");
-}
-
-TEST_F(Nets, RestoreOfNoPluFileChangesNothing)
-{
-    QDir().mkpath(BackupsDir());
-    Home.write("backups/20240305-140709-mode7.KYR", "");
-    Dialogs.OpenAnswers = {BackupsDir() + "20240305-140709-mode7.KYR"};
-    EXPECT_THROW(RestoreBackupItemClick(Wb), EInOutError);
-    EXPECT_EQ(Options.PriceDot, 3);
-    EXPECT_FALSE(QFile::exists(Wb.ConfigFileName));
-    EXPECT_EQ(Wb.Table.cell(colPrice, 1), "1.01");
+    EXPECT_EQ(Wb.CurrentFileName, backup);
 }
 
 } // namespace

@@ -10,7 +10,12 @@ protected:
     Upload() { SetScale("03", "00 00 00 00 00 12 34 56 78 00 00"); }
     void SetPlu(int i, const char* bytes) { Bus.SetMem(0xF9, uint16_t(0xC0 + 4 * i), Hex(bytes)); }
     QByteArray Price(int r) const { return Wb.Table.cell(colPrice, r); }
-    QByteArray Unit(int r) const { return Wb.Table.cell(colUnit, r); }
+    // Row r as "price unit UnitIndex": "12.34 kg 1".
+    std::string Row(int r) const
+    {
+        const QByteArray unitIndex = QByteArray::number(Wb.Table.PluRecords[r].UnitIndex);
+        return (Price(r) + ' ' + Wb.Table.cell(colUnit, r) + ' ' + unitIndex).toStdString();
+    }
 };
 
 TEST_F(Upload, ReadsTheTableAndTakesOverThePriceMode)
@@ -32,14 +37,9 @@ TEST_F(Upload, ReadsTheTableAndTakesOverThePriceMode)
     EXPECT_EQ(Bus.Requests.last().address, 0);
     EXPECT_EQ(Bus.Requests[Bus.Requests.size() - 3].address, 0x1F4);   // PLU 77 read
 
-    EXPECT_EQ(Price(1), "12.34");
-    EXPECT_EQ(Unit(1), "kg");
-    EXPECT_EQ(Wb.Table.PluRecords[1].UnitIndex, 1);
-    EXPECT_EQ(Price(2), "0.05");
-    EXPECT_EQ(Unit(2), "g");
-    EXPECT_EQ(Wb.Table.PluRecords[2].UnitIndex, -1);
-    EXPECT_EQ(Price(3), "0.00");
-    EXPECT_EQ(Unit(3), "kg");
+    EXPECT_EQ(Row(1), "12.34 kg 1");
+    EXPECT_EQ(Row(2), "0.05 g -1");
+    EXPECT_EQ(Row(3), "0.00 kg 1");
     EXPECT_EQ(Price(77), "167772.15");
     for (int r = 1; r <= 77; ++r) {
         EXPECT_EQ(Wb.Table.storedPrice(r), Price(r)) << r;
@@ -139,16 +139,8 @@ TEST_F(Upload, ReadFailureAtPluTenKeepsWhatCameIn)
 
     EXPECT_EQ(Ended(Commands.UploadItemClick()), "Failed|Upload PLU...Error!|no reply at PLU U3");
     EXPECT_EQ(Bus.Requests.size(), 14);
-    for (int r = 1; r <= 9; ++r) {
-        EXPECT_EQ(Price(r), "1.00") << r;
-        EXPECT_EQ(Unit(r), "g") << r;
-        EXPECT_EQ(Wb.Table.PluRecords[r].UnitIndex, -1) << r;
-    }
-    for (int r = 10; r <= 77; ++r) {
-        EXPECT_EQ(Price(r), "0.00") << r;
-        EXPECT_EQ(Unit(r), "kg") << r;
-        EXPECT_EQ(Wb.Table.PluRecords[r].UnitIndex, 0) << r;
-    }
+    for (int r = 1; r <= 77; ++r)
+        EXPECT_EQ(Row(r), r <= 9 ? "1.00 g -1" : "0.00 kg 0") << r;
     EXPECT_TRUE(Wb.Table.cell(colName, 20).isEmpty());
     EXPECT_TRUE(Wb.Modified);
     EXPECT_EQ(Bus.MemBlock(0xF9, 0, 4), Hex("AA BB CC DD"));
@@ -169,10 +161,9 @@ TEST_F(Upload, UnitFlagsSurviveARoundTrip)
     const QByteArray first = Bus.MemBlock(0xF9, 0xC4, 12);
 
     ASSERT_EQ(Commands.UploadItemClick().kind, CommandOutcome::Succeeded);
-    EXPECT_EQ(Wb.Table.PluRecords[1].UnitIndex, 1);
-    EXPECT_EQ(Wb.Table.PluRecords[2].UnitIndex, -1);
-    EXPECT_EQ(Unit(2), "g");
-    EXPECT_EQ(Wb.Table.PluRecords[3].UnitIndex, 1);
+    EXPECT_EQ(Row(1), "0.00 kg 1");
+    EXPECT_EQ(Row(2), "0.00 g -1");
+    EXPECT_EQ(Row(3), "0.00 kg 1");
 
     Bus.SetMem(0xF9, 0xC4, QByteArray(12, '\x55'));
     ASSERT_EQ(Commands.DownloadItemClick().kind, CommandOutcome::Succeeded);

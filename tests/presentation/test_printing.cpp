@@ -263,11 +263,8 @@ TEST_F(KeySheet, NamesAreCutAt80Bytes)
     PrintKeySheet(C, Names, QFont());
     for (const QString& cut : {QString(80, 'A'), QString(80, 'B'), 'a' + QString::fromUtf8("重").repeated(39)})
         EXPECT_EQ(C.all(RC::Text, cut).size(), 1) << cut.toStdString();
-    for (const auto& o : C.Ops) {
-        if (o.kind == RC::Text || o.kind == RC::Measure) {
-            EXPECT_LE(cp::byteLength(o.text), 80);
-        }
-    }
+    for (const auto& o : C.all(RC::Text) + C.all(RC::Measure))
+        EXPECT_LE(cp::byteLength(o.text), 80);
 }
 
 TEST_F(KeySheet, PortraitTurnsLandscapeAndStays)

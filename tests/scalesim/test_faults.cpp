@@ -92,17 +92,12 @@ TEST(Faults, ShortFrameLengthOutOfRange)
 {
     Options o;
     o.maxLatency = 0ms;
+    o.faults = {parseFaultRule("short@count=always")};
     for (int length : {0, 1, 40}) {
-        FaultRule r;
-        r.kind = FaultKind::ShortFrame;
-        r.param = length;
-        r.count = -1;
-        o.faults.push_back(r);
+        o.faults[0].param = length;
         ScaleSim sim(o);
         Client client(sim.start());
-        const std::string full = hex(allValuesFrame({}));
-        EXPECT_EQ(client.exchange("05", 22), length < 2 ? "02 03" : full) << length;
-        o.faults.clear();
+        EXPECT_EQ(client.exchange("05", 22), length < 2 ? "02 03" : hex(allValuesFrame({}))) << length;
     }
 }
 
@@ -185,27 +180,22 @@ TEST(Faults, RepliesKeepTheirOrderBehindALateOne)
     EXPECT_EQ(hex(run.client->receive(1, 1500ms)), "02");
 }
 
+// By a rule on the second request (left unanswered), or when asked.
 TEST(Faults, HangUpEndsServing)
 {
-    SimRun run({"hangup@n=2"});
-    EXPECT_EQ(run.client->exchange("44", 1), "02");
-    run.client->send("44");
-    EXPECT_TRUE(run.client->waitHangUp(1500ms));
-    EXPECT_TRUE(run.sim->hungUp());
-    EXPECT_FALSE(run.sim->running());
-    auto log = run.sim->requests();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_TRUE(log[1].reply.empty());
-    run.sim->stop(); // still fine afterwards
-}
-
-TEST(Faults, HangUpOnRequest)
-{
-    SimRun run({});
-    EXPECT_EQ(run.client->exchange("44", 1), "02");
-    run.sim->hangUp();
-    EXPECT_TRUE(run.client->waitHangUp(1500ms));
-    EXPECT_TRUE(run.sim->hungUp());
+    for (const bool byRule : {true, false}) {
+        SCOPED_TRACE(byRule ? "by a rule" : "asked");
+        SimRun run(byRule ? std::vector<std::string_view>{"hangup@n=2"} : std::vector<std::string_view>{});
+        EXPECT_EQ(run.client->exchange("44", 1), "02");
+        byRule ? run.client->send("44") : run.sim->hangUp();
+        EXPECT_TRUE(run.client->waitHangUp(1500ms));
+        EXPECT_TRUE(run.sim->hungUp());
+        EXPECT_FALSE(run.sim->running());
+        const auto log = run.sim->requests();
+        ASSERT_EQ(log.size(), byRule ? 2u : 1u);
+        EXPECT_EQ(log.back().reply.empty(), byRule);
+        run.sim->stop(); // still fine afterwards
+    }
 }
 
 TEST(Faults, StopDoesNotWaitForALateReply)

@@ -110,11 +110,7 @@ TEST(SimMemory, PriceModeOptionSetsTheByte)
 // The good frame first, then the same frame with one thing changed.
 TEST_F(SimTest, RejectedRequestsStoreNothing)
 {
-    struct Case {
-        const char* what;
-        const char* frame;
-    };
-    const Case cases[] = {
+    const struct { const char* what; const char* frame; } cases[] = {
         {"write checksum off by one", "77 F9 00 C4 04 00 00 04 D2 F3"},
         {"write data byte changed", "77 F9 00 C4 04 00 00 04 D3 F2"},
         {"read checksum off by one", "55 F9 01 F4 04 BA"},
