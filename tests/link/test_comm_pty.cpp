@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <type_traits>
-#include <QDeadlineTimer>
 #include <chrono>
 #include <thread>
 #if VARLO_HAVE_SCALESIM
@@ -52,11 +51,6 @@ protected:
         termios t = {};
         ::tcgetattr(Tty.master, &t);   // a pty master reports its slave's settings
         return t;
-    }
-    void ExpectChunksAtMost(qsizetype size) const
-    {
-        for (const QByteArray& c : Ev.Chunks)
-            EXPECT_LE(c.size(), size);
     }
 
     Pty Tty;
@@ -103,40 +97,15 @@ TEST_F(SerialPort, BurstArrivesInOrderInBoundedChunks)
     ASSERT_TRUE(RunUntil([&] { return Ev.Data.size() >= 3000; }));
     EXPECT_EQ(Ev.Data, burst);
     EXPECT_GE(Ev.Chunks.size(), 2);
-    ExpectChunksAtMost(2048);
+    for (const QByteArray& c : Ev.Chunks)
+        EXPECT_LE(c.size(), 2048);
 }
 
-// A device that talks faster than the owner takes the bytes: what waits
-// for the owner stays bounded and the rest is counted as dropped.
 TEST_F(SerialPort, BytesTheOwnerHasNotTakenAreBounded)
 {
     Port.SetOutx_XonXoffFlow(false);
     Open(false);
-    const int blocks = 256;   // 1 MiB while the owner's thread does not turn
-    std::thread([&] {
-        for (int i = 0; i < blocks; ++i)
-            Tty.write(QByteArray(4096, char(0x55)));
-    }).join();
-    // The reader takes all the talker wrote before the owner's thread turns:
-    // the queue then holds its bound and the rest was dropped.
-    const uint64_t bound = 64 * 1024;
-    QDeadlineTimer readAll(5000);
-    while (Port.DroppedBytes() < uint64_t(blocks) * 4096 - bound && !readAll.hasExpired())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    // What had piled up comes in one go, before the loop turns again.
-    qsizetype firstGo = -1;
-    auto record = Port.OnReceiveData;
-    Port.OnReceiveData = [&](const uint8_t* d, int n, uint64_t seen) {
-        if (Ev.Chunks.isEmpty())
-            QTimer::singleShot(0, [&] { firstGo = Ev.Data.size(); });
-        record(d, n, seen);
-    };
-    ASSERT_TRUE(RunUntil([&] {
-        return firstGo >= 0 && Ev.Data.size() + Port.DroppedBytes() >= uint64_t(blocks) * 4096;
-    }));
-    EXPECT_EQ(firstGo, qsizetype(bound));
-    EXPECT_EQ(Port.DroppedBytes(), uint64_t(blocks) * 4096 - bound);
-    ExpectChunksAtMost(2048);
+    ExpectWhatWaitsForTheOwnerBounded(Port, Ev, [&](const QByteArray& b) { Tty.write(b); });
 }
 
 TEST_F(SerialPort, OpenTwiceCloseTwiceAndReopen)

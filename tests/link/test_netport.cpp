@@ -92,6 +92,14 @@ TEST_F(NetPort, RawStreamKeepsThePortContract)
     EXPECT_EQ(Seen.Hangups, 0);
 }
 
+TEST_F(NetPort, BytesTheOwnerHasNotTakenAreBounded)
+{
+    Port.SetCommName(Server.url("tcp"));
+    Port.OpenPort();
+    Server.accept();
+    ExpectWhatWaitsForTheOwnerBounded(Port, Seen, [&](const QByteArray& b) { Server.send(b); });
+}
+
 TEST_F(NetPort, ADroppedConnectionIsOneHangUp)
 {
     Port.SetCommName(Server.url("tcp"));
