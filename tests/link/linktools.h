@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the link tests: bytes written as hex, what a port raises, a
 // pseudo-terminal, reads with a time limit and a bounded event loop.
+#include "comm.h"
 #include "port.h"
 #include "qtprint.h"
 #include "sessionport.h"
@@ -20,6 +21,7 @@
 #include <thread>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 inline QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
 inline QString Spaced(const QByteArray& b) { return QString::fromLatin1(b.toHex(' ').toUpper()); }
@@ -33,6 +35,17 @@ inline QStringList Hexes(const QList<QByteArray>& frames)
 inline bool Send(IPort& port, const QByteArray& b)
 {
     return port.WriteData(reinterpret_cast<const uint8_t*>(b.constData()), uint16_t(b.size()));
+}
+
+// The message and detail of a failing open; "opened" when the port opened.
+inline std::pair<QString, QString> OpenFailure(IPort& port)
+{
+    try {
+        port.OpenPort();
+    } catch (const ECommsError& e) {
+        return {e.Message, e.Detail};
+    }
+    return {"opened", {}};
 }
 
 // Reads from `fd` until `count` bytes came or `timeoutMs` passed without one.

@@ -3,18 +3,16 @@
 #include "comm.h"
 #include "kyrbuscomm.h"
 #include "linktools.h"
-#include "programrun.h"
 #include "protocol.h"
 #include "testdirs.h"
+#include "unprivileged.h"
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QThread>
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/file.h>
@@ -127,10 +125,14 @@ TEST_F(SerialPort, OpenTwiceCloseTwiceAndReopen)
     EXPECT_EQ(Ev.Drains.last(), 1u);
 }
 
-TEST_F(SerialPort, OpenFailuresRaiseTheFixedMessages)
+TEST_F(SerialPort, OpenFailuresRaiseTheFixedMessagesAndLeaveNoDescriptors)
 {
+    auto descriptors = [] {
+        return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    };
     ScopedHome home;
     home.write("plain.txt", "not a device");
+    const auto before = descriptors();
     struct Case { QString name; const char* message; QString detail; };
     const QList<Case> cases{
         {"/dev/varlo-no-such-port", "Error opening serial port", "No such file"},
@@ -142,15 +144,21 @@ TEST_F(SerialPort, OpenFailuresRaiseTheFixedMessages)
         SCOPED_TRACE(c.name.toStdString());
         TComm port;
         port.SetCommName(c.name);
-        try {
-            port.OpenPort();
-            ADD_FAILURE() << "opened";
-        } catch (const ECommsError& e) {
-            EXPECT_EQ(e.Message, c.message);
-            EXPECT_TRUE(e.Detail.contains(c.detail)) << e.Detail.toStdString();
-        }
+        const auto [message, detail] = OpenFailure(port);
+        EXPECT_EQ(message, c.message);
+        EXPECT_TRUE(detail.contains(c.detail)) << detail.toStdString();
         EXPECT_FALSE(port.isOpen());
     }
+    {
+        TComm port;
+        port.SetCommName(Tty.slave);
+        for (int i = 0; i < 20; ++i) {
+            port.OpenPort();
+            port.ClosePort();
+        }
+        port.OpenPort();   // the destructor closes it
+    }
+    EXPECT_EQ(descriptors(), before);
 }
 
 TEST_F(SerialPort, DeviceNames)
@@ -281,7 +289,7 @@ TEST_F(SerialPort, TheLineIsRawAndAChangeAppliesTheWholeSetting)
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
 }
 
-TEST_F(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
+TEST_F(SerialPort, AHangUpIsReportedOnceCostsNoCpuAndEndsTheWriter)
 {
     ASSERT_TRUE(Open());
     ASSERT_TRUE(HangUp());
@@ -289,12 +297,6 @@ TEST_F(SerialPort, HangUpIsReportedOnceAndCostsNoCpu)
     Turn(300);
     EXPECT_LT(CpuSeconds() - cpu, 0.1);
     EXPECT_LE(Ev.Hangups, 2);   // reader, and the writer if it noticed too
-}
-
-TEST_F(SerialPort, WriterStopsAfterAHangUp)
-{
-    ASSERT_TRUE(Open());
-    ASSERT_TRUE(HangUp());
     // The writer meets the dead line with this block and ends; later
     // blocks are refused instead of queued for nobody.
     EXPECT_TRUE(Send(Port, "x"));
@@ -418,29 +420,6 @@ TEST_F(SerialPort, NothingIsRaisedAfterClose)
     EXPECT_TRUE(Ev.Drains.isEmpty());
 }
 
-TEST_F(SerialPort, OpenCloseCyclesLeaveNoDescriptors)
-{
-    auto descriptors = [] {
-        return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
-    };
-    const auto before = descriptors();
-    {
-        TComm port;
-        port.SetCommName(Tty.slave);
-        for (int i = 0; i < 20; ++i) {
-            port.OpenPort();
-            port.ClosePort();
-        }
-        port.OpenPort();   // the destructor closes it
-    }
-    for (const char* name : {"/dev/null", "/dev/varlo-no-such-port"}) {
-        TComm port;
-        port.SetCommName(name);
-        EXPECT_THROW(port.OpenPort(), ECommsError);
-    }
-    EXPECT_EQ(descriptors(), before);
-}
-
 // Nobody reads the other end: the writer is stuck on a full line. Closing
 // must still end it (a hang here runs into the CTest time-out).
 TEST_F(SerialPort, CloseEndsAWriterStuckOnAFullLine)
@@ -456,45 +435,22 @@ TEST_F(SerialPort, CloseEndsAWriterStuckOnAFullLine)
 
 // ------------------------------------------------------------ unprivileged
 
-// Child half of the permission tests (run only by them): opens the device
-// the parent names.
-TEST(PortChild, DISABLED_OpenFromEnvironment)
-{
-    TComm port;
-    port.SetCommName(QString::fromLocal8Bit(qgetenv("VARLO_LINK_CHILD_DEVICE")));
-    try {
-        port.OpenPort();
-        std::printf("MESSAGE:opened\n");
-    } catch (const ECommsError& e) {
-        std::printf("MESSAGE:%s\nDETAIL:%s\n", qPrintable(e.Message), qPrintable(e.Detail));
-    }
-    std::fflush(stdout);
-}
-
-// Root bypasses both the permission bits and TIOCEXCL, so the child runs
-// as nobody when the suite runs as root. Gives its "MESSAGE:" and "DETAIL:"
-// lines, and all it wrote.
-std::tuple<QString, QString, std::string> OpenInUnprivilegedChild(const QString& device)
-{
-    const QString self = QFileInfo("/proc/self/exe").canonicalFilePath();
-    QStringList args{"--gtest_also_run_disabled_tests", "--gtest_filter=PortChild.*"};
-    if (::geteuid() == 0)
-        args = QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", self} + args;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VARLO_LINK_CHILD_DEVICE", device);
-    const Result r = RunProgram(::geteuid() == 0 ? "setpriv" : self, args, env, {}, 30000);
-    QString message, detail;
-    for (const QString& line : QString::fromLocal8Bit(r.out).split('\n')) {
-        if (line.startsWith("MESSAGE:"))
-            message = line.mid(8);
-        else if (line.startsWith("DETAIL:"))
-            detail = line.mid(7);
-    }
-    return {message, detail, (r.out + r.err).toStdString()};
-}
-
+// Root bypasses both the permission bits and TIOCEXCL: the opens run as
+// nobody then.
 TEST(SerialPortUnprivileged, PermissionDeniedAndBusyPort)
 {
+    // "device|message|detail pattern": opens the device, expects that outcome.
+    const auto open = [](const QString& told) {
+        const QStringList t = told.split('|');
+        TComm port;
+        port.SetCommName(t[0]);
+        const auto [message, detail] = OpenFailure(port);
+        EXPECT_EQ(message, t[1]);
+        EXPECT_TRUE(QRegularExpression(t[2], QRegularExpression::DotMatchesEverythingOption).match(detail).hasMatch())
+            << detail.toStdString();
+    };
+    if (!UnprivilegedDir().isEmpty())
+        return open(UnprivilegedDir());
     Pty pty;
     const QByteArray device = QFile::encodeName(pty.slave);
     int holder = -1;
@@ -524,10 +480,7 @@ TEST(SerialPortUnprivileged, PermissionDeniedAndBusyPort)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NO_FATAL_FAILURE(c.setUp());
-        const auto [message, detail, output] = OpenInUnprivilegedChild(pty.slave);
-        EXPECT_EQ(message, c.message) << output;
-        EXPECT_TRUE(QRegularExpression(c.detail, QRegularExpression::DotMatchesEverythingOption).match(detail).hasMatch())
-            << detail.toStdString();
+        RunUnprivileged(pty.slave + "|" + c.message + "|" + c.detail, open);
     }
 }
 
