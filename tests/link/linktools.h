@@ -1,19 +1,27 @@
 #pragma once
 // Helpers of the link tests: bytes written as hex, what a port raises, a
 // pseudo-terminal, reads with a time limit and a bounded event loop.
+#include "comm.h"
 #include "port.h"
+#include "qtprint.h"
+#include "sessionport.h"
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QStringList>
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdexcept>
 #include <stdlib.h>
+#include <thread>
 #include <time.h>
 #include <unistd.h>
+#include <utility>
 
 inline QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced).replace(' ', "")); }
 inline QString Spaced(const QByteArray& b) { return QString::fromLatin1(b.toHex(' ').toUpper()); }
@@ -29,9 +37,16 @@ inline bool Send(IPort& port, const QByteArray& b)
     return port.WriteData(reinterpret_cast<const uint8_t*>(b.constData()), uint16_t(b.size()));
 }
 
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
+// The message and detail of a failing open; "opened" when the port opened.
+inline std::pair<QString, QString> OpenFailure(IPort& port)
+{
+    try {
+        port.OpenPort();
+    } catch (const ECommsError& e) {
+        return {e.Message, e.Detail};
+    }
+    return {"opened", {}};
+}
 
 // Reads from `fd` until `count` bytes came or `timeoutMs` passed without one.
 inline QByteArray ReadFd(int fd, qsizetype count, int timeoutMs)
@@ -129,4 +144,31 @@ inline double CpuSeconds()
     timespec ts = {};
     ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// A device that talks faster than the owner takes the bytes: `talk` sends
+// 1 MiB while the owner's thread does not turn. Once the reader has read it
+// all, what waits for the owner holds its bound and comes in one go; the
+// rest is counted as dropped.
+inline void ExpectWhatWaitsForTheOwnerBounded(TSessionPort& port, PortEvents& ev,
+                                              const std::function<void(const QByteArray&)>& talk)
+{
+    const uint64_t total = 256 * 4096, bound = 64 * 1024;
+    for (uint64_t sent = 0; sent < total; sent += 4096)
+        talk(QByteArray(4096, char(0x55)));
+    QDeadlineTimer readAll(5000);
+    while (port.DroppedBytes() < total - bound && !readAll.hasExpired())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    qsizetype firstGo = -1;
+    auto record = port.OnReceiveData;
+    port.OnReceiveData = [&](const uint8_t* d, int n, uint64_t seen) {
+        if (ev.Chunks.isEmpty())
+            QTimer::singleShot(0, [&] { firstGo = ev.Data.size(); });
+        record(d, n, seen);
+    };
+    ASSERT_TRUE(RunUntil([&] { return firstGo >= 0 && ev.Data.size() + port.DroppedBytes() >= total; }));
+    EXPECT_EQ(firstGo, qsizetype(bound));
+    EXPECT_EQ(port.DroppedBytes(), total - bound);
+    for (const QByteArray& c : ev.Chunks)
+        EXPECT_LE(c.size(), 2048);
 }

@@ -92,6 +92,14 @@ TEST_F(NetPort, RawStreamKeepsThePortContract)
     EXPECT_EQ(Seen.Hangups, 0);
 }
 
+TEST_F(NetPort, BytesTheOwnerHasNotTakenAreBounded)
+{
+    Port.SetCommName(Server.url("tcp"));
+    Port.OpenPort();
+    Server.accept();
+    ExpectWhatWaitsForTheOwnerBounded(Port, Seen, [&](const QByteArray& b) { Server.send(b); });
+}
+
 TEST_F(NetPort, ADroppedConnectionIsOneHangUp)
 {
     Port.SetCommName(Server.url("tcp"));
@@ -169,14 +177,10 @@ TEST_F(NetPort, ConnectionsThatCannotBeMadeNameTheCause)
         port.SetCommName(k.name);
         QElapsedTimer t;
         t.start();
-        try {
-            port.OpenPort();
-            ADD_FAILURE() << "opened";
-        } catch (const ECommsError& e) {
-            EXPECT_EQ(e.Message, "Error opening serial port");
-            EXPECT_TRUE(e.Detail.contains(k.cause)) << e.Detail.toStdString();
-        }
+        const auto [message, detail] = OpenFailure(port);
         EXPECT_LT(t.elapsed(), k.maxMs);
+        EXPECT_EQ(message, "Error opening serial port");
+        EXPECT_TRUE(detail.contains(k.cause)) << detail.toStdString();
         EXPECT_FALSE(port.isOpen());
     }
 }

@@ -91,7 +91,7 @@ TEST(Rfc2217, AnswersAndDataInAnySplit)
     }
 }
 
-TEST(Rfc2217, OffersTheOptionAndHoldsSettingsUntilTheServerAgrees)
+TEST(Rfc2217, OffersTheOptionHoldsSettingsUntilTheServerAgreesAndEscapesIac)
 {
     Rfc2217Codec c;
     EXPECT_EQ(Spaced(c.Start({})), Spaced(Hex("FF FB 2C FF FB 00 FF FB 03 FF FD 00 FF FD 03")));
@@ -102,19 +102,15 @@ TEST(Rfc2217, OffersTheOptionAndHoldsSettingsUntilTheServerAgrees)
     EXPECT_TRUE(Feed(c, Hex("FF FD 2C")).reply.startsWith(Hex("FF FA 2C 01 00 00 09 60 FF F0")));
     s.baud = 9600;
     EXPECT_TRUE(c.Change(s).startsWith(Hex("FF FA 2C 01 00 00 25 80 FF F0")));
-}
 
-TEST(Rfc2217, EscapeDoublesEveryIac)
-{
+    // Data and a setting whose value holds 0xFF are escaped.
     const QByteArray in = Hex("FF 00 FF FF 0D");
     EXPECT_EQ(Spaced(Rfc2217Codec::Escape(reinterpret_cast<const uint8_t*>(in.constData()), size_t(in.size()))),
               Spaced(Hex("FF FF 00 FF FF FF FF 0D")));
-    // A setting whose value holds 0xFF is escaped inside the subnegotiation too.
-    Rfc2217Codec c;
-    ComPortSettings s;
+    Rfc2217Codec d;
     s.baud = 0x0001FF00;
-    c.Start(s);
-    EXPECT_TRUE(Feed(c, Hex("FF FD 2C")).reply.startsWith(Hex("FF FA 2C 01 00 01 FF FF 00 FF F0")));
+    d.Start(s);
+    EXPECT_TRUE(Feed(d, Hex("FF FD 2C")).reply.startsWith(Hex("FF FA 2C 01 00 01 FF FF 00 FF F0")));
 }
 
 } // namespace
