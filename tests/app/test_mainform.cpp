@@ -377,10 +377,32 @@ TEST_F(Window, SafetyOptionsAreKeptInTheSettings)
     const QByteArray ini = home.read("config.ini");
     for (const char* line : {"[Options]", "Verify after download=0", "Backup before download=1"})
         EXPECT_TRUE(ini.contains(line)) << line << " in " << ini.constData();
+    EXPECT_FALSE(form->Commands->VerifyAfterDownload) << "the next download goes without";
+    EXPECT_TRUE(form->Commands->BackupBeforeDownload);
     TearDown();
     open();
     EXPECT_FALSE(form->VerifyItem->isChecked());
     EXPECT_TRUE(form->BackupItem->isChecked());
+    EXPECT_FALSE(form->Commands->VerifyAfterDownload);
+    EXPECT_TRUE(form->Commands->BackupBeforeDownload);
+}
+
+// A directory in config.ini's place: the setting is refused with its reason,
+// and neither the menu nor the next download takes it.
+TEST_F(Window, ASafetySettingThatCannotBeSavedIsNotTaken)
+{
+    ASSERT_TRUE(QDir(home.path()).mkdir("config.ini"));
+    open();
+    for (QAction* item : {form->VerifyItem, form->BackupItem}) {
+        SCOPED_TRACE(item->text().toStdString());
+        const bool was = item->isChecked();
+        item->trigger();
+        EXPECT_EQ(item->isChecked(), was);
+    }
+    EXPECT_TRUE(form->Commands->VerifyAfterDownload);
+    EXPECT_FALSE(form->Commands->BackupBeforeDownload);
+    ASSERT_EQ(dialogs.Errors.size(), 2);
+    EXPECT_TRUE(dialogs.Errors[0].contains("config.ini")) << dialogs.Errors[0].toStdString();
 }
 
 // ---------------------------------------------------------------- scale commands from the window
