@@ -218,6 +218,7 @@ TEST_F(SerialPort, PropertiesHaveTheirDefaultsAndReachTheLine)
         {PROP(XonLimit, 500, 100)},
         {PROP(XoffLimit, 500, 100)},
         {PROP(ByteSize, TByteSize::_8, TByteSize::_7)},
+        {PROP(Parity, TParity::None, TParity::Even), cflag(PARODD | CMSPAR), 0, 0},   // neither odd nor sticky
         {PROP(Parity, TParity::None, TParity::Odd), cflag(PARODD | CMSPAR), 0, PARODD},
         {PROP(Parity, TParity::None, TParity::Mark), cflag(PARODD | CMSPAR), 0, PARODD | CMSPAR},
         {PROP(Parity, TParity::None, TParity::Space), cflag(PARODD | CMSPAR), 0, CMSPAR},
