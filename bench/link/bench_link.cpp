@@ -175,7 +175,7 @@ int main(int argc, char** argv)
         int failed = 0;
         const double w0 = Wall(), c0 = Cpu();
         for (int i = 0; i < exchanges; ++i) {
-            const bool ok = read ? bool(bus.ReadBlock(kyr::CmdRead, kyr::BankSaleFigures, 0, 11))
+            const bool ok = read ? bool(bus.ReadBlock(kyr::CmdRead, kyr::BankSaleFigures, 0, kyr::SaleFiguresLength))
                                  : bool(bus.SendCommand(kyr::CmdHello, 0, 0, 0));
             failed += ok ? 0 : 1;
         }

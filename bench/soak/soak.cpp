@@ -174,7 +174,7 @@ void randomScale(ScaleSim& sim, std::mt19937& rng)
 // What the scale holds that a download writes.
 Bytes scaleImage(const ScaleSim& sim)
 {
-    Bytes image = sim.read(kyr::BankPlu, 0, kyr::pluAddress(kyr::PluRecords) + 4);
+    Bytes image = sim.read(kyr::BankPlu, 0, kyr::pluAddress(kyr::PluRecords) + kyr::PluRecordLength);
     image.push_back(sim.priceMode());
     return image;
 }

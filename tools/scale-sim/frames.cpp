@@ -17,7 +17,7 @@ std::uint8_t checksumFor(std::span<const std::uint8_t> bytes)
 Bytes commandFrame(std::uint8_t cmd, std::uint8_t bank, std::uint16_t address,
                    std::span<const std::uint8_t> data)
 {
-    if (cmd == kyr::CmdHello || cmd == kyr::CmdAllValues)
+    if (kyr::isSingleByteCommand(cmd))
         return {cmd};
     Bytes frame{cmd, bank, static_cast<std::uint8_t>(address >> 8),
                 static_cast<std::uint8_t>(address & 0xFF),

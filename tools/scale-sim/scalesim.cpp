@@ -32,12 +32,13 @@ std::size_t frameLength(const Bytes& buf)
 {
     if (buf.empty())
         return 0;
-    switch (buf[0]) {
-    case kyr::CmdHello:
-    case kyr::CmdAllValues: return 1;
-    case kyr::CmdRead: return 6;
-    default: return buf.size() >= 5 ? std::size_t{buf[4]} + 6 : 0;
-    }
+    if (kyr::isSingleByteCommand(buf[0]))
+        return 1;
+    // The header, the data (none in a read request), the checksum.
+    constexpr std::size_t framing = kyr::HeaderLength + 1;
+    if (buf[0] == kyr::CmdRead)
+        return framing;
+    return buf.size() >= kyr::HeaderLength ? std::size_t{buf[kyr::HeaderLength - 1]} + framing : 0;
 }
 
 bool applies(const FaultRule& r, const Bytes& frame)
@@ -63,7 +64,7 @@ bool applies(const FaultRule& r, const Bytes& frame)
     }
     if (r.command && *r.command != cmd)
         return false;
-    const bool addressed = frame.size() >= 5;
+    const bool addressed = frame.size() >= kyr::HeaderLength;
     if (r.bank && (!addressed || *r.bank != frame[1]))
         return false;
     if (r.address && (!addressed || *r.address != ((frame[2] << 8) | frame[3])))
@@ -431,7 +432,7 @@ Bytes ScaleSim::faultedReply(const Bytes& frame, const Firing& f, RequestRecord&
     } else {
         reply = answer(heard, &rec.checksumOk);
     }
-    if (f.has(FaultKind::BadChecksum) && reply.size() >= 7)
+    if (f.has(FaultKind::BadChecksum) && reply.size() >= std::size_t{kyr::readReplyLength(0)})
         reply.back() = static_cast<std::uint8_t>(reply.back() + 1);
     for (auto [kind, fill] : {std::pair{FaultKind::StateI, 'I'}, std::pair{FaultKind::StateN, 'N'},
                               std::pair{FaultKind::StateS, 'S'}})
@@ -570,7 +571,8 @@ Bytes ScaleSim::answer(const Bytes& frame, bool* checksumOk)
         if (!fits)
             return {kyr::Refused};
         auto& b = bank(bankNo);
-        std::copy(frame.begin() + 5, frame.begin() + 5 + static_cast<std::ptrdiff_t>(length),
+        const auto data = frame.begin() + kyr::HeaderLength;
+        std::copy(data, data + static_cast<std::ptrdiff_t>(length),
                   b.begin() + address);
         return {kyr::Ack};
     }
@@ -618,7 +620,7 @@ PluRecord ScaleSim::plu(int i) const
 {
     if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
-    Bytes r = read(kyr::BankPlu, kyr::pluAddress(i), 4);
+    Bytes r = read(kyr::BankPlu, kyr::pluAddress(i), kyr::PluRecordLength);
     return {r[0], (std::uint32_t{r[1]} << 16) | (std::uint32_t{r[2]} << 8) | r[3]};
 }
 
@@ -626,7 +628,7 @@ void ScaleSim::setPlu(int i, PluRecord record)
 {
     if (i < 1 || i > kyr::PluRecords)
         throw std::out_of_range("PLU number");
-    const std::uint8_t r[4] = {record.unitFlag, static_cast<std::uint8_t>(record.price >> 16),
+    const std::uint8_t r[kyr::PluRecordLength] = {record.unitFlag, static_cast<std::uint8_t>(record.price >> 16),
                                static_cast<std::uint8_t>(record.price >> 8),
                                static_cast<std::uint8_t>(record.price)};
     write(kyr::BankPlu, kyr::pluAddress(i), r);
@@ -634,7 +636,7 @@ void ScaleSim::setPlu(int i, PluRecord record)
 
 SaleFigures ScaleSim::saleFigures() const
 {
-    Bytes b = read(kyr::BankSaleFigures, 0, 11);
+    Bytes b = read(kyr::BankSaleFigures, 0, kyr::SaleFiguresLength);
     SaleFigures f;
     for (int i = 0; i < 5; ++i)
         f.total = (f.total << 8) | b[static_cast<std::size_t>(i)];
@@ -646,7 +648,7 @@ SaleFigures ScaleSim::saleFigures() const
 
 void ScaleSim::setSaleFigures(SaleFigures f)
 {
-    std::uint8_t b[11];
+    std::uint8_t b[kyr::SaleFiguresLength];
     for (int i = 4; i >= 0; --i, f.total >>= 8)
         b[i] = static_cast<std::uint8_t>(f.total);
     for (int i = 8; i >= 5; --i, f.unitPrice >>= 8)
@@ -689,8 +691,8 @@ void ScaleSim::loadDemoState()
     setUnitByte(0);
     // 1.234 kg at 1.50 a kg.
     setSaleFigures({185, 150, 1234});
-    const std::uint8_t current[4] = {0, 0, 0, 150};
-    write(kyr::BankPlu, 0, current);
+    const std::uint8_t current[kyr::PluRecordLength] = {0, 0, 0, 150};
+    write(kyr::BankPlu, kyr::CurrentPriceAddress, current);
     setIndication({Indication::State::Values, 1234, 150, 185});
 }
 
@@ -767,13 +769,13 @@ std::string ScaleSim::dumpText() const
         out += '\n';
     };
     line("price-mode", read(kyr::BankPriceMode, kyr::PriceModeAddress, 1));
-    line("sale-figures", read(kyr::BankSaleFigures, 0, 11));
+    line("sale-figures", read(kyr::BankSaleFigures, 0, kyr::SaleFiguresLength));
     line("unit", read(kyr::BankUnit, 0, 1));
-    line("current-unit-price", read(kyr::BankPlu, 0, 4));
+    line("current-unit-price", read(kyr::BankPlu, kyr::CurrentPriceAddress, kyr::PluRecordLength));
     for (int i = 1; i <= kyr::PluRecords; ++i) {
         char label[16];
         std::snprintf(label, sizeof label, "plu %02d", i);
-        line(label, read(kyr::BankPlu, kyr::pluAddress(i), 4));
+        line(label, read(kyr::BankPlu, kyr::pluAddress(i), kyr::PluRecordLength));
     }
     std::lock_guard lock(mutex_);
     char head[64];
