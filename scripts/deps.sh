@@ -5,11 +5,13 @@ set -euo pipefail
 kind=${1:-build}
 pkgs=(cmake make g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core libcsv-dev
       qt6-serialport-dev)
+test_pkgs=(libgtest-dev libgmock-dev util-linux poppler-utils ser2net)
+package_pkgs=(dpkg-dev help2man)
 case "$kind" in
-  test) pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils ser2net) ;;
-  package) pkgs+=(dpkg-dev help2man) ;;
-  ci)   pkgs+=(libgtest-dev libgmock-dev util-linux poppler-utils clang libclang-rt-14-dev
-              dpkg-dev help2man appstream desktop-file-utils ser2net) ;;
+  test) pkgs+=("${test_pkgs[@]}") ;;
+  package) pkgs+=("${package_pkgs[@]}") ;;
+  # The tests, the sanitizer and fuzz builds, the package and its checks.
+  ci)   pkgs+=("${test_pkgs[@]}" clang libclang-rt-14-dev "${package_pkgs[@]}" appstream desktop-file-utils) ;;
 esac
 missing=()
 for p in "${pkgs[@]}"; do
