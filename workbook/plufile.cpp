@@ -68,10 +68,7 @@ PluFields SplitPluFields(const QByteArray& line)
     return f;
 }
 
-QString PluKeyName(int row)
-{
-    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
-}
+QString PluKeyName(int row) { return QString::fromLatin1(PluKeyLabel(row)); }
 
 QByteArray ReadPluFileBytes(const QString& path)
 {
