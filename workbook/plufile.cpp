@@ -1,5 +1,6 @@
 #include "plufile.h"
 #include "codepage.h"
+#include "csvfile.h"
 #include "errors.h"
 #include "plutable.h"
 #include "pricemode.h"
@@ -36,7 +37,7 @@ QList<QByteArray> SplitPluLines(const QByteArray& data, int maxLines)
     qsizetype end = data.size();
     while (end > 0 && data[end - 1] == '\x1A')
         --end;
-    qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    qsizetype pos = data.startsWith(Utf8Bom) ? qsizetype(sizeof Utf8Bom - 1) : 0;
     while (pos < end && lines.size() < maxLines) {
         qsizetype e = pos;
         while (e < end && data[e] != '\r' && data[e] != '\n')
