@@ -3,7 +3,6 @@
 #include "backups.h"
 #include "busmaster.h"
 #include "codepage.h"
-#include "dialogs.h"
 #include "errors.h"
 #include "messagetexts.h"
 #include "plufile.h"
@@ -21,11 +20,8 @@ using namespace kyr;
 
 namespace {
 
-const QString CompareStatus = QStringLiteral("Compare with scale...");
-const QString CompareError = CompareStatus + QStringLiteral("Error!");
 const QString BackupStatus = QStringLiteral("Backup...");
 const QString VerifyStatus = QStringLiteral("Verify...");
-const QString Holds = QStringLiteral("The scale holds the table.");
 
 // The unit price count of a table price text: value x 10^decimals, halves
 // to even. A text that is no number counts 0.
@@ -200,42 +196,4 @@ std::optional<CommandOutcome> ScaleCommands::VerifyDownload(const ScaleTable& se
     if (out.kind == CommandOutcome::Failed)
         out.kind = CommandOutcome::Differs;
     return out;
-}
-
-CommandOutcome ScaleCommands::CompareItemClick()
-{
-    Differences.clear();
-    Progress.Show();
-    Progress.SetStatus(MessageTexts[mtConnect], false);
-    if (const BusResult r = Connect(); !r)
-        return ErrorEnding(mtConnectError, r.cause);
-    auto fail = [this](const QString& cause) {
-        if (Progress.ProgressState() == 2)   // Cancel: the dialog is gone
-            return CommandOutcome{CommandOutcome::Cancelled, CompareError, {}, cause};
-        Progress.SetStatus(CompareError, true);
-        Progress.ShowCause(cause);
-        Progress.WaitUntilClosed();
-        return CommandOutcome{CommandOutcome::Failed, CompareError, {}, cause};
-    };
-    if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
-        return fail(r.cause);
-    uint8_t currentPrice[4];
-    std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
-    Progress.SetStatus(CompareStatus, false);
-    ScaleTable scale;
-    int failedRow = 0;
-    if (const BusResult r = ReadScaleTable(Bus, Progress, &scale, &failedRow); !r)
-        return fail(ReadFailureCause(r, failedRow));
-    if (const BusResult r = RestoreCurrentPrice(currentPrice); !r)
-        return fail(r.cause);
-    Progress.SetStatus(MessageTexts[mtDisconnect], false);
-    if (const BusResult r = Bus.SendCommand(CmdDisconnect, 0, 0, 0); !r)
-        return ErrorEnding(mtDisconnectError, r.cause);
-    Progress.Close();
-
-    Differences = CompareWithTable(Wb, Codec, scale);
-    if (!Differences.isEmpty())
-        return {CommandOutcome::Differs, {}, {}, {}};
-    dialogs().messageBox(Holds, Caption, MsgIcon::Information, MsgButtons::Ok);
-    return {CommandOutcome::Succeeded, Holds, {}, {}};
 }

@@ -58,10 +58,11 @@ public:
     {
         return fail(message, CauseOf(result, plu));
     }
-    CommandOutcome fail(int message, const QString& cause)
+    CommandOutcome fail(int message, const QString& cause) { return fail(MessageTexts[message], cause); }
+    CommandOutcome fail(const QString& text, const QString& cause)
     {
         Armed = false;
-        return C.ErrorEnding(message, cause);
+        return C.ErrorEnding(text, cause);
     }
     // The disconnect step; the dialog goes once the scale has let go.
     BusResult disconnect()
@@ -89,6 +90,10 @@ private:
 namespace {
 
 QString Text(int index) { return MessageTexts[index]; }
+
+const QString CompareStatus = QStringLiteral("Compare with scale...");
+const QString CompareError = CompareStatus + QStringLiteral("Error!");
+const QString Holds = QStringLiteral("The scale holds the table.");
 
 // The first price the scale must not get, as the operator reads it; empty
 // when every price is within 0 .. the maximum. A text that is no number goes
@@ -174,7 +179,11 @@ QString ScaleCommands::ReportFileName()
 
 CommandOutcome ScaleCommands::ErrorEnding(int messageIndex, const QString& cause)
 {
-    const QString text = Text(messageIndex);
+    return ErrorEnding(Text(messageIndex), cause);
+}
+
+CommandOutcome ScaleCommands::ErrorEnding(const QString& text, const QString& cause)
+{
     if (Progress.ProgressState() == ProgressClosed)   // Cancel: the dialog is gone
         return {CommandOutcome::Cancelled, text, {}, cause};
     Progress.SetStatus(text, true);
@@ -283,6 +292,33 @@ CommandOutcome ScaleCommands::UploadItemClick()
     CommandOutcome done = ClosingMessage(mtUploadPLUOK);
     Wb.Modified = true;
     return done;
+}
+
+CommandOutcome ScaleCommands::CompareItemClick()
+{
+    Differences.clear();
+    CommandRun run(*this);
+    if (const BusResult r = run.connect(); !r)
+        return run.fail(mtConnectError, r);
+    if (const BusResult r = Bus.ReadBlock(CmdRead, BankSaleFigures, 0, SaleFiguresLength); !r)
+        return run.fail(CompareError, r.cause);
+    uint8_t currentPrice[4];
+    std::memcpy(currentPrice, Bus.Buffer + 5, sizeof currentPrice);
+    Progress.SetStatus(CompareStatus, false);
+    ScaleTable scale;
+    int failedRow = 0;
+    if (const BusResult r = ReadScaleTable(Bus, Progress, &scale, &failedRow); !r)
+        return run.fail(CompareError, ReadFailureCause(r, failedRow));
+    if (const BusResult r = RestoreCurrentPrice(currentPrice); !r)
+        return run.fail(CompareError, r.cause);
+    if (const BusResult r = run.disconnect(); !r)
+        return run.fail(mtDisconnectError, r);
+
+    Differences = CompareWithTable(Wb, Codec, scale);
+    if (!Differences.isEmpty())
+        return {CommandOutcome::Differs, {}, {}, {}};
+    dialogs().messageBox(Holds, Caption, MsgIcon::Information, MsgButtons::Ok);
+    return {CommandOutcome::Succeeded, Holds, {}, {}};
 }
 
 CommandOutcome ScaleCommands::ReportItemClick()

@@ -94,6 +94,7 @@ private:
     friend class CommandRun;
     // The error ending: error form, wait for OK; nothing after a Cancel.
     CommandOutcome ErrorEnding(int messageIndex, const QString& cause);
+    CommandOutcome ErrorEnding(const QString& text, const QString& cause);
     BusResult Connect();
     // Writes back the current-price record read from the sale figures at the
     // start, so the scale shows the price it showed before the command.

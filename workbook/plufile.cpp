@@ -1,5 +1,6 @@
 #include "plufile.h"
 #include "codepage.h"
+#include "csvfile.h"
 #include "errors.h"
 #include "plutable.h"
 #include "pricemode.h"
@@ -36,7 +37,7 @@ QList<QByteArray> SplitPluLines(const QByteArray& data, int maxLines)
     qsizetype end = data.size();
     while (end > 0 && data[end - 1] == '\x1A')
         --end;
-    qsizetype pos = data.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    qsizetype pos = data.startsWith(Utf8Bom) ? qsizetype(sizeof Utf8Bom - 1) : 0;
     while (pos < end && lines.size() < maxLines) {
         qsizetype e = pos;
         while (e < end && data[e] != '\r' && data[e] != '\n')
@@ -68,10 +69,7 @@ PluFields SplitPluFields(const QByteArray& line)
     return f;
 }
 
-QString PluKeyName(int row)
-{
-    return row <= 7 ? QStringLiteral("M%1").arg(row) : QStringLiteral("U%1").arg(row - 7);
-}
+QString PluKeyName(int row) { return QString::fromLatin1(PluKeyLabel(row)); }
 
 QByteArray ReadPluFileBytes(const QString& path)
 {

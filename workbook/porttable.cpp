@@ -1,6 +1,5 @@
 #include "porttable.h"
 #include "comm.h"
-#include "exedir.h"
 #include "inifile.h"
 #include "linkport.h"
 #include "linksettings.h"
@@ -68,6 +67,6 @@ QList<PortRow> PortTable(const QList<SerialPortEntry>& enumerated)
 
 void MapPort(int comNumber, const QString& path)
 {
-    IniFile::writeString(ExeDir() + "KYR.CFG", "Devices", "COM" + QByteArray::number(comNumber),
+    IniFile::writeString(LinkSettings::FileName(), "Devices", "COM" + QByteArray::number(comNumber),
                          QFile::encodeName(path));
 }

@@ -33,7 +33,7 @@ Source sourceOf(const QByteArray& bytes)
 {
     Source s;
     if (bytes.startsWith(Utf8Bom)) {
-        s.Body = bytes.mid(3);
+        s.Body = bytes.mid(sizeof Utf8Bom - 1);
         return s;
     }
     s.Body = bytes;
