@@ -23,9 +23,7 @@
 #include <chrono>
 #include <thread>
 #include <vector>
-#if VARLO_HAVE_SCALESIM
 #include "scalesim.h"
-#endif
 
 namespace {
 
@@ -481,8 +479,6 @@ TEST(SerialPortUnprivileged, PermissionDeniedAndBusyPort)
 
 // ------------------------------------------------------------ engine on a pty
 
-#if VARLO_HAVE_SCALESIM
-
 using varlo::sim::ScaleSim;
 
 QByteArray Bytes(const std::vector<uint8_t>& b) { return QByteArray(reinterpret_cast<const char*>(b.data()), qsizetype(b.size())); }
@@ -680,7 +676,5 @@ TEST(TwoEngines, RunOnTwoThreadsAgainstTwoScales)
     EXPECT_TRUE(traceB.contains("77 F9 00 C4 04 00 00 00 65 "));
     EXPECT_FALSE(QFile::exists(home.file("DEBUG.LOG")));
 }
-
-#endif // VARLO_HAVE_SCALESIM
 
 } // namespace
