@@ -14,6 +14,7 @@
 #include <mutex>
 #include <poll.h>
 #include <algorithm>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -375,9 +376,11 @@ void TComm::ReadLoop(PortSession* s)
             const ssize_t n = ::read(s->fd, buf, MaxChunk - size_t(burst.bytes.size()));
             if (n > 0) {
                 Restamp(s, burst);
-                for (ssize_t i = 0; i < n; ++i)
-                    if (buf[i] != 0 || !s->dropNulls)
-                        burst.bytes.append(char(buf[i]));
+                const auto* bytes = reinterpret_cast<const char*>(buf);
+                if (s->dropNulls.load())
+                    std::copy_if(bytes, bytes + n, std::back_inserter(burst.bytes), [](char c) { return c != 0; });
+                else
+                    burst.bytes.append(bytes, qsizetype(n));
                 HandOnWhenDone(s, burst);
                 continue;
             }
