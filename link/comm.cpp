@@ -28,11 +28,6 @@ namespace {
 
 constexpr size_t MaxChunk = ReceiveQueue::MaxChunk;
 
-QString Reason(const QString& path, int err)
-{
-    return OpenFailureHint(path, err);
-}
-
 void ReleaseDevice(int fd)
 {
     ::ioctl(fd, TIOCNXCL);   // the tty keeps the flag while anyone else holds it open
@@ -146,7 +141,7 @@ void TComm::OpenPort()
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        throw ECommsError(OpenFailed, Reason(path, errno));
+        throw ECommsError(OpenFailed, OpenFailureHint(path, errno));
 
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
@@ -157,14 +152,14 @@ void TComm::OpenPort()
     if (::tcgetattr(fd, &tio) != 0) {
         const int e = errno;
         ::close(fd);
-        throw ECommsError(NoBuffer, Reason(path, e) + " (not a serial device)");
+        throw ECommsError(NoBuffer, OpenFailureHint(path, e) + " (not a serial device)");
     }
     // TIOCEXCL alone does not stop root or an open that came first; the
     // flock is what two cooperating programs see.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(fd);
-        throw ECommsError(OpenFailed, Reason(path, e));
+        throw ECommsError(OpenFailed, OpenFailureHint(path, e));
     }
     ::ioctl(fd, TIOCEXCL);
     ::tcflush(fd, TCIOFLUSH);
@@ -173,7 +168,7 @@ void TComm::OpenPort()
     s->fd = fd;
     s->lineCounters = LineCounterSource;
     if (!Install(std::move(s)))
-        throw ECommsError(NoEvent, Reason(path, errno));
+        throw ECommsError(NoEvent, OpenFailureHint(path, errno));
     OpenPath = path;
     ApplyTimeouts();
     ApplyLineSettings();
