@@ -126,14 +126,12 @@ void TKYRBusComm::OnReceived(const uint8_t* data, int count, uint64_t writesStar
     count = std::max(count, 0);
     if (State == WaitState::Quieting)
         QuietBroken = true;
-    const bool awaited = State == WaitState::Sending || State == WaitState::Waiting;
-    if (writesStarted < FrameSeq || !awaited) {
-        IdleDropped += uint64_t(count);
-        TraceReceived(data, count);
-        return;
-    }
     TraceReceived(data, count);
-    Reply.Feed(data, count);
+    const bool awaited = State == WaitState::Sending || State == WaitState::Waiting;
+    if (awaited && writesStarted >= FrameSeq)
+        Reply.Feed(data, count);
+    else
+        IdleDropped += uint64_t(count);
 }
 
 void TKYRBusComm::SetBaudRate(uint32_t rate)
