@@ -14,6 +14,7 @@
 #include <mutex>
 #include <poll.h>
 #include <algorithm>
+#include <iterator>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -26,11 +27,6 @@
 namespace {
 
 constexpr size_t MaxChunk = ReceiveQueue::MaxChunk;
-
-QString Reason(const QString& path, int err)
-{
-    return OpenFailureHint(path, err);
-}
 
 void ReleaseDevice(int fd)
 {
@@ -145,7 +141,7 @@ void TComm::OpenPort()
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        throw ECommsError(OpenFailed, Reason(path, errno));
+        throw ECommsError(OpenFailed, OpenFailureHint(path, errno));
 
     struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
@@ -156,14 +152,14 @@ void TComm::OpenPort()
     if (::tcgetattr(fd, &tio) != 0) {
         const int e = errno;
         ::close(fd);
-        throw ECommsError(NoBuffer, Reason(path, e) + " (not a serial device)");
+        throw ECommsError(NoBuffer, OpenFailureHint(path, e) + " (not a serial device)");
     }
     // TIOCEXCL alone does not stop root or an open that came first; the
     // flock is what two cooperating programs see.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int e = errno;
         ::close(fd);
-        throw ECommsError(OpenFailed, Reason(path, e));
+        throw ECommsError(OpenFailed, OpenFailureHint(path, e));
     }
     ::ioctl(fd, TIOCEXCL);
     ::tcflush(fd, TCIOFLUSH);
@@ -172,7 +168,7 @@ void TComm::OpenPort()
     s->fd = fd;
     s->lineCounters = LineCounterSource;
     if (!Install(std::move(s)))
-        throw ECommsError(NoEvent, Reason(path, errno));
+        throw ECommsError(NoEvent, OpenFailureHint(path, errno));
     OpenPath = path;
     ApplyTimeouts();
     ApplyLineSettings();
@@ -375,9 +371,11 @@ void TComm::ReadLoop(PortSession* s)
             const ssize_t n = ::read(s->fd, buf, MaxChunk - size_t(burst.bytes.size()));
             if (n > 0) {
                 Restamp(s, burst);
-                for (ssize_t i = 0; i < n; ++i)
-                    if (buf[i] != 0 || !s->dropNulls)
-                        burst.bytes.append(char(buf[i]));
+                const auto* bytes = reinterpret_cast<const char*>(buf);
+                if (s->dropNulls.load())
+                    std::copy_if(bytes, bytes + n, std::back_inserter(burst.bytes), [](char c) { return c != 0; });
+                else
+                    burst.bytes.append(bytes, qsizetype(n));
                 HandOnWhenDone(s, burst);
                 continue;
             }

@@ -126,14 +126,12 @@ void TKYRBusComm::OnReceived(const uint8_t* data, int count, uint64_t writesStar
     count = std::max(count, 0);
     if (State == WaitState::Quieting)
         QuietBroken = true;
-    const bool awaited = State == WaitState::Sending || State == WaitState::Waiting;
-    if (writesStarted < FrameSeq || !awaited) {
-        IdleDropped += uint64_t(count);
-        TraceReceived(data, count);
-        return;
-    }
     TraceReceived(data, count);
-    Reply.Feed(data, count);
+    const bool awaited = State == WaitState::Sending || State == WaitState::Waiting;
+    if (awaited && writesStarted >= FrameSeq)
+        Reply.Feed(data, count);
+    else
+        IdleDropped += uint64_t(count);
 }
 
 void TKYRBusComm::SetBaudRate(uint32_t rate)
@@ -242,9 +240,7 @@ BusResult TKYRBusComm::Request(const uint8_t* frame, int count, const uint8_t (*
         if (attempt == Attempt::Complete && Accepted(header != nullptr, form, &bytes)) {
             // The reply may have been the late one of an earlier attempt;
             // this attempt's own must not answer the next request.
-            if (n > 0)
-                WaitForQuiet();
-            if (Aborted)
+            if (n > 0 && !WaitForQuiet())
                 return Finish(BusFailure::Cancelled, {});
             Finish(BusFailure::None, {});
             return {BusFailure::None, bytes, {}};
@@ -256,8 +252,7 @@ BusResult TKYRBusComm::Request(const uint8_t* frame, int count, const uint8_t (*
         }
         // A Cancel while the line falls quiet must not be lost to the next
         // attempt's wait, which starts afresh.
-        WaitForQuiet();
-        if (Aborted)
+        if (!WaitForQuiet())
             return Finish(BusFailure::Cancelled, {});
     }
 }
@@ -339,11 +334,12 @@ int TKYRBusComm::QuietGapMs() const
 
 // Discards what arrives until no byte came for QuietGapMs(), at most
 // RetryInterval in all, so that a late reply to an earlier attempt cannot
-// complete a later request.
-void TKYRBusComm::WaitForQuiet()
+// complete a later request. False when a Cancel or a hang-up ended the
+// request meanwhile or before.
+bool TKYRBusComm::WaitForQuiet()
 {
     if (Aborted || HungUp)
-        return;
+        return !Aborted;
     const int gap = QuietGapMs();
     const int bound = RetryInterval > 0 ? RetryInterval : gap;
     const int64_t end = Clock->NowMs() + bound;
@@ -363,6 +359,7 @@ void TKYRBusComm::WaitForQuiet()
     }
     State = WaitState::Done;
     TimedOut = false;
+    return !Aborted;
 }
 
 void TKYRBusComm::Cancel() { Aborted = true; }

@@ -118,7 +118,7 @@ private:
     QString NoReplyCause(int attempts) const;
     BusResult Finish(BusFailure failure, QString cause);
     Attempt WaitReply();
-    void WaitForQuiet();
+    bool WaitForQuiet();
     bool SendFrame(const uint8_t* bytes, int count, int replyBytes);
     void TraceLine(const QString& line);
     void TraceBytes(const char* header, const uint8_t* data, int count);

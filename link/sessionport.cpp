@@ -1,7 +1,7 @@
 #include "sessionport.h"
 #include "iosession.h"
-#include "ownerpost.h"
 #include "receivequeue.h"
+#include <QMetaObject>
 #include <QtGlobal>
 #include <cerrno>
 #include <sys/eventfd.h>
@@ -77,9 +77,28 @@ bool TSessionPort::WriteData(const uint8_t* data, uint16_t count)
 
 uint64_t TSessionPort::sessionGeneration() const { return Session ? Session->generation : 0; }
 
-void TSessionPort::Post(IoSession* s, std::function<void()> fn) { postToOwner(this, s->generation, std::move(fn)); }
+// A notice runs only while the session it came from is still the open one:
+// after a close or a reopen it is dropped.
+void TSessionPort::Post(IoSession* s, std::function<void()> fn)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation = s->generation, fn = std::move(fn)] {
+            if (sessionGeneration() == generation)
+                fn();
+        },
+        Qt::QueuedConnection);
+}
 
-void TSessionPort::PostHangup(IoSession* s) { postHangupToOwner(this, s->generation, s->stopping); }
+void TSessionPort::PostHangup(IoSession* s)
+{
+    if (s->stopping)   // closing is no hang-up
+        return;
+    Post(s, [this] {
+        if (OnRequestHangup)
+            OnRequestHangup();
+    });
+}
 
 void TSessionPort::HandOn(IoSession* s, Burst& b)
 {
@@ -129,7 +148,10 @@ void TSessionPort::WriteBlocks(IoSession* s, uint64_t drainedUpTo)
             if (!WaitDrained(s))
                 break;
             notice = false;
-            postDrainToOwner(this, s->generation, last);
+            Post(s, [this, last] {
+                if (OnSendDataEmpty)
+                    OnSendDataEmpty(last);
+            });
             continue;
         }
         std::optional<std::pair<uint64_t, QByteArray>> next = s->nextBlock(lock);

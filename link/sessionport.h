@@ -63,7 +63,9 @@ protected:
     // The writer: blocks in queue order, one drain notice after opening and
     // one per drained burst. Blocks numbered 0 are the port's own control bytes.
     void WriteBlocks(IoSession* s, uint64_t drainedUpTo);
+    // Notices to the owner's thread, from the reader and the writer.
     void Post(IoSession* s, std::function<void()> fn);
+    // The line hung up (device gone, connection dropped); not while closing.
     void PostHangup(IoSession* s);
 
     // The bytes the line carries for a block of the engine's.
