@@ -240,7 +240,7 @@ BusResult TKYRBusComm::Request(const uint8_t* frame, int count, const uint8_t (*
         if (attempt == Attempt::Complete && Accepted(header != nullptr, form, &bytes)) {
             // The reply may have been the late one of an earlier attempt;
             // this attempt's own must not answer the next request.
-            if (n > 0 && !WaitForQuiet())
+            if ((n > 0 && !WaitForQuiet()) || Aborted)
                 return Finish(BusFailure::Cancelled, {});
             Finish(BusFailure::None, {});
             return {BusFailure::None, bytes, {}};
@@ -334,8 +334,7 @@ int TKYRBusComm::QuietGapMs() const
 
 // Discards what arrives until no byte came for QuietGapMs(), at most
 // RetryInterval in all, so that a late reply to an earlier attempt cannot
-// complete a later request. False when a Cancel or a hang-up ended the
-// request meanwhile or before.
+// complete a later request. False when a Cancel came meanwhile or before.
 bool TKYRBusComm::WaitForQuiet()
 {
     if (Aborted || HungUp)
