@@ -242,9 +242,8 @@ CliOptions parsePortsCommand(const QStringList& args)
             continue;
         if (args[i] != "--home")
             return badUsage("ports takes no " + args[i], usage);
-        if (i + 1 >= args.size() || args[i + 1].isEmpty())
+        if (!takeValue(args, &i, &o.home))
             return badUsage("--home needs a value", usage);
-        o.home = args[++i];
     }
     return o;
 }

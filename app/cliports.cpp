@@ -1,12 +1,10 @@
 #include "cliports.h"
+#include "cli.h"
 #include "exedir.h"
 #include "porttable.h"
 #include <QCoreApplication>
-#include <cstdio>
 
 namespace {
-
-void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
 
 // A tab or line end inside a field would shift the columns of a script.
 QString Field(QString s)
@@ -21,14 +19,13 @@ int RunPortsCommand(const QString& home)
 {
     if (const QString problem = SetUpProgramDir(home, QCoreApplication::applicationFilePath());
         !problem.isEmpty()) {
-        err(problem);
+        errLine(problem);
         return 2;
     }
     for (const PortRow& r : PortTable()) {
         const QString line = Field(r.name) + '\t' + Field(r.port.path) + '\t' + Field(r.port.description) +
                              '\t' + Field(r.stateText());
-        std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
+        outLine(line);
     }
-    std::fflush(stdout);
     return 0;
 }

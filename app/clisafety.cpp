@@ -1,14 +1,14 @@
 #include "clisafety.h"
+#include "cli.h"
 #include "cliargs.h"
 #include "backups.h"
 #include "safetyoptions.h"
 #include "scalecommands.h"
 #include "workbook.h"
-#include <cstdio>
 
 namespace {
-void err(const QString& s) { std::fprintf(stderr, "%s\n", s.toLocal8Bit().constData()); }
-void out(const QString& s) { std::fprintf(stdout, "%s\n", s.toLocal8Bit().constData()); }
+void err(const QString& s) { errLine(s); }
+void out(const QString& s) { outLine(s); }
 } // namespace
 
 void PrepareLoad(const QString& command, const QString& file, Workbook& wb)
@@ -53,6 +53,5 @@ int SafetyExitStatus(const QString& command, const CommandOutcome& outcome, cons
     }
     for (const PluDifference& d : commands.Differences)
         failure ? err(d.line()) : out(d.line());
-    std::fflush(stdout);
     return 3;
 }

@@ -586,9 +586,7 @@ void TMainForm::PriceDecimalClick(int modeIndex)
 
 void TMainForm::runWithCsvFile(bool save, const std::function<void(const QString&)>& command)
 {
-    if (!StringGrid1->EndEdit())
-        return;
-    RunGuarded([&] {
+    RunOnTable([&] {
         QString path;
         if (dialogs().csvFileName(save, &path))
             command(path);
@@ -655,17 +653,8 @@ void TMainForm::ChangePricesClick()
         ApplyPriceChange(dialog.Plan);
 }
 
-void TMainForm::UndoClick()
-{
-    if (StringGrid1->EndEdit())
-        RunGuarded([this] { History->Undo(); });
-}
-
-void TMainForm::RedoClick()
-{
-    if (StringGrid1->EndEdit())
-        RunGuarded([this] { History->Redo(); });
-}
+void TMainForm::UndoClick() { RunOnTable([this] { History->Undo(); }); }
+void TMainForm::RedoClick() { RunOnTable([this] { History->Redo(); }); }
 
 void TMainForm::UpdateEditItems()
 {
